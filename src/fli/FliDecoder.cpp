@@ -1,0 +1,292 @@
+#include "fli/FliDecoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "util/ByteReader.h"
+#include "util/Error.h"
+#include "util/FileIO.h"
+
+namespace varek {
+
+namespace {
+
+constexpr std::int64_t kPixelLimit = static_cast<std::int64_t>(kFramePixels);
+
+[[noreturn]] void ThrowPixelOutOfRange(std::int64_t pixel)
+{
+    ThrowIndexOutOfRange("Index out of range: pixel " + std::to_string(pixel) +
+                         " of a 320 x 200 frame");
+}
+
+// The two pixel decoders share one running pixel cursor and these run writers.
+class PixelCursor {
+public:
+    PixelCursor(FrameRecord& record, std::int64_t start) : m_pixels(record.Pixels), m_at(start) {}
+
+    void Skip(std::int64_t count) { m_at += count; }
+
+    // One value count times; the pixels that fit are written before the error.
+    void Replicate(std::int64_t count, std::uint8_t value)
+    {
+        if (count <= 0) {
+            return;
+        }
+        const std::int64_t fits = std::clamp<std::int64_t>(kPixelLimit - m_at, 0, count);
+        if (fits > 0) {
+            std::memset(m_pixels.data() + m_at, value, static_cast<std::size_t>(fits));
+        }
+        if (fits < count) {
+            ThrowPixelOutOfRange(m_at + fits);
+        }
+        m_at += count;
+    }
+
+    // count literal bytes from data at offset; the part that lies inside both the
+    // payload and the frame is written before the error.
+    void Copy(const ByteReader& data, std::int64_t offset, std::int64_t count)
+    {
+        if (count <= 0) {
+            return;
+        }
+        const auto dataLeft = static_cast<std::int64_t>(data.size()) - offset;
+        const std::int64_t fits =
+            std::clamp<std::int64_t>(std::min(kPixelLimit - m_at, dataLeft), 0, count);
+        if (fits > 0) {
+            std::memcpy(m_pixels.data() + m_at, data.bytes().data() + offset,
+                        static_cast<std::size_t>(fits));
+        }
+        if (fits < count) {
+            if (dataLeft < count) {
+                data.Require(offset, count);
+            }
+            ThrowPixelOutOfRange(m_at + fits);
+        }
+        m_at += count;
+    }
+
+    // After a row: a row without packets moves on by exactly one row; otherwise the
+    // cursor rises to the next row start unless the packets ended exactly on one.
+    void EndRow(unsigned packetCount)
+    {
+        if (packetCount == 0) {
+            m_at += kFrameWidth;
+        } else if (m_at % kFrameWidth != 0) {
+            m_at += kFrameWidth - m_at % kFrameWidth;
+        }
+    }
+
+private:
+    FramePixels& m_pixels;
+    std::int64_t m_at;
+};
+
+std::string Described(const char* what, std::int32_t frameIndex, std::int64_t position)
+{
+    return std::string(what) + " " + std::to_string(frameIndex + 1) + " at offset " +
+           std::to_string(position);
+}
+
+}  // namespace
+
+void DecodeColorChunk(const FLIChunk& chunk, FrameRecord& record)
+{
+    const ByteReader data(chunk.Data, "the colour chunk");
+    const std::int16_t packetCount = data.I16(0);
+    if (packetCount == -32768) {
+        ThrowOverflow("Overflow: the colour chunk gives its packet count as -32768");
+    }
+    std::int64_t cursor = 2;
+    std::int64_t index = 0;
+    for (std::int32_t packet = 0; packet < packetCount; ++packet) {
+        const std::int64_t skip = data.U8(cursor);
+        std::int64_t count = data.U8(cursor + 1);
+        if (count == 0) {
+            count = 256;
+        }
+        cursor += 2;
+        index += skip;
+        for (std::int64_t j = 0; j < count; ++j) {
+            if (index + j >= static_cast<std::int64_t>(kPaletteEntries)) {
+                ThrowIndexOutOfRange("Index out of range: colour " + std::to_string(index + j) +
+                                     " of a 256-colour table");
+            }
+            const ByteSpan triple = data.Slice(cursor + 3 * j, 3);
+            record.Colors[static_cast<std::size_t>(index + j)] =
+                VgaColor(triple[0], triple[1], triple[2]);
+        }
+        cursor += 3 * count;
+        index += count;
+    }
+}
+
+void DecodeLCChunk(const FLIChunk& chunk, FrameRecord& record, ErrorReporter& reporter)
+{
+    try {
+        const ByteReader data(chunk.Data, "the line-compression chunk");
+        const std::int64_t firstRow = data.U16(0);
+        const std::int64_t rowCount = data.U16(2);
+        std::int64_t cursor = 4;
+        PixelCursor pixels(record, firstRow * kFrameWidth);
+        for (std::int64_t row = 0; row < rowCount; ++row) {
+            const unsigned packetCount = data.U8(cursor++);
+            for (unsigned packet = 0; packet < packetCount; ++packet) {
+                pixels.Skip(data.U8(cursor++));
+                const std::uint8_t size = data.U8(cursor++);
+                if (size >= 128) {
+                    pixels.Replicate(256 - size, data.U8(cursor++));
+                } else {
+                    pixels.Copy(data, cursor, size);
+                    cursor += size;
+                }
+            }
+            pixels.EndRow(packetCount);
+        }
+    } catch (const Error& error) {
+        reporter.ReportError(std::string("Error: ") + error.what());
+    }
+}
+
+void DecodeBRUNChunk(const FLIChunk& chunk, FrameRecord& record)
+{
+    const ByteReader data(chunk.Data, "the byte-run chunk");
+    std::int64_t cursor = 0;
+    PixelCursor pixels(record, 0);
+    for (std::int32_t row = 0; row < kFrameHeight; ++row) {
+        const unsigned packetCount = data.U8(cursor++);
+        for (unsigned packet = 0; packet < packetCount; ++packet) {
+            const std::uint8_t size = data.U8(cursor++);
+            if (size < 128) {
+                // A size of 0 writes nothing but still uses up its pixel byte.
+                pixels.Replicate(size, data.U8(cursor++));
+            } else {
+                pixels.Copy(data, cursor, 256 - size);
+                cursor += 256 - size;
+            }
+        }
+        pixels.EndRow(packetCount);
+    }
+}
+
+void DecodeCopyChunk(const FLIChunk& chunk, FrameRecord& record)
+{
+    const ByteReader data(chunk.Data, "the uncompressed chunk");
+    PixelCursor pixels(record, 0);
+    pixels.Copy(data, 0, static_cast<std::int64_t>(kFramePixels));
+}
+
+void DecodeBlackChunk(FrameRecord& record)
+{
+    record.Pixels.fill(0);
+}
+
+void DecodeChunk(const FLIChunk& chunk, FrameRecord& record, ErrorReporter& reporter)
+{
+    switch (chunk.Type) {
+    case FLI_COLOR:
+        DecodeColorChunk(chunk, record);
+        break;
+    case FLI_LC:
+        DecodeLCChunk(chunk, record, reporter);
+        break;
+    case FLI_BLACK:
+        DecodeBlackChunk(record);
+        break;
+    case FLI_BRUN:
+        DecodeBRUNChunk(chunk, record);
+        break;
+    case FLI_COPY:
+        DecodeCopyChunk(chunk, record);
+        break;
+    default:
+        break;
+    }
+}
+
+void DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
+                   ErrorReporter& reporter)
+{
+    store.Reset();
+    const ByteReader file(bytes, "the FLI file");
+    if (bytes.size() < static_cast<std::size_t>(kFliHeaderSize)) {
+        ThrowIndexOutOfRange("Index out of range: the file holds " + std::to_string(bytes.size()) +
+                             (bytes.size() == 1 ? " byte" : " bytes") +
+                             ", an FLI header needs 128");
+    }
+    const std::int16_t frameCount = file.I16(6);
+    const auto fileSize = static_cast<std::int64_t>(bytes.size());
+
+    std::int64_t position = kFliHeaderSize;
+    for (std::int32_t frameIndex = 0; frameIndex < frameCount; ++frameIndex) {
+        if (position + kFliFrameHeaderSize > fileSize) {
+            ThrowIndexOutOfRange("Index out of range: " +
+                                 Described("the header of frame", frameIndex, position) +
+                                 " runs past the end of the file (" + std::to_string(fileSize) +
+                                 " bytes)");
+        }
+        FLIFrame frame;
+        frame.Position = static_cast<std::int32_t>(position);
+        frame.Size = file.I32(position);
+        frame.Magic = file.U16(position + 4);
+        frame.Chunks = file.I16(position + 6);
+        if (frame.Size < kFliFrameHeaderSize) {
+            ThrowIndexOutOfRange("Index out of range: " +
+                                 Described("frame", frameIndex, position) + " gives its size as " +
+                                 std::to_string(frame.Size) + ", less than its 16-byte header");
+        }
+        const std::int64_t frameEnd = position + frame.Size;
+
+        bool hasRecord = false;
+        std::int64_t chunkPosition = position + kFliFrameHeaderSize;
+        for (std::int32_t chunkIndex = 0; chunkIndex < frame.Chunks; ++chunkIndex) {
+            if (chunkPosition + kFliChunkHeaderSize > frameEnd) {
+                break;  // the frame holds no further chunk header
+            }
+            if (chunkPosition + kFliChunkHeaderSize > fileSize) {
+                ThrowIndexOutOfRange("Index out of range: a chunk header of " +
+                                     Described("frame", frameIndex, position) +
+                                     " runs past the end of the file (" +
+                                     std::to_string(fileSize) + " bytes)");
+            }
+            FLIChunk chunk;
+            chunk.Position = static_cast<std::int32_t>(chunkPosition);
+            chunk.Size = file.I32(chunkPosition);
+            chunk.Type = file.I16(chunkPosition + 4);
+            if (chunk.Size < kFliChunkHeaderSize) {
+                ThrowIndexOutOfRange("Index out of range: the chunk at offset " +
+                                     std::to_string(chunkPosition) + " of frame " +
+                                     std::to_string(frameIndex + 1) + " gives its size as " +
+                                     std::to_string(chunk.Size) + ", less than its 6-byte header");
+            }
+            const std::int64_t chunkEnd = std::min(chunkPosition + chunk.Size, frameEnd);
+            if (chunkEnd > fileSize) {
+                ThrowIndexOutOfRange("Index out of range: the chunk at offset " +
+                                     std::to_string(chunkPosition) + " of frame " +
+                                     std::to_string(frameIndex + 1) + " runs past the end of the " +
+                                     "file (" + std::to_string(fileSize) + " bytes)");
+            }
+            chunk.Data = bytes.subspan(
+                static_cast<std::size_t>(chunkPosition + kFliChunkHeaderSize),
+                static_cast<std::size_t>(chunkEnd - chunkPosition - kFliChunkHeaderSize));
+            if (IsDecodedChunkType(chunk.Type)) {
+                if (!hasRecord) {
+                    store.AddFrame();
+                    hasRecord = true;
+                }
+                DecodeChunk(chunk, store.Newest(), reporter);
+            }
+            chunkPosition += chunk.Size;
+        }
+        position = frameEnd;
+    }
+}
+
+void LoadFLIFile(const std::filesystem::path& path, FrameStore& store, ErrorReporter& reporter)
+{
+    store.Reset();
+    const ByteArray bytes = ReadFileBytes(path, reporter);
+    DecodeFLIFile(bytes, store, reporter);
+}
+
+}  // namespace varek

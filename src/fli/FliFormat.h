@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+
+namespace varek {
+
+// Chunk types of an FLI frame.
+enum FliChunkType : std::int16_t {
+    FLI_COLOR = 11,  // colour packets, 6-bit components
+    FLI_LC = 12,     // line-compressed changes to the previous frame
+    FLI_BLACK = 13,  // every pixel 0
+    FLI_BRUN = 15,   // byte-run compressed full image
+    FLI_COPY = 16,   // 64000 uncompressed pixels
+};
+
+constexpr std::int32_t kFliHeaderSize = 128;
+constexpr std::int32_t kFliFrameHeaderSize = 16;
+constexpr std::int32_t kFliChunkHeaderSize = 6;
+constexpr std::uint16_t kFliFileMagic = 0xAF11;
+constexpr std::uint16_t kFliFrameMagic = 0xF1FA;
+
+constexpr bool IsDecodedChunkType(std::int16_t type) noexcept
+{
+    return type == FLI_COLOR || type == FLI_LC || type == FLI_BLACK || type == FLI_BRUN ||
+           type == FLI_COPY;
+}
+
+}  // namespace varek

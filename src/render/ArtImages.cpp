@@ -1,0 +1,88 @@
+#include "render/ArtImages.h"
+
+#include <algorithm>
+#include <string>
+
+#include "util/ByteReader.h"
+#include "util/Error.h"
+
+namespace varek {
+
+IndexedImage BuildWallImage(std::span<const std::uint8_t> bytes, bool rotate)
+{
+    if (bytes.size() < kWallBytes) {
+        ThrowIndexOutOfRange("Index out of range: the file holds " + std::to_string(bytes.size()) +
+                             (bytes.size() == 1 ? " byte" : " bytes") +
+                             ", a wall or sprite needs 4096");
+    }
+    IndexedImage image;
+    image.width = kWallSize;
+    image.height = kWallSize;
+    image.pixels.assign(bytes.begin(), bytes.begin() + kWallBytes);
+    if (rotate) {
+        const std::uint8_t* source = bytes.data();
+        std::uint8_t* target = image.pixels.data();
+        for (int i = 0; i < kWallSize; ++i) {
+            for (int j = 0; j < kWallSize; ++j) {
+                target[j * kWallSize + i] = source[(kWallSize - 1 - i) * kWallSize + j];
+            }
+        }
+    }
+    return image;
+}
+
+CelHeader ReadCelHeader(std::span<const std::uint8_t> bytes)
+{
+    const ByteReader reader(bytes, "the still picture");
+    CelHeader header;
+    header.width = reader.U16(2);
+    header.height = reader.U16(4);
+    header.pixelCount = reader.I32(12);
+    return header;
+}
+
+IndexedImage BuildCelImage(std::span<const std::uint8_t> bytes)
+{
+    const CelHeader header = ReadCelHeader(bytes);
+    const std::int64_t needed = static_cast<std::int64_t>(header.width) * header.height;
+    const std::string size = std::to_string(header.width) + " x " + std::to_string(header.height);
+    if (header.pixelCount <= 0) {
+        ThrowIndexOutOfRange("Index out of range: the still picture gives its pixel count as " +
+                             std::to_string(header.pixelCount));
+    }
+    if (header.pixelCount < needed) {
+        ThrowIndexOutOfRange("Index out of range: the still picture of " + size + " pixels gives " +
+                             "its pixel count as " + std::to_string(header.pixelCount));
+    }
+    const std::int64_t available =
+        static_cast<std::int64_t>(bytes.size()) - static_cast<std::int64_t>(kCelPixelOffset);
+    if (available < needed) {
+        ThrowIndexOutOfRange("Index out of range: the still picture of " + size + " pixels holds " +
+                             std::to_string(std::max<std::int64_t>(available, 0)) + " of its " +
+                             std::to_string(needed) + " pixel bytes");
+    }
+    IndexedImage image;
+    image.width = header.width;
+    image.height = header.height;
+    const auto first = bytes.begin() + kCelPixelOffset;
+    image.pixels.assign(first, first + needed);
+    return image;
+}
+
+ByteArray EncodeCelImage(const IndexedImage& image, const PaletteBlock& colors)
+{
+    ByteArray out;
+    out.reserve(kCelPixelOffset + image.pixels.size());
+    ByteWriter writer(out);
+    writer.U16(0);
+    writer.U16(static_cast<std::uint16_t>(image.width));
+    writer.U16(static_cast<std::uint16_t>(image.height));
+    writer.Fill(6, 0);
+    writer.U32(static_cast<std::uint32_t>(image.pixels.size()));
+    writer.Fill(kCelHeaderSize - 16, 0);
+    writer.Bytes(colors);
+    writer.Bytes(image.pixels);
+    return out;
+}
+
+}  // namespace varek

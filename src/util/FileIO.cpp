@@ -1,0 +1,232 @@
+#include "util/FileIO.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <system_error>
+
+#include "util/Error.h"
+
+namespace fs = std::filesystem;
+
+namespace varek {
+
+namespace {
+
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+bool LessIgnoringCase(const std::string& a, const std::string& b)
+{
+    const auto cmp = std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [](char x, char y) { return LowerAscii(x) < LowerAscii(y); });
+    if (cmp) {
+        return true;
+    }
+    if (EqualsIgnoringCase(a, b)) {
+        return a < b;
+    }
+    return false;
+}
+
+// Dot files are the hidden files of the platforms we run on.
+bool IsHiddenName(const std::string& name)
+{
+    return !name.empty() && name.front() == '.';
+}
+
+std::string Quoted(const fs::path& path)
+{
+    std::string text(1, '"');
+    text += path.string();
+    text += '"';
+    return text;
+}
+
+std::string SystemReason(int code)
+{
+    return std::error_code(code, std::generic_category()).message();
+}
+
+}  // namespace
+
+bool FileExists(const fs::path& path, ErrorReporter& reporter)
+{
+    if (path.empty()) {
+        return false;
+    }
+    try {
+        if (IsHiddenName(path.filename().string())) {
+            return false;
+        }
+        std::error_code ec;
+        const auto status = fs::status(path, ec);
+        if (ec || !fs::is_regular_file(status)) {
+            return false;
+        }
+        const auto size = fs::file_size(path, ec);
+        return !ec && size > 0;
+    } catch (const std::exception&) {
+        reporter.ReportError("FileExists");
+        return false;
+    }
+}
+
+ByteArray ReadFileBytes(const fs::path& path, ErrorReporter& reporter)
+{
+    if (!FileExists(path, reporter)) {
+        return ByteArray(1, 0);
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        ThrowFileAccess("Cannot read " + Quoted(path) + ": " + SystemReason(errno));
+    }
+    in.seekg(0, std::ios::end);
+    const auto length = static_cast<std::streamoff>(in.tellg());
+    in.seekg(0, std::ios::beg);
+    if (length <= 0) {
+        return ByteArray(1, 0);
+    }
+    ByteArray bytes(static_cast<std::size_t>(length));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (in.gcount() != static_cast<std::streamsize>(bytes.size())) {
+        ThrowFileAccess("Cannot read " + Quoted(path) + ": the file ended early");
+    }
+    return bytes;
+}
+
+void WriteFileAtomically(const fs::path& path, const ByteArray& bytes)
+{
+    std::error_code ec;
+    const auto status = fs::status(path, ec);
+    if (fs::is_directory(status)) {
+        ThrowFileAccess("Cannot write " + Quoted(path) + ": it is a folder");
+    }
+    if (fs::exists(status) &&
+        (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
+        ThrowFileAccess("Cannot write " + Quoted(path) + ": the file is read-only");
+    }
+
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::random_device seed;
+    std::mt19937 random(seed());
+    fs::path temporary;
+    std::FILE* file = nullptr;
+    int openError = 0;
+    for (int attempt = 0; attempt < 16 && file == nullptr; ++attempt) {
+        std::string name(1, '.');
+        name += path.filename().string();
+        name += '.';
+        name += std::to_string(random() % 1000000u);
+        name += ".tmp";
+        temporary = folder / name;
+        // "x": fail rather than reuse a name some other writer holds.
+        file = std::fopen(temporary.string().c_str(), "wbx");
+        openError = errno;
+        if (file == nullptr && openError != EEXIST) {
+            break;
+        }
+    }
+    if (file == nullptr) {
+        ThrowFileAccess("Cannot write " + Quoted(path) + ": " + SystemReason(openError));
+    }
+
+    bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    int writeError = written ? 0 : errno;
+    if (std::fflush(file) != 0 && written) {
+        written = false;
+        writeError = errno;
+    }
+    if (std::fclose(file) != 0 && written) {
+        written = false;
+        writeError = errno;
+    }
+    if (!written) {
+        fs::remove(temporary, ec);
+        ThrowFileAccess("Cannot write " + Quoted(path) + ": " + SystemReason(writeError));
+    }
+    fs::rename(temporary, path, ec);
+    if (ec) {
+        const auto reason = ec.message();
+        fs::remove(temporary, ec);
+        ThrowFileAccess("Cannot write " + Quoted(path) + ": " + reason);
+    }
+}
+
+std::optional<fs::path> FindEntryIgnoringCase(const fs::path& folder, const std::string& name)
+{
+    std::error_code ec;
+    if (fs::exists(folder / name, ec)) {
+        return folder / name;
+    }
+    std::optional<fs::path> found;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const auto entryName = it->path().filename().string();
+        if (EqualsIgnoringCase(entryName, name) &&
+            (!found || entryName < found->filename().string())) {
+            found = it->path();
+        }
+    }
+    return found;
+}
+
+bool MatchesPattern(const std::string& name, const std::string& pattern)
+{
+    // Iterative glob with backtracking to the last '*'.
+    std::size_t n = 0;
+    std::size_t p = 0;
+    std::size_t starAt = std::string::npos;
+    std::size_t resumeAt = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() &&
+            (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starAt = p++;
+            resumeAt = n;
+        } else if (starAt != std::string::npos) {
+            p = starAt + 1;
+            n = ++resumeAt;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+std::vector<std::string> ListMatchingFiles(const fs::path& folder, const std::string& pattern)
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const auto name = it->path().filename().string();
+        std::error_code statusError;
+        if (IsHiddenName(name) || !it->is_regular_file(statusError) || statusError) {
+            continue;
+        }
+        if (MatchesPattern(name, pattern)) {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end(), LessIgnoringCase);
+    return names;
+}
+
+}  // namespace varek
