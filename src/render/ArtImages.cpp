@@ -69,6 +69,15 @@ IndexedImage BuildCelImage(std::span<const std::uint8_t> bytes)
     return image;
 }
 
+IndexedImage FrameImage(const FrameRecord& record)
+{
+    IndexedImage image;
+    image.width = kFrameWidth;
+    image.height = kFrameHeight;
+    image.pixels.assign(record.Pixels.begin(), record.Pixels.end());
+    return image;
+}
+
 ByteArray EncodeCelImage(const IndexedImage& image, const PaletteBlock& colors)
 {
     ByteArray out;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 
+#include "fli/FrameStore.h"
 #include "imaging/IndexedImage.h"
 #include "imaging/Palette.h"
 #include "util/ByteWriter.h"
@@ -37,6 +38,9 @@ CelHeader ReadCelHeader(std::span<const std::uint8_t> bytes);
 // fewer than width x height pixel bytes. Pixel bytes beyond width x height, which
 // the count may claim, are not needed and not read.
 IndexedImage BuildCelImage(std::span<const std::uint8_t> bytes);
+
+// A 320 x 200 animation frame as an image; its colours are record.Colors.
+IndexedImage FrameImage(const FrameRecord& record);
 
 // A still-picture file holding image and its colour block.
 ByteArray EncodeCelImage(const IndexedImage& image, const PaletteBlock& colors);

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace varek {
+
+// The file name proposed for saving: the game file's name without its last
+// extension (a name without one is kept whole), then for an animation frame "-"
+// and the frame number with at least two digits, then ".bmp".
+// "A.B.CEL" gives "A.B.bmp"; frame 9 of "INTRO.FLI" gives "INTRO-09.bmp".
+std::string SuggestedName(const std::string& fileName, std::optional<int> frame = std::nullopt,
+                          const std::string& extension = ".bmp");
+
+}  // namespace varek
