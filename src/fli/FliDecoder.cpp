@@ -208,6 +208,11 @@ void DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
                    ErrorReporter& reporter)
 {
     store.Reset();
+    // However the load ends, the store keeps no memory its records do not use.
+    struct ReleaseOnExit {
+        FrameStore& store;
+        ~ReleaseOnExit() { store.ReleaseUnused(); }
+    } release{store};
     const ByteReader file(bytes, "the FLI file");
     if (bytes.size() < static_cast<std::size_t>(kFliHeaderSize)) {
         ThrowIndexOutOfRange("Index out of range: the file holds " + std::to_string(bytes.size()) +

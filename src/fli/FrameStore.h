@@ -34,9 +34,16 @@ public:
     static constexpr std::size_t kMaxRecords = kMaxBytes / sizeof(FrameRecord);
 
     FrameStore();
+    ~FrameStore();
+    FrameStore(FrameStore&&) noexcept;
+    FrameStore& operator=(FrameStore&&) noexcept;
+    FrameStore(const FrameStore&) = delete;
+    FrameStore& operator=(const FrameStore&) = delete;
 
-    // Back to exactly one fresh record, index 0.
+    // Back to exactly one fresh record, index 0. The memory of the old records is
+    // kept for the next records; ReleaseUnused gives back what they did not take.
     void Reset();
+    void ReleaseUnused();
 
     // Appends a copy of the newest record, which the copy then becomes.
     void AddFrame();
@@ -54,8 +61,15 @@ public:
     const FrameRecord& operator[](std::size_t index) const { return at(index); }
 
 private:
-    // Records live on their own so growing the store never moves them.
-    std::vector<std::unique_ptr<FrameRecord>> m_records;
+    struct Slab;
+    FrameRecord* NewSlot();
+
+    // Records are carved from large slabs, so a load touches few fresh pages and
+    // growing the store never moves a record.
+    std::vector<std::unique_ptr<Slab>> m_slabs;
+    std::size_t m_slabsUsed = 0;
+    std::size_t m_slotsUsed = 0;  // in the last slab used
+    std::vector<FrameRecord*> m_records;
 };
 
 }  // namespace varek
