@@ -1,0 +1,250 @@
+// varek-export: every wall, still picture and animation frame of a game folder as
+// image files, the same bytes the window's "Save to BMP" writes.
+#include <unistd.h>
+
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "cli/Exporter.h"
+#include "util/GameFolder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProgram = "varek-export";
+
+constexpr const char* kUsage =
+    "Usage: varek-export [options] GAME_FOLDER OUT_FOLDER\n"
+    "\n"
+    "Exports every wall and sprite (CELS3), still picture (STILLCEL) and animation\n"
+    "frame (FLI) of the game folder into OUT_FOLDER/CELS3, OUT_FOLDER/STILLCEL and\n"
+    "OUT_FOLDER/FLI, as the window saves them: walls turned a quarter turn in the\n"
+    "colours of PALETTE.PAL, still pictures in their own colours, every animation\n"
+    "frame in its own colours as NAME-01.bmp, NAME-02.bmp, ...\n"
+    "\n"
+    "Options:\n"
+    "  --format bmp|png     the image format (default bmp); png writes 8-bit indexed\n"
+    "                       PNG files with the same pixels and 256 colours\n"
+    "  --category NAME      export only walls, stills or animations; may be repeated\n"
+    "  --no-rotate          write walls and sprites as stored, not turned\n"
+    "  -q, --quiet          no progress on standard error\n"
+    "  -h, --help           show this help and exit\n"
+    "  --version            show the version and exit\n"
+    "\n"
+    "Exit status: 0 when everything was exported, 1 when a file could not be read,\n"
+    "decoded or written (the rest is still exported), 2 when the arguments, the game\n"
+    "folder or the output folder cannot be used (nothing is written).\n";
+
+int UsageError(const std::string& problem)
+{
+    std::cerr << kProgram << ": " << problem << "\nTry '" << kProgram
+              << " --help' for more information.\n";
+    return 2;
+}
+
+std::string Counted(std::size_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// The game folder messages break lines as the game's platform does.
+std::string WithNativeLineBreaks(std::string text)
+{
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+        text.erase(at, 1);
+    }
+    return text;
+}
+
+// Progress on standard error: a line kept up to date on a terminal, otherwise one
+// line a source file so logs stay readable.
+class ConsoleProgress final : public varek::ExportListener {
+public:
+    ConsoleProgress(bool quiet, bool live) : m_quiet(quiet), m_live(live && !quiet) {}
+
+    void FileStarted(std::size_t position, std::size_t total, const std::string& name) override
+    {
+        if (m_live) {
+            Show(Counter(position, total) + name);
+        }
+    }
+
+    void FrameWritten(std::size_t position, std::size_t total, const std::string& name,
+                      std::size_t frame, std::size_t frameCount) override
+    {
+        using namespace std::chrono;
+        // A terminal redrawn for each of a thousand frames slows the export down.
+        if (m_live && (frame == frameCount || steady_clock::now() - m_shownAt > milliseconds(50))) {
+            Show(Counter(position, total) + name + " frame " + std::to_string(frame) + "/" +
+                 std::to_string(frameCount));
+        }
+    }
+
+    void FileFinished(std::size_t position, std::size_t total, const std::string& name,
+                      std::size_t imagesWritten) override
+    {
+        if (!m_quiet && !m_live) {
+            std::cerr << Counter(position, total) << name << ": "
+                      << Counted(imagesWritten, "image", "images") << '\n';
+        }
+    }
+
+    void Failed(const std::string& name, const std::string& reason) override
+    {
+        Clear();
+        std::cerr << name << ": " << reason << '\n';
+    }
+
+    void Clear()
+    {
+        if (m_lineShown) {
+            std::cerr << "\r\x1b[K" << std::flush;
+            m_lineShown = false;
+        }
+    }
+
+private:
+    static std::string Counter(std::size_t position, std::size_t total)
+    {
+        std::string text(1, '[');
+        text += std::to_string(position);
+        text += '/';
+        text += std::to_string(total);
+        text += "] ";
+        return text;
+    }
+
+    void Show(const std::string& text)
+    {
+        std::cerr << '\r' << text << "\x1b[K" << std::flush;
+        m_lineShown = true;
+        m_shownAt = std::chrono::steady_clock::now();
+    }
+
+    bool m_quiet;
+    bool m_live;
+    bool m_lineShown = false;
+    std::chrono::steady_clock::time_point m_shownAt{};
+};
+
+// The value of an option given as "--name value" or "--name=value".
+bool OptionValue(std::string_view arg, std::string_view name, int& index, int argc, char** argv,
+                 std::string& value)
+{
+    if (arg == name) {
+        if (index + 1 >= argc) {
+            throw std::invalid_argument(std::string(name) + " needs a value");
+        }
+        value = argv[++index];
+        return true;
+    }
+    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
+        value = arg.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    varek::ExportOptions options;
+    bool quiet = false;
+    bool categoryGiven = false;
+    std::vector<std::string> folders;
+    try {
+        bool optionsEnded = false;
+        for (int i = 1; i < argc; ++i) {
+            const std::string_view arg = argv[i];
+            std::string value;
+            if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+                folders.emplace_back(arg);
+            } else if (arg == "--") {
+                optionsEnded = true;
+            } else if (arg == "--help" || arg == "-h") {
+                std::cout << kUsage;
+                return 0;
+            } else if (arg == "--version") {
+                std::cout << kProgram << ' ' << VAREK_VERSION << '\n';
+                return 0;
+            } else if (arg == "--quiet" || arg == "-q") {
+                quiet = true;
+            } else if (arg == "--no-rotate") {
+                options.rotate = false;
+            } else if (OptionValue(arg, "--format", i, argc, argv, value)) {
+                if (value == "bmp") {
+                    options.format = varek::ImageFormat::Bmp;
+                } else if (value == "png") {
+                    options.format = varek::ImageFormat::Png;
+                } else {
+                    return UsageError("unknown format '" + value + "' (bmp or png)");
+                }
+            } else if (OptionValue(arg, "--category", i, argc, argv, value)) {
+                static constexpr const char* kNames[] = {"walls", "stills", "animations"};
+                std::size_t category = 0;
+                while (category < 3 && value != kNames[category]) {
+                    ++category;
+                }
+                if (category == 3) {
+                    return UsageError("unknown category '" + value +
+                                      "' (walls, stills or animations)");
+                }
+                if (!categoryGiven) {
+                    options.categories.fill(false);
+                    categoryGiven = true;
+                }
+                options.categories[category] = true;
+            } else {
+                return UsageError("unknown option '" + std::string(arg) + "'");
+            }
+        }
+    } catch (const std::invalid_argument& error) {
+        return UsageError(error.what());
+    }
+    if (folders.size() != 2) {
+        return UsageError(folders.size() < 2 ? "a game folder and an output folder are needed"
+                                             : "too many arguments");
+    }
+
+    try {
+        const fs::path gameFolder = folders[0];
+        const fs::path outFolder = folders[1];
+        const std::string missing = varek::CheckGameFolder(gameFolder);
+        if (!missing.empty()) {
+            std::cerr << WithNativeLineBreaks(missing) << '\n';
+            return 2;
+        }
+        const std::string refusal = varek::CheckOutputFolder(gameFolder, outFolder);
+        if (!refusal.empty()) {
+            std::cerr << kProgram << ": " << refusal << '\n';
+            return 2;
+        }
+        std::error_code ec;
+        fs::create_directories(outFolder, ec);
+        if (ec) {
+            std::cerr << kProgram << ": cannot create the output folder \"" << outFolder.string()
+                      << "\": " << ec.message() << '\n';
+            return 2;
+        }
+
+        ConsoleProgress progress(quiet, isatty(STDERR_FILENO) == 1);
+        const varek::ExportSummary summary =
+            varek::ExportGameFolder(gameFolder, outFolder, options, progress);
+        progress.Clear();
+        std::cout << Counted(summary.filesRead, "file", "files") << " read, "
+                  << Counted(summary.imagesWritten, "image", "images") << " written, "
+                  << Counted(summary.failures, "failure", "failures") << '\n';
+        return summary.failures == 0 ? 0 : 1;
+    } catch (const std::exception& error) {
+        std::cerr << kProgram << ": " << error.what() << '\n';
+        return 1;
+    }
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "imaging/Palette.h"
+#include "util/ByteWriter.h"
+#include "util/GameFolder.h"
+
+namespace varek {
+
+enum class ImageFormat { Bmp, Png };
+
+struct ExportOptions {
+    ImageFormat format = ImageFormat::Bmp;
+    bool rotate =
+        true;  // walls and sprites turned a quarter turn clockwise, as the window shows them
+    std::array<bool, 3> categories{true, true, true};  // indexed by ArtCategory
+};
+
+struct ExportSummary {
+    std::size_t filesRead = 0;
+    std::size_t imagesWritten = 0;
+    std::size_t failures = 0;
+
+    bool operator==(const ExportSummary&) const = default;
+};
+
+// What an export tells its user while it runs. Source files are named by their
+// category folder and file name, "FLI/INTRO.FLI"; position counts them from 1 to total.
+class ExportListener {
+public:
+    virtual ~ExportListener() = default;
+    virtual void FileStarted(std::size_t /*position*/, std::size_t /*total*/,
+                             const std::string& /*name*/)
+    {
+    }
+    virtual void FrameWritten(std::size_t /*position*/, std::size_t /*total*/,
+                              const std::string& /*name*/, std::size_t /*frame*/,
+                              std::size_t /*frameCount*/)
+    {
+    }
+    virtual void FileFinished(std::size_t /*position*/, std::size_t /*total*/,
+                              const std::string& /*name*/, std::size_t /*imagesWritten*/)
+    {
+    }
+    // A failure the export went on after; each one counts in the summary.
+    virtual void Failed(const std::string& name, const std::string& reason) = 0;
+};
+
+// The folder each category's images go to inside the output folder, and the name
+// of an image file, both as the export writes them.
+std::filesystem::path ExportFolder(const std::filesystem::path& outFolder, ArtCategory category);
+std::string ExportFileName(const std::string& sourceName, ImageFormat format,
+                           int frame = 0);  // frame 0: not an animation frame
+
+// Why outFolder must not take the export of gameFolder, or empty when it may: the
+// export would write into the game folder itself or into one of its category
+// folders (matched ignoring case, and through links), or outFolder is not a folder.
+std::string CheckOutputFolder(const std::filesystem::path& gameFolder,
+                              const std::filesystem::path& outFolder);
+
+// The image file of width x height top-down pixels with palette: the BMP the
+// window saves, or an 8-bit indexed PNG of the same pixels and 256 colours.
+// Throws Error when the image cannot be encoded.
+ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
+                          std::span<const std::uint8_t> pixels, const Palette& palette,
+                          ImageFormat format);
+
+// Exports every file of the chosen categories of a game folder that passed
+// CheckGameFolder into outFolder, which passed CheckOutputFolder. Failures are told
+// to listener and the export goes on; nothing is written to the game folder.
+ExportSummary ExportGameFolder(const std::filesystem::path& gameFolder,
+                               const std::filesystem::path& outFolder, const ExportOptions& options,
+                               ExportListener& listener);
+
+}  // namespace varek
