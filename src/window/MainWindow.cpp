@@ -1,0 +1,517 @@
+#include "window/MainWindow.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScopedValueRollback>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <algorithm>
+#include <climits>
+#include <new>
+
+#include "fli/FliDecoder.h"
+#include "render/ArtImages.h"
+#include "render/Naming.h"
+#include "util/Error.h"
+#include "util/FileIO.h"
+#include "window/PictureBox.h"
+#include "window/QtPicture.h"
+
+namespace fs = std::filesystem;
+
+namespace varek {
+
+namespace {
+
+// Positions and sizes in twips, 15 to a pixel at 96 dots per inch.
+struct ControlPlace {
+    int left, top, width, height;
+};
+
+constexpr int Pixels(int twips) { return twips / 15; }
+
+QRect PlaceOf(const ControlPlace& place)
+{
+    return QRect(Pixels(place.left), Pixels(place.top), Pixels(place.width), Pixels(place.height));
+}
+
+constexpr QSize kClientSize(Pixels(7695), Pixels(4785));
+constexpr ControlPlace kFilePlace{120, 480, 2655, 4185};
+constexpr ControlPlace kPicturePlace{2880, 480, 4800, 3855};
+constexpr ControlPlace kOptionPlaces[] = {
+    {120, 120, 1215, 315}, {1440, 120, 1215, 315}, {2760, 120, 1215, 315}};
+constexpr ControlPlace kRotatePlace{4320, 120, 975, 345};
+constexpr ControlPlace kFrameBarPlace{2880, 4440, 4695, 255};
+constexpr ControlPlace kSavePlace{6360, 120, 1215, 315};
+
+QString ToQString(const std::string& text)
+{
+    return QFile::decodeName(QByteArray::fromStdString(text));
+}
+
+QString ToQString(const fs::path& path)
+{
+    return QDir::toNativeSeparators(ToQString(path.string()));
+}
+
+fs::path ToPath(const QString& text)
+{
+    return fs::path(QFile::encodeName(text).toStdString());
+}
+
+// The texts the window shows when something goes wrong.
+QString FailureText(bool save, const fs::path& file, const QString& reason)
+{
+    const QString what = save ? MainWindow::tr("Cannot save %1.") : MainWindow::tr("Cannot show %1.");
+    return what.arg(ToQString(file)) + QStringLiteral("\n\n") + reason;
+}
+
+QString MissingFileReason()
+{
+    return MainWindow::tr("The file is missing or empty.");
+}
+
+QString OutOfMemoryReason()
+{
+    return MainWindow::tr("There is not enough memory for it.");
+}
+
+QString NotBuiltReason()
+{
+    return MainWindow::tr("The image could not be built, so nothing was saved.");
+}
+
+}  // namespace
+
+QString WindowTitle(int major, int minor, int patch)
+{
+    return QStringLiteral("%1 - v%2.%3.%4")
+        .arg(QString::fromLatin1(kProgramName))
+        .arg(major)
+        .arg(minor)
+        .arg(patch);
+}
+
+MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent) : QWidget(parent), m_prompts(prompts)
+{
+    setObjectName(QStringLiteral("frm"));
+    setWindowTitle(WindowTitle(VAREK_VERSION_MAJOR, VAREK_VERSION_MINOR, VAREK_VERSION_PATCH));
+    BuildControls();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildControls()
+{
+    resize(kClientSize);
+
+    m_fileList = new QListWidget(this);
+    m_fileList->setObjectName(QStringLiteral("File"));
+    m_fileList->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_fileList->setGeometry(PlaceOf(kFilePlace));
+
+    m_picture = new PictureBox(this);
+    m_picture->setObjectName(QStringLiteral("pic"));
+    m_picture->setFocusPolicy(Qt::TabFocus);
+    m_picture->setGeometry(PlaceOf(kPicturePlace));
+
+    m_options = new QButtonGroup(this);
+    m_options->setObjectName(QStringLiteral("opt"));
+    m_options->setExclusive(true);
+    for (int i = 0; i < 3; ++i) {
+        auto* button = new QRadioButton(tr(InfoOf(static_cast<ArtCategory>(i)).caption), this);
+        button->setObjectName(QStringLiteral("opt%1").arg(i));
+        button->setGeometry(PlaceOf(kOptionPlaces[i]));
+        button->installEventFilter(this);
+        m_options->addButton(button, i);
+        m_optionButtons[static_cast<std::size_t>(i)] = button;
+    }
+    m_optionButtons[0]->setChecked(true);
+
+    m_rotate = new QCheckBox(tr("Rotate"), this);
+    m_rotate->setObjectName(QStringLiteral("chkRotate"));
+    m_rotate->setGeometry(PlaceOf(kRotatePlace));
+    m_rotate->setChecked(true);
+
+    m_frameBar = new QScrollBar(Qt::Horizontal, this);
+    m_frameBar->setObjectName(QStringLiteral("hsb"));
+    m_frameBar->setGeometry(PlaceOf(kFrameBarPlace));
+    m_frameBar->setSingleStep(1);
+    m_frameBar->setPageStep(1);
+    m_frameBar->installEventFilter(this);
+
+    m_save = new QPushButton(tr("Save to BMP"), this);
+    m_save->setObjectName(QStringLiteral("cmdSave"));
+    m_save->setGeometry(PlaceOf(kSavePlace));
+
+    QWidget* const tabOrder[] = {m_fileList,         m_picture,          m_optionButtons[0],
+                                 m_optionButtons[1], m_optionButtons[2], m_rotate,
+                                 m_frameBar,         m_save};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    }
+
+    connect(m_fileList, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0) {
+            HandleFileClick();
+        }
+    });
+    // A mouse press is handled in eventFilter; this catches the keyboard, which
+    // moves the choice with the arrow keys, so list and category never part.
+    connect(m_options, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked && !m_pressingOption) {
+            SelectCategory(id);
+        }
+    });
+    connect(m_rotate, &QCheckBox::toggled, this, [this] { RenderArt(false); });
+    connect(m_frameBar, &QScrollBar::valueChanged, this, [this] { RenderArt(false); });
+    connect(m_save, &QPushButton::clicked, this, [this] { RenderArt(true); });
+}
+
+bool MainWindow::Start(const fs::path& gameFolder)
+{
+    m_gameFolder = gameFolder;
+    const std::string missing = CheckGameFolder(m_gameFolder);
+    if (!missing.empty()) {
+        ShowMessage(QString::fromStdString(missing), MessageIcon::Critical);
+        return false;
+    }
+    SelectCategory(static_cast<int>(ArtCategory::WallsSprites));
+    return true;
+}
+
+void MainWindow::ReportError(std::string_view message)
+{
+    ShowMessage(QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())),
+                MessageIcon::None);
+}
+
+void MainWindow::ShowMessage(const QString& text, MessageIcon icon)
+{
+    // Before the window is first shown there is nothing to attach the box to.
+    m_prompts.ShowMessage(isVisible() ? this : nullptr, text, icon);
+}
+
+ArtCategory MainWindow::CurrentCategory() const
+{
+    return static_cast<ArtCategory>(std::max(m_options->checkedId(), 0));
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_frameBar && event->type() == QEvent::KeyPress) {
+        // Qt 6's horizontal scroll bar steps backwards on the right arrow; the
+        // frame bar steps the way the arrow points.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Left || key == Qt::Key_Right) {
+            const bool forward = (key == Qt::Key_Right) != m_frameBar->isRightToLeft();
+            m_frameBar->triggerAction(forward ? QAbstractSlider::SliderSingleStepAdd
+                                              : QAbstractSlider::SliderSingleStepSub);
+            return true;
+        }
+    }
+    if (event->type() == QEvent::MouseButtonPress) {
+        const int id = m_options->id(qobject_cast<QAbstractButton*>(watched));
+        if (id >= 0) {
+            {
+                const QScopedValueRollback guard(m_pressingOption, true);
+                m_options->button(id)->setChecked(true);
+            }
+            SelectCategory(id);
+            // Consumed: the button has done its work on the press, and a message
+            // box opened by the switch must not leave it half pressed.
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::SelectCategory(int index)
+{
+    if (index < 0 || index > 2) {
+        return;
+    }
+    const auto category = static_cast<ArtCategory>(index);
+    const CategoryInfo& info = InfoOf(category);
+    m_picture->Clear();
+    FillFileList(GameFolderEntry(m_gameFolder, info.subFolder), info.pattern);
+    if (category == ArtCategory::WallsSprites) {
+        LoadPalette();
+    }
+    UpdateEnabledStates();
+    if (m_fileList->count() > 0) {
+        // The refill left no row current, so this always raises currentRowChanged
+        // and the file-click handling runs exactly once.
+        if (m_fileList->currentRow() != 0) {
+            m_fileList->setCurrentRow(0);
+        } else {
+            HandleFileClick();
+        }
+    }
+    m_fileList->setFocus();
+}
+
+void MainWindow::UpdateEnabledStates()
+{
+    const ArtCategory category = CurrentCategory();
+    m_rotate->setEnabled(category == ArtCategory::WallsSprites);
+    m_frameBar->setEnabled(category == ArtCategory::Animated);
+    m_save->setEnabled(true);
+}
+
+void MainWindow::FillFileList(const fs::path& folder, const std::string& pattern)
+{
+    m_listFolder = folder;
+    m_listNames = ListMatchingFiles(folder, pattern);
+    const QSignalBlocker blocker(m_fileList);
+    m_fileList->clear();
+    for (const std::string& name : m_listNames) {
+        m_fileList->addItem(ToQString(name));
+    }
+    m_fileList->setCurrentRow(-1);
+}
+
+std::optional<std::string> MainWindow::SelectedName() const
+{
+    const int row = m_fileList->currentRow();
+    if (row < 0 || row >= static_cast<int>(m_listNames.size())) {
+        return std::nullopt;
+    }
+    return m_listNames[static_cast<std::size_t>(row)];
+}
+
+bool MainWindow::LoadPalette()
+{
+    const ArtCategory category = CurrentCategory();
+    if (category == ArtCategory::Animated) {
+        return true;
+    }
+    const bool walls = category == ArtCategory::WallsSprites;
+    fs::path source;
+    if (walls) {
+        source = GameFolderEntry(m_gameFolder, kPaletteFileName);
+    } else if (const auto name = SelectedName()) {
+        source = m_listFolder / *name;
+    } else {
+        return false;
+    }
+    // Colours a short or unreadable source lacks are black.
+    ByteArray bytes;
+    try {
+        bytes = ReadFileBytes(source, *this);
+    } catch (const Error& error) {
+        m_palette = Palette{};
+        ShowMessage(FailureText(false, source, QString::fromStdString(error.what())));
+        return false;
+    }
+    const DecodedPalette decoded =
+        DecodePaletteBlock(bytes, walls ? kPaletteFileBlockOffset : kStillArtBlockOffset);
+    m_palette = decoded.palette;
+    // A still picture that short cannot be shown either, and rendering says so.
+    if (walls && !decoded.complete()) {
+        ShowMessage(tr("%1 holds %2 of the 256 colours of a palette; the others are shown black.")
+                        .arg(ToQString(source))
+                        .arg(decoded.entriesRead));
+    }
+    return true;
+}
+
+void MainWindow::HandleFileClick()
+{
+    bool render = true;
+    switch (CurrentCategory()) {
+    case ArtCategory::Animated:
+        render = LoadAnimation();
+        break;
+    case ArtCategory::OtherArt:
+        render = LoadPalette();
+        break;
+    case ArtCategory::WallsSprites:
+        break;
+    }
+    if (render) {
+        RenderArt(false);
+    } else {
+        m_picture->Clear();
+    }
+    emit fileClickHandled();
+}
+
+bool MainWindow::LoadAnimation()
+{
+    const auto name = SelectedName();
+    if (!name) {
+        return false;
+    }
+    const fs::path path = m_listFolder / *name;
+    m_animationName = *name;
+    QString fault;
+    if (!FileExists(path, *this)) {
+        m_frames.Reset();
+        fault = MissingFileReason();
+    } else {
+        try {
+            LoadFLIFile(path, m_frames, *this);
+        } catch (const Error& error) {
+            fault = QString::fromStdString(error.what());
+        } catch (const std::bad_alloc&) {
+            fault = OutOfMemoryReason();
+        }
+    }
+    const int frames = static_cast<int>(std::min<std::size_t>(m_frames.UpperBound(), INT_MAX));
+    {
+        // One render follows, of frame 1, wherever the bar stood before.
+        const QSignalBlocker blocker(m_frameBar);
+        // With no frames the bar stands at 1 of 1, and rendering says why
+        // nothing is shown.
+        m_frameBar->setRange(1, std::max(frames, 1));
+        m_frameBar->setValue(1);
+    }
+    if (fault.isEmpty()) {
+        return true;
+    }
+    if (frames == 0) {
+        ShowMessage(FailureText(false, path, fault));
+        return false;
+    }
+    const QString kept = frames == 1 ? tr("The one frame decoded before the fault can be viewed.")
+                                     : tr("The %1 frames decoded before the fault can be viewed.")
+                                           .arg(frames);
+    ShowMessage(tr("%1 could not be read to its end.").arg(ToQString(path)) +
+                QStringLiteral("\n\n") + fault + QStringLiteral("\n\n") + kept);
+    return true;
+}
+
+void MainWindow::RenderArt(bool save)
+{
+    const std::optional<BmpImage> image = CurrentCategory() == ArtCategory::Animated
+                                              ? BuildFrameImage(save)
+                                              : BuildFileImage(save);
+    emit artRendered();
+    if (save && image) {
+        SaveToBMP(*image);
+    }
+}
+
+std::optional<BmpImage> MainWindow::BuildFrameImage(bool save)
+{
+    if (!m_animationName) {
+        m_picture->Clear();
+        ShowMessage(tr("No animation has been loaded yet: choose one from the list."));
+        return std::nullopt;
+    }
+    const fs::path path = m_listFolder / *m_animationName;
+    const int frame = m_frameBar->value();
+    if (m_frames.FrameCount() == 0) {
+        m_picture->Clear();
+        ShowMessage(FailureText(save, path, tr("The animation holds no frames.")));
+        return std::nullopt;
+    }
+    if (frame < 1 || static_cast<std::size_t>(frame) > m_frames.UpperBound()) {
+        m_picture->Clear();
+        ShowMessage(FailureText(save, path,
+                                tr("It has no frame %1; its frames are 1 to %2.")
+                                    .arg(frame)
+                                    .arg(m_frames.UpperBound())));
+        return std::nullopt;
+    }
+    const FrameRecord& record = m_frames.at(static_cast<std::size_t>(frame));
+    // The frame's colours stay in the palette until something replaces them.
+    m_palette = record.Colors;
+    BmpImage image(record.Pixels.begin(), record.Pixels.end());
+    if (!AddBMPHeader(kFrameWidth, kFrameHeight, image, m_palette, *this)) {
+        m_picture->Clear();
+        if (save) {
+            ShowMessage(NotBuiltReason());
+        }
+        return std::nullopt;
+    }
+    ShowPicture(image, false);
+    return image;
+}
+
+std::optional<BmpImage> MainWindow::BuildFileImage(bool save)
+{
+    const auto name = SelectedName();
+    if (!name) {
+        m_picture->Clear();
+        if (save) {
+            ShowMessage(tr("There is nothing to save: no file is selected in the list."));
+        }
+        return std::nullopt;
+    }
+    const fs::path path = m_listFolder / *name;
+    IndexedImage pixels;
+    try {
+        if (!FileExists(path, *this)) {
+            m_picture->Clear();
+            ShowMessage(FailureText(save, path, MissingFileReason()));
+            return std::nullopt;
+        }
+        const ByteArray bytes = ReadFileBytes(path, *this);
+        pixels = CurrentCategory() == ArtCategory::WallsSprites
+                     ? BuildWallImage(bytes, m_rotate->isChecked())
+                     : BuildCelImage(bytes);
+    } catch (const Error& error) {
+        m_picture->Clear();
+        ShowMessage(FailureText(save, path, QString::fromStdString(error.what())));
+        return std::nullopt;
+    } catch (const std::bad_alloc&) {
+        m_picture->Clear();
+        ShowMessage(FailureText(save, path, OutOfMemoryReason()));
+        return std::nullopt;
+    }
+    const std::int32_t width = pixels.width;
+    const std::int32_t height = pixels.height;
+    BmpImage image = std::move(pixels.pixels);
+    if (!AddBMPHeader(width, height, image, m_palette, *this)) {
+        // The buffer still holds raw pixels, which are no BMP file.
+        m_picture->Clear();
+        if (save) {
+            ShowMessage(NotBuiltReason());
+        }
+        return std::nullopt;
+    }
+    ShowPicture(image, width <= kWallSize && height <= kWallSize);
+    return image;
+}
+
+void MainWindow::ShowPicture(const BmpImage& image, bool enlarge)
+{
+    m_picture->SetPicture(LoadPictureFromByteArray(image, m_palette, *this), enlarge);
+}
+
+void MainWindow::SaveToBMP(const BmpImage& image)
+{
+    const bool animated = CurrentCategory() == ArtCategory::Animated;
+    const std::string source = animated ? m_animationName.value_or(std::string())
+                                        : SelectedName().value_or(std::string());
+    const std::optional<int> frame =
+        animated ? std::optional<int>(m_frameBar->value()) : std::nullopt;
+
+    SaveDialogRequest request;
+    request.filters = {tr("Bitmap Files (*.bmp)"), tr("All Files (*)")};
+    request.title = tr("Save image as...");
+    request.initialFolder = ToQString(m_gameFolder);
+    request.defaultExtension = QStringLiteral("bmp");
+    request.fileName = ToQString(SuggestedName(source, frame));
+    request.filterIndex = 0;
+
+    const QString chosen = m_prompts.AskSavePath(this, request);
+    if (chosen.isEmpty()) {
+        return;
+    }
+    try {
+        WriteFileAtomically(ToPath(chosen), image);
+    } catch (const Error& error) {
+        ShowMessage(tr("The image was not saved.\n\n%1").arg(QString::fromStdString(error.what())));
+    }
+}
+
+}  // namespace varek

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QStringList>
+
+#include "window/UserPrompts.h"
+
+namespace varek {
+
+// The whole program on a running QApplication. arguments are the application's
+// (the program first); an optional single one names the game folder, otherwise
+// the program's own folder is used. Gives the exit status: 0 after the window
+// was closed, non-zero when start-up failed and the window was never shown.
+//
+// Two environment variables serve the demo and the measurements:
+// VAREK_SCREENSHOT=<file> saves a picture of the window once the first image is
+// painted and ends the program; VAREK_TRACE_STARTUP=<nanoseconds since the epoch
+// at launch> prints how long it took until the first image was painted.
+int RunProgram(const QStringList& arguments, UserPrompts& prompts);
+
+}  // namespace varek

@@ -1,0 +1,24 @@
+#include "window/UserPrompts.h"
+
+#include <QMessageBox>
+
+namespace varek {
+
+void DialogPrompts::ShowMessage(QWidget* owner, const QString& text, MessageIcon icon)
+{
+    QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
+    if (icon == MessageIcon::Warning) {
+        boxIcon = QMessageBox::Warning;
+    } else if (icon == MessageIcon::Critical) {
+        boxIcon = QMessageBox::Critical;
+    }
+    QMessageBox box(boxIcon, QString::fromLatin1(kProgramName), text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
+QString DialogPrompts::AskSavePath(QWidget* owner, const SaveDialogRequest& request)
+{
+    return ShowSaveDialog(owner, request);
+}
+
+}  // namespace varek

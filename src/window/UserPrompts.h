@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+#include "dialogs/SaveDialog.h"
+
+class QWidget;
+
+namespace varek {
+
+enum class MessageIcon { None, Warning, Critical };
+
+// Every question the program puts to the user: message boxes and the save dialog.
+// The window asks only through this, so a test can give the user's answers.
+class UserPrompts {
+public:
+    virtual ~UserPrompts() = default;
+
+    // A modal message box titled with the program's name, with an OK button only.
+    virtual void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) = 0;
+
+    // The full path the user chose to save to, or an empty text after cancel.
+    virtual QString AskSavePath(QWidget* owner, const SaveDialogRequest& request) = 0;
+};
+
+// The real boxes and dialog.
+class DialogPrompts final : public UserPrompts {
+public:
+    void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) override;
+    QString AskSavePath(QWidget* owner, const SaveDialogRequest& request) override;
+};
+
+inline constexpr const char* kProgramName = "Varek";
+
+}  // namespace varek
