@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <set>
+#include <string>
+#include <tuple>
+
+#include "fli/FliDecoder.h"
+#include "fli/FliWriter.h"
+#include "support/FliFixtures.h"
+#include "support/RecordingReporter.h"
+#include "util/ByteReader.h"
+
+using namespace varek;
+using namespace varek::test;
+
+namespace {
+
+PaletteBlock Colors(int step)
+{
+    PaletteBlock block{};
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<std::uint8_t>((i * static_cast<std::size_t>(step)) % 64);
+    }
+    return block;
+}
+
+AnimationFrame Drawn(const std::function<int(int x, int y)>& pixelAt, const PaletteBlock& colors)
+{
+    AnimationFrame frame;
+    for (int y = 0; y < 200; ++y) {
+        for (int x = 0; x < 320; ++x) {
+            frame.pixels[static_cast<std::size_t>(y * 320 + x)] =
+                static_cast<std::uint8_t>(pixelAt(x, y));
+        }
+    }
+    frame.colors = colors;
+    return frame;
+}
+
+AnimationFrame Changed(AnimationFrame frame, std::initializer_list<std::pair<int, int>> changes)
+{
+    for (const auto& [at, value] : changes) {
+        frame.pixels[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(value);
+    }
+    return frame;
+}
+
+struct Animation {
+    std::string name;
+    std::vector<AnimationFrame> frames;
+};
+
+std::vector<Animation> Animations()
+{
+    std::mt19937 random(7);
+    auto noise = [&](int, int) { return static_cast<int>(random() & 0xFF); };
+    const PaletteBlock a = Colors(5);
+    const PaletteBlock b = Colors(11);
+    const AnimationFrame gradient = Drawn([](int x, int y) { return x + y; }, a);
+    const AnimationFrame zero = Drawn([](int, int) { return 0; }, a);
+
+    AnimationFrame sparse = gradient;
+    std::vector<AnimationFrame> sparseFrames{sparse};
+    for (int k = 0; k < 4; ++k) {
+        for (int n = 0; n < 60; ++n) {
+            sparse.pixels[random() % kFramePixels] = static_cast<std::uint8_t>(random());
+        }
+        sparseFrames.push_back(sparse);
+    }
+    PaletteBlock partial = a;
+    for (int i = 30; i < 63; ++i) {
+        partial[static_cast<std::size_t>(i)] = 63;
+    }
+    PaletteBlock last = partial;
+    last[767] = 1;
+    PaletteBlock first = b;
+    first[0] = 60;
+
+    const AnimationFrame flat = Drawn([](int, int) { return 3; }, a);
+    return {
+        {"noise", {Drawn(noise, a), Drawn(noise, a), Drawn(noise, b)}},
+        {"gradients",
+         {gradient, Drawn([](int x, int y) { return x * 2 + y; }, a),
+          Drawn([](int x, int) { return x / 2; }, a), Drawn([](int, int y) { return y; }, a)}},
+        {"sparse", sparseFrames},
+        {"identical", {gradient, gradient, gradient}},
+        {"zero", {gradient, zero, zero, gradient}},
+        {"zero first", {zero, zero, gradient}},
+        {"palettes",
+         {gradient, Drawn([](int x, int y) { return x + y; }, partial),
+          Drawn([](int x, int y) { return x + y; }, last),
+          Drawn([](int x, int y) { return x + y; }, b),
+          Drawn([](int x, int y) { return x + y; }, first)}},
+        {"alternating",
+         {Drawn([](int x, int y) { return (x + y) % 2 ? 17 : 201; }, a),
+          Drawn([](int x, int y) { return (x + y) % 2 ? 201 : 17; }, a),
+          Drawn([](int x, int y) { return (x + y) % 2 ? 17 : 201; }, a)}},
+        {"long gaps",
+         {flat, Changed(flat, {{7 * 320, 9}, {7 * 320 + 300, 9}, {8 * 320 + 319, 9}, {63999, 9}}),
+          Changed(flat, {{319, 4}}), Changed(flat, {{199 * 320, 4}, {0, 5}}),
+          Changed(flat, {{300, 1}, {301, 1}, {302, 1}, {303, 2}, {304, 1}, {600, 8}})}},
+    };
+}
+
+}  // namespace
+
+TEST(FliWriterRoundTrip, EveryFrameDecodesToTheFrameWritten)
+{
+    std::set<int> chunkTypes;
+    for (const Animation& animation : Animations()) {
+        SCOPED_TRACE(animation.name);
+        for (const FliFrameData& frame : EncodeAnimation(animation.frames)) {
+            ASSERT_FALSE(frame.chunks.empty());
+            for (const FliChunkData& chunk : frame.chunks) {
+                chunkTypes.insert(chunk.type);
+            }
+        }
+        ByteArray file = WriteAnimation(animation.frames);
+        const std::size_t count = animation.frames.size();
+        ASSERT_EQ(ByteReader(file).U32(0), file.size());
+        ASSERT_EQ(ByteReader(file).U16(6), count);
+
+        FrameStore store;
+        RecordingReporter reporter;
+        DecodeFLIFile(file, store, reporter);
+        EXPECT_TRUE(reporter.messages.empty());
+        ASSERT_EQ(store.size(), count + 1);
+        EXPECT_EQ(store[0], FrameRecord{});
+        for (std::size_t i = 0; i < count; ++i) {
+            EXPECT_EQ(store[i + 1].Pixels, animation.frames[i].pixels) << "frame " << i + 1;
+            EXPECT_EQ(store[i + 1].Colors, PaletteFromBlock(animation.frames[i].colors))
+                << "frame " << i + 1;
+        }
+
+        // The ring frame after the last turns it back into the first.
+        StoreU16(file.data() + 6, static_cast<std::uint16_t>(count + 1));
+        DecodeFLIFile(file, store, reporter);
+        ASSERT_EQ(store.size(), count + 2);
+        EXPECT_EQ(store[count + 1].Pixels, animation.frames[0].pixels);
+        EXPECT_EQ(store[count + 1].Colors, PaletteFromBlock(animation.frames[0].colors));
+    }
+    EXPECT_EQ(chunkTypes, (std::set<int>{FLI_COLOR, FLI_LC, FLI_BLACK, FLI_BRUN, FLI_COPY}));
+}
+
+TEST(FliWriterRoundTrip, FileLayoutOfHandChosenChunks)
+{
+    const ByteArray color = Payload().U16(1).U8({2, 1, 63, 0, 31});
+    const FliFrameData ring{{Chunk(FLI_BLACK)}};
+    const std::vector<FliFrameData> frames{
+        {{Chunk(FLI_COLOR, color), Chunk(FLI_BRUN, BrunFill(6))}}, {}, {{Chunk(99, {1, 2, 3})}}};
+    const ByteArray file = WriteFLIFile(frames, 7, &ring);
+    const std::size_t frame1 = 16 + 6 + 7 + 6 + 1400;
+    ASSERT_EQ(file.size(), 128 + frame1 + 16 + 25 + 22);
+    const ByteReader r(file);
+    // (offset, width, value): the file header, the first frame with its two chunk headers,
+    // the empty frame, the frame holding one other chunk, and the ring.
+    const std::size_t f2 = 128 + frame1;
+    const std::size_t ring0 = file.size() - 22;
+    const std::tuple<std::size_t, int, std::uint32_t> fields[] = {{0, 4, file.size()},
+                                                                  {4, 2, 0xAF11},
+                                                                  {6, 2, 3},
+                                                                  {8, 2, 320},
+                                                                  {10, 2, 200},
+                                                                  {12, 2, 8},
+                                                                  {16, 2, 7},
+                                                                  {128, 4, frame1},
+                                                                  {132, 2, 0xF1FA},
+                                                                  {134, 2, 2},
+                                                                  {144, 4, 13},
+                                                                  {148, 2, FLI_COLOR},
+                                                                  {150, 2, 1},
+                                                                  {157, 4, 1406},
+                                                                  {161, 2, FLI_BRUN},
+                                                                  {f2, 4, 16},
+                                                                  {f2 + 6, 2, 0},
+                                                                  {f2 + 16, 4, 25},
+                                                                  {f2 + 22, 2, 1},
+                                                                  {f2 + 32, 4, 9},
+                                                                  {f2 + 36, 2, 99},
+                                                                  {ring0, 4, 22},
+                                                                  {ring0 + 6, 2, 1},
+                                                                  {ring0 + 16, 4, 6},
+                                                                  {ring0 + 20, 2, FLI_BLACK}};
+    for (const auto& [offset, width, value] : fields) {
+        EXPECT_EQ(width == 2 ? r.U16(offset) : r.U32(offset), value) << "offset " << offset;
+    }
+
+    FrameStore store;
+    RecordingReporter reporter;
+    DecodeFLIFile(file, store, reporter);
+    ASSERT_EQ(store.size(), 2u);
+    FrameRecord expected;
+    expected.Pixels.fill(6);
+    expected.Colors[2] = MakeColor(252, 0, 124);
+    EXPECT_EQ(store[1], expected);
+
+    EXPECT_EQ(WriteAnimation({}).size(), 128u);
+    EXPECT_TRUE(EncodeColorChunk(Colors(3), Colors(3)).empty());
+    EXPECT_EQ(EncodeLCChunk(FramePixels{}, FramePixels{}), (ByteArray{0, 0, 0, 0}));
+}
