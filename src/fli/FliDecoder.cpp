@@ -290,7 +290,13 @@ void DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
 void LoadFLIFile(const std::filesystem::path& path, FrameStore& store, ErrorReporter& reporter)
 {
     store.Reset();
-    const ByteArray bytes = ReadFileBytes(path, reporter);
+    ByteArray bytes;
+    try {
+        bytes = ReadFileBytes(path, reporter);
+    } catch (...) {
+        store.ReleaseUnused();
+        throw;
+    }
     DecodeFLIFile(bytes, store, reporter);
 }
 

@@ -17,7 +17,7 @@ static_assert(std::is_trivially_copyable_v<FrameRecord>);
 
 namespace {
 
-constexpr std::size_t kSlabAlignment = std::size_t{2} << 20;  // one huge page
+constexpr std::size_t kSlabAlignment = FrameStore::kSlabBytes;  // one huge page
 constexpr std::size_t kSlotsPerSlab = kSlabAlignment / sizeof(FrameRecord);
 
 }  // namespace

@@ -31,7 +31,10 @@ struct FrameRecord {
 class FrameStore {
 public:
     static constexpr std::size_t kMaxBytes = std::size_t{1} << 30;
-    static constexpr std::size_t kMaxRecords = kMaxBytes / sizeof(FrameRecord);
+    static constexpr std::size_t kSlabBytes = std::size_t{2} << 20;
+    // Whole slabs of records, so the memory held, not just the records, stays within kMaxBytes.
+    static constexpr std::size_t kMaxRecords =
+        kMaxBytes / kSlabBytes * (kSlabBytes / sizeof(FrameRecord));
 
     FrameStore();
     ~FrameStore();
