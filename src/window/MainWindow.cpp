@@ -87,6 +87,24 @@ QString NotBuiltReason()
     return MainWindow::tr("The image could not be built, so nothing was saved.");
 }
 
+// The layout's sizes suit a small system font; rather than cut captions off,
+// the buttons share a font made smaller until every caption fits.
+void FitCaptions(const QList<QAbstractButton*>& buttons)
+{
+    const auto allFit = [&] {
+        return std::all_of(buttons.begin(), buttons.end(), [](const QAbstractButton* button) {
+            return button->sizeHint().width() <= button->width();
+        });
+    };
+    QFont font = buttons.front()->font();
+    while (!allFit() && font.pointSizeF() > 6.0) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+        for (QAbstractButton* button : buttons) {
+            button->setFont(font);
+        }
+    }
+}
+
 }  // namespace
 
 QString WindowTitle(int major, int minor, int patch)
@@ -149,6 +167,8 @@ void MainWindow::BuildControls()
     m_save = new QPushButton(tr("Save to BMP"), this);
     m_save->setObjectName(QStringLiteral("cmdSave"));
     m_save->setGeometry(PlaceOf(kSavePlace));
+
+    FitCaptions(m_options->buttons() + QList<QAbstractButton*>{m_rotate, m_save});
 
     QWidget* const tabOrder[] = {m_fileList,         m_picture,          m_optionButtons[0],
                                  m_optionButtons[1], m_optionButtons[2], m_rotate,
@@ -216,7 +236,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     }
-    if (event->type() == QEvent::MouseButtonPress) {
+    // The second press of a double click comes as its own event type.
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
         const int id = m_options->id(qobject_cast<QAbstractButton*>(watched));
         if (id >= 0) {
             {
@@ -254,6 +275,8 @@ void MainWindow::SelectCategory(int index)
             HandleFileClick();
         }
     }
+    // Focus comes last: a list that gains focus with no current row makes its
+    // first row current by itself, which would run the handling a second time.
     m_fileList->setFocus();
 }
 
