@@ -1,0 +1,341 @@
+// Writes structure-aware inputs for the fuzz targets: valid files made by the
+// project's writers, cut at their structural boundaries and with header fields
+// set to extreme values. With --regression only the small, interesting ones that
+// are kept in the repository; otherwise also every truncation, as fuzzer seeds.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fli/FliWriter.h"
+#include "render/ArtImages.h"
+#include "util/ByteWriter.h"
+
+namespace fs = std::filesystem;
+using namespace varek;
+
+namespace {
+
+fs::path g_out;
+bool g_everything = false;
+std::size_t g_written = 0;
+
+void Emit(const std::string& target, const std::string& name, const ByteArray& bytes)
+{
+    const fs::path folder = g_out / target;
+    fs::create_directories(folder);
+    std::ofstream out(folder / name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    ++g_written;
+}
+
+std::string Hex(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", value);
+    return text;
+}
+
+ByteArray Patched16(ByteArray bytes, std::size_t at, std::uint16_t value)
+{
+    if (at + 2 <= bytes.size()) {
+        StoreU16(bytes.data() + at, value);
+    }
+    return bytes;
+}
+
+ByteArray Patched32(ByteArray bytes, std::size_t at, std::uint32_t value)
+{
+    if (at + 4 <= bytes.size()) {
+        StoreU32(bytes.data() + at, value);
+    }
+    return bytes;
+}
+
+ByteArray Prefix(const ByteArray& bytes, std::size_t length)
+{
+    return ByteArray(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+// A small picture whose byte-run and line-compressed forms stay small.
+FramePixels Picture(int phase)
+{
+    FramePixels pixels{};
+    for (int y = 0; y < kFrameHeight; ++y) {
+        for (int x = 0; x < kFrameWidth; ++x) {
+            const bool inside = (x - 100 - phase) * (x - 100 - phase) + (y - 90) * (y - 90) < 900;
+            pixels[static_cast<std::size_t>(y * kFrameWidth + x)] =
+                static_cast<std::uint8_t>(inside ? 200 + phase : y / 20);
+        }
+    }
+    return pixels;
+}
+
+// Sixteen colours, so a colour chunk of the changed entries stays small.
+PaletteBlock Colours(int shift)
+{
+    PaletteBlock block{};
+    for (std::size_t i = 3; i < 48; ++i) {
+        block[i] = static_cast<std::uint8_t>((i / 3 + static_cast<std::size_t>(shift) * (i % 3)) % 64);
+    }
+    return block;
+}
+
+struct Layout {
+    ByteArray bytes;
+    std::vector<std::size_t> frameStarts;
+    std::vector<std::size_t> chunkStarts;
+};
+
+// Frames: colour + byte-run; line compression; colour + line compression;
+// black; uncompressed; a chunk of an ignored type; no chunk.
+Layout ValidFli()
+{
+    const FramePixels first = Picture(0);
+    const FramePixels second = Picture(8);
+    const FramePixels third = Picture(16);
+    std::vector<FliFrameData> frames(7);
+    frames[0].chunks = {{FLI_COLOR, EncodeColorChunk(Colours(0), PaletteBlock{})},
+                        {FLI_BRUN, EncodeBRUNChunk(first)}};
+    frames[1].chunks = {{FLI_LC, EncodeLCChunk(first, second)}};
+    frames[2].chunks = {{FLI_COLOR, EncodeColorChunk(Colours(1), Colours(0))},
+                        {FLI_LC, EncodeLCChunk(second, third)}};
+    frames[3].chunks = {{FLI_BLACK, {}}};
+    FramePixels stripes{};
+    for (std::size_t i = 0; i < stripes.size(); i += 7) {
+        stripes[i] = 9;
+    }
+    frames[4].chunks = {{FLI_COPY, EncodeCopyChunk(stripes)}};
+    frames[5].chunks = {{14, ByteArray{1, 2, 3}}};
+    Layout layout;
+    layout.bytes = WriteFLIFile(frames);
+    // Walk what was written to find every frame and chunk header.
+    std::size_t at = 128;
+    for (const FliFrameData& frame : frames) {
+        layout.frameStarts.push_back(at);
+        std::size_t chunkAt = at + 16;
+        for (const FliChunkData& chunk : frame.chunks) {
+            layout.chunkStarts.push_back(chunkAt);
+            chunkAt += 6 + chunk.payload.size();
+        }
+        at = chunkAt;
+    }
+    return layout;
+}
+
+void FliInputs()
+{
+    const Layout valid = ValidFli();
+    const ByteArray& bytes = valid.bytes;
+    // The large uncompressed frame is left out of the files cut at every length.
+    const ByteArray small = Patched16(Prefix(bytes, valid.frameStarts[4]), 6, 4);
+    Emit("fli", "valid-four-frames.fli", small);
+    if (g_everything) {
+        Emit("fli", "valid.fli", bytes);
+        for (std::size_t length = 0; length < small.size(); ++length) {
+            Emit("fli", "prefix-" + std::to_string(length) + ".fli", Prefix(small, length));
+        }
+    }
+
+    // Cut at and beside every structural boundary.
+    std::vector<std::size_t> cuts = {0, 1, 6, 7, 8, 127, 128};
+    for (const std::size_t start : valid.frameStarts) {
+        cuts.insert(cuts.end(), {start + 1, start + 8, start + 15, start + 16, start + 17});
+    }
+    for (const std::size_t start : valid.chunkStarts) {
+        cuts.insert(cuts.end(), {start + 3, start + 6, start + 7});
+    }
+    for (const std::size_t cut : cuts) {
+        if (cut < small.size()) {
+            Emit("fli", "cut-" + std::to_string(cut) + ".fli", Prefix(small, cut));
+        }
+    }
+
+    for (const int count : {-1, 0, 1, 32767, -32768}) {
+        Emit("fli", "frame-count-" + std::to_string(count) + ".fli",
+             Patched16(small, 6, static_cast<std::uint16_t>(count)));
+    }
+    const std::uint32_t sizes[] = {0, 5, 6, 15, 16, 17, 0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu,
+                                   static_cast<std::uint32_t>(small.size() + 100)};
+    for (std::size_t f = 0; f < 3; ++f) {
+        const std::size_t start = valid.frameStarts[f];
+        for (const std::uint32_t size : sizes) {
+            Emit("fli", "frame" + std::to_string(f) + "-size-" + Hex(size) + ".fli",
+                 Patched32(small, start, size));
+        }
+        for (const std::uint8_t value : {0x00, 0x7F, 0x80, 0xFF}) {
+            for (std::size_t field = 0; field < 8; ++field) {
+                ByteArray changed = small;
+                changed[start + field] = value;
+                Emit("fli", "frame" + std::to_string(f) + "-byte" + std::to_string(field) + "-" +
+                                Hex(value) + ".fli", changed);
+            }
+        }
+    }
+    for (std::size_t c = 0; c < 4; ++c) {
+        const std::size_t start = valid.chunkStarts[c];
+        for (const std::uint32_t size : sizes) {
+            Emit("fli", "chunk" + std::to_string(c) + "-size-" + Hex(size) + ".fli",
+                 Patched32(small, start, size));
+        }
+        for (const std::uint16_t type : {0, 11, 12, 13, 14, 15, 16, 0x7FFF, 0xFFFF}) {
+            Emit("fli", "chunk" + std::to_string(c) + "-type-" + std::to_string(type) + ".fli",
+                 Patched16(small, start + 4, type));
+        }
+    }
+    for (const std::uint8_t value : {0x00, 0x7F, 0x80, 0xFF}) {
+        for (std::size_t field = 0; field < 8; ++field) {
+            ByteArray changed = small;
+            changed[field] = value;
+            Emit("fli", "header-byte" + std::to_string(field) + "-" + Hex(value) + ".fli", changed);
+        }
+    }
+}
+
+// One frame holding one chunk, for payloads the writer never makes.
+ByteArray OneChunk(std::int16_t type, const ByteArray& payload)
+{
+    const FliFrameData frame{{{type, payload}}};
+    return WriteFLIFile(std::span(&frame, 1));
+}
+
+void ChunkInputs()
+{
+    auto emit = [](const std::string& name, std::uint8_t selector, std::int16_t type,
+                   const ByteArray& payload) {
+        ByteArray input{selector};
+        input.insert(input.end(), payload.begin(), payload.end());
+        Emit("chunks", name, input);
+        Emit("fli", "one-" + name + ".fli", OneChunk(type, payload));
+    };
+    // Colour packets running past 255, counts 0 meaning 256, negative counts.
+    emit("color-past-255", 0, FLI_COLOR, {1, 0, 200, 100});
+    emit("color-256-then-1", 0, FLI_COLOR, [] {
+        ByteArray p{2, 0, 0, 0};
+        p.insert(p.end(), 768, 63);
+        p.insert(p.end(), {0, 1, 64, 64, 64});
+        return p;
+    }());
+    emit("color-count-minus-32768", 0, FLI_COLOR, {0x00, 0x80, 0, 1, 1, 2, 3});
+    emit("color-count-minus-1", 0, FLI_COLOR, {0xFF, 0xFF, 0, 1, 1, 2, 3});
+    emit("color-short-triple", 0, FLI_COLOR, {1, 0, 0, 2, 10, 20, 30, 40});
+    for (const std::uint16_t row : {199, 200, 65535}) {
+        // First row, one row, one packet: skip 0, replicate 3 pixels.
+        emit("lc-first-row-" + std::to_string(row), 1, FLI_LC,
+             {static_cast<std::uint8_t>(row), static_cast<std::uint8_t>(row >> 8), 1, 0, 1, 0,
+              0xFD, 42});
+    }
+    emit("lc-rows-beyond-image-empty", 1, FLI_LC, [] {
+        ByteArray p{190, 0, 40, 0};
+        p.insert(p.end(), 40, 0);
+        return p;
+    }());
+    emit("lc-copy-past-payload", 1, FLI_LC, {0, 0, 1, 0, 1, 0, 100, 1, 2, 3});
+    emit("lc-skip-past-image", 1, FLI_LC, [] {
+        ByteArray p{199, 0, 1, 0, 255};
+        for (int i = 0; i < 255; ++i) {
+            p.insert(p.end(), {255, 0});
+        }
+        return p;
+    }());
+    emit("brun-row-overrun", 3, FLI_BRUN, [] {
+        ByteArray p;
+        for (int row = 0; row < 200; ++row) {
+            p.insert(p.end(), {4, 127, 1, 127, 2, 127, 3, 0x80});
+            p.insert(p.end(), 128, 4);
+        }
+        return p;
+    }());
+    emit("brun-image-overrun", 3, FLI_BRUN, [] {
+        ByteArray p{255};
+        for (int i = 0; i < 255; ++i) {
+            p.insert(p.end(), {127, 7});
+        }
+        return p;
+    }());
+    emit("brun-short", 3, FLI_BRUN, {1, 0x80, 1, 2});
+    emit("copy-short", 4, FLI_COPY, ByteArray(1000, 5));
+    emit("black", 2, FLI_BLACK, {});
+}
+
+void ArtInputs()
+{
+    ByteArray wall(4096);
+    for (std::size_t i = 0; i < wall.size(); ++i) {
+        wall[i] = static_cast<std::uint8_t>(i * 7 + i / 64);
+    }
+    for (const std::size_t length : {0, 1, 4095, 4096}) {
+        Emit("art", "wall-" + std::to_string(length), Prefix(wall, length));
+    }
+    IndexedImage picture{13, 7, ByteArray(91)};
+    for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
+        picture.pixels[i] = static_cast<std::uint8_t>(i);
+    }
+    const ByteArray cel = EncodeCelImage(picture, Colours(3));
+    Emit("art", "cel-13x7", cel);
+    for (const std::size_t cut : {2, 4, 5, 12, 15, 16, 31, 32, 100, 799, 800, 890}) {
+        Emit("art", "cel-cut-" + std::to_string(cut), Prefix(cel, cut));
+    }
+    for (const std::uint16_t size : {0, 1, 0x7FFF, 0x8000, 0xFFFF}) {
+        Emit("art", "cel-width-" + Hex(size), Patched16(cel, 2, size));
+        Emit("art", "cel-height-" + Hex(size), Patched16(cel, 4, size));
+    }
+    Emit("art", "cel-65535x65535", Patched16(Patched16(cel, 2, 0xFFFF), 4, 0xFFFF));
+    for (const std::uint32_t count : {0u, 1u, 90u, 92u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+        Emit("art", "cel-count-" + Hex(count), Patched32(cel, 12, count));
+    }
+}
+
+void BmpInputs()
+{
+    auto emit = [](const std::string& name, std::uint16_t width, std::uint16_t height,
+                   std::size_t pixels) {
+        ByteArray input(4);
+        StoreU16(input.data(), width);
+        StoreU16(input.data() + 2, height);
+        input.insert(input.end(), pixels, 0x5A);
+        Emit("bmp", name, input);
+    };
+    emit("5x3", 5, 3, 15);
+    emit("5x3-short", 5, 3, 14);
+    emit("0x0", 0, 0, 0);
+    emit("64x0", 64, 0, 0);
+    emit("0x64", 0, 64, 0);
+    emit("64x64", 64, 64, 4096);
+    emit("negative-width", 0xFFFF, 3, 10);
+    emit("negative-height", 3, 0xFFFF, 10);
+    emit("huge-overflow", 0x7FFF, 0x7FFF, 100);  // both scaled past 2^31 by the target
+    emit("huge-width", 0x4001, 1, 100);
+    // Raw pixels that look like a bitmap header, as after a failed build.
+    ByteArray header(70, 0);
+    header[0] = 'B';
+    header[1] = 'M';
+    StoreU32(header.data() + 18, 1000);
+    StoreU32(header.data() + 22, 1000);
+    StoreU16(header.data() + 28, 8);
+    ByteArray input{0xFF, 0x7F, 0xFF, 0x7F};
+    input.insert(input.end(), header.begin(), header.end());
+    Emit("bmp", "failed-build-raw-header", input);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || argc > 3 || (argc == 3 && std::strcmp(argv[1], "--regression") != 0)) {
+        std::fprintf(stderr, "usage: %s [--regression] OUT_FOLDER\n", argv[0]);
+        return 2;
+    }
+    g_everything = argc == 2;
+    g_out = argv[argc - 1];
+    FliInputs();
+    ChunkInputs();
+    ArtInputs();
+    BmpInputs();
+    std::printf("wrote %zu inputs to %s\n", g_written, g_out.string().c_str());
+    return 0;
+}
