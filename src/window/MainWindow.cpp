@@ -77,9 +77,13 @@ QString MissingFileReason()
     return MainWindow::tr("The file is missing or empty.");
 }
 
-QString OutOfMemoryReason()
+// What went wrong, in words: the library's description, or the lack of memory.
+QString ReasonOf(const std::exception& error)
 {
-    return MainWindow::tr("There is not enough memory for it.");
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+        return MainWindow::tr("There is not enough memory for it.");
+    }
+    return QString::fromStdString(error.what());
 }
 
 QString NotBuiltReason()
@@ -328,9 +332,9 @@ bool MainWindow::LoadPalette()
     ByteArray bytes;
     try {
         bytes = ReadFileBytes(source, *this);
-    } catch (const Error& error) {
+    } catch (const std::exception& error) {
         m_palette = Palette{};
-        ShowMessage(FailureText(false, source, QString::fromStdString(error.what())));
+        ShowMessage(FailureText(false, source, ReasonOf(error)));
         return false;
     }
     const DecodedPalette decoded =
@@ -381,10 +385,8 @@ bool MainWindow::LoadAnimation()
     } else {
         try {
             LoadFLIFile(path, m_frames, *this);
-        } catch (const Error& error) {
-            fault = QString::fromStdString(error.what());
-        } catch (const std::bad_alloc&) {
-            fault = OutOfMemoryReason();
+        } catch (const std::exception& error) {
+            fault = ReasonOf(error);
         }
     }
     const int frames = static_cast<int>(std::min<std::size_t>(m_frames.UpperBound(), INT_MAX));
@@ -481,13 +483,9 @@ std::optional<BmpImage> MainWindow::BuildFileImage(bool save)
         pixels = CurrentCategory() == ArtCategory::WallsSprites
                      ? BuildWallImage(bytes, m_rotate->isChecked())
                      : BuildCelImage(bytes);
-    } catch (const Error& error) {
+    } catch (const std::exception& error) {
         m_picture->Clear();
-        ShowMessage(FailureText(save, path, QString::fromStdString(error.what())));
-        return std::nullopt;
-    } catch (const std::bad_alloc&) {
-        m_picture->Clear();
-        ShowMessage(FailureText(save, path, OutOfMemoryReason()));
+        ShowMessage(FailureText(save, path, ReasonOf(error)));
         return std::nullopt;
     }
     const std::int32_t width = pixels.width;
@@ -532,8 +530,8 @@ void MainWindow::SaveToBMP(const BmpImage& image)
     }
     try {
         WriteFileAtomically(ToPath(chosen), image);
-    } catch (const Error& error) {
-        ShowMessage(tr("The image was not saved.\n\n%1").arg(QString::fromStdString(error.what())));
+    } catch (const std::exception& error) {
+        ShowMessage(tr("The image was not saved.\n\n%1").arg(ReasonOf(error)));
     }
 }
 
