@@ -1,12 +1,16 @@
 #include "cli/Exporter.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <system_error>
+#include <thread>
 #include <vector>
 
+#include "cli/FileIntoPlace.h"
 #include "cli/PngImage.h"
 #include "fli/FliDecoder.h"
 #include "imaging/BmpImage.h"
@@ -233,46 +237,120 @@ private:
                                              : "; the " + Counted(kept, "frame", "frames") +
                                                    " decoded before it are written"));
         }
-        const std::size_t frameCount = store.FrameCount();
-        for (std::size_t frame = 1; frame <= frameCount; ++frame) {
-            const FrameRecord& record = store[frame];
-            WriteImage(source, static_cast<int>(frame), kFrameWidth, kFrameHeight, record.Pixels,
-                       record.Colors);
-            m_listener.FrameWritten(position, total, source.name, frame, frameCount);
-        }
+        WriteFrames(source, store, position, total);
     }
 
-    void WriteImage(const Source& source, int frame, std::int32_t width, std::int32_t height,
-                    std::span<const std::uint8_t> pixels, const Palette& palette)
+    // The image file name for source, or empty after reporting that another source
+    // has it: two game files whose names differ only in case would share one name on
+    // a file system that ignores case, and the first keeps it.
+    std::string ClaimName(const Source& source, int frame)
     {
-        const std::string fileName = ExportFileName(source.fileName, m_options.format, frame);
-        // Two game files whose names differ only in case would share one image name
-        // on a file system that ignores case; the first keeps it.
+        std::string fileName = ExportFileName(source.fileName, m_options.format, frame);
         auto& taken = m_taken[static_cast<std::size_t>(source.category)];
         const auto [owner, isNew] = taken.emplace(LowerAscii(fileName), source.name);
         if (!isNew && owner->second != source.name) {
             Fail(source.name,
                  "not written: " + fileName + " is already the image of " + owner->second);
+            return {};
+        }
+        return fileName;
+    }
+
+    // The category's folder of the output folder, made when first needed.
+    fs::path TargetFolder(ArtCategory category)
+    {
+        const fs::path folder = ExportFolder(m_out, category);
+        auto& ready = m_folderReady[static_cast<std::size_t>(category)];
+        if (!ready) {
+            std::error_code ec;
+            fs::create_directories(folder, ec);
+            if (ec) {
+                ThrowFileAccess("Cannot create the folder " + Quoted(folder) + ": " + ec.message());
+            }
+            ready = true;
+        }
+        return folder;
+    }
+
+    void WriteImageFile(const fs::path& path, std::int32_t width, std::int32_t height,
+                        std::span<const std::uint8_t> pixels, const Palette& palette) const
+    {
+        WriteFileIntoPlace(path, EncodeImageFile(width, height, pixels, palette, m_options.format));
+    }
+
+    void WriteImage(const Source& source, int frame, std::int32_t width, std::int32_t height,
+                    std::span<const std::uint8_t> pixels, const Palette& palette)
+    {
+        const std::string fileName = ClaimName(source, frame);
+        if (fileName.empty()) {
             return;
         }
         try {
-            const ByteArray image =
-                EncodeImageFile(width, height, pixels, palette, m_options.format);
-            const fs::path folder = ExportFolder(m_out, source.category);
-            auto& ready = m_folderReady[static_cast<std::size_t>(source.category)];
-            if (!ready) {
-                std::error_code ec;
-                fs::create_directories(folder, ec);
-                if (ec) {
-                    ThrowFileAccess("Cannot create the folder " + Quoted(folder) + ": " +
-                                    ec.message());
-                }
-                ready = true;
-            }
-            WriteFileAtomically(folder / fileName, image);
+            WriteImageFile(TargetFolder(source.category) / fileName, width, height, pixels,
+                           palette);
             ++m_summary.imagesWritten;
         } catch (const std::exception& error) {
             Fail(source.name, error.what());
+        }
+    }
+
+    // Frames are encoded and written on several threads: making a file costs the
+    // system more than decoding and encoding a frame does, and much of it overlaps.
+    void WriteFrames(const Source& source, const FrameStore& store, std::size_t position,
+                     std::size_t total)
+    {
+        const std::size_t frameCount = store.FrameCount();
+        if (frameCount == 0) {
+            return;
+        }
+        fs::path folder;
+        try {
+            folder = TargetFolder(source.category);
+        } catch (const std::exception& error) {
+            Fail(source.name, error.what());
+            return;
+        }
+        std::vector<std::string> names(frameCount + 1);
+        for (std::size_t frame = 1; frame <= frameCount; ++frame) {
+            names[frame] = ClaimName(source, static_cast<int>(frame));
+        }
+
+        std::atomic<std::size_t> next{1};
+        std::mutex mutex;
+        std::size_t finished = 0;
+        auto work = [&] {
+            for (std::size_t frame = next++; frame <= frameCount; frame = next++) {
+                std::optional<std::string> failure;
+                if (!names[frame].empty()) {
+                    try {
+                        const FrameRecord& record = store[frame];
+                        WriteImageFile(folder / names[frame], kFrameWidth, kFrameHeight,
+                                       record.Pixels, record.Colors);
+                    } catch (const std::exception& error) {
+                        failure = error.what();
+                    }
+                }
+                const std::lock_guard lock(mutex);
+                if (failure) {
+                    Fail(source.name, *failure);
+                } else if (!names[frame].empty()) {
+                    ++m_summary.imagesWritten;
+                }
+                m_listener.FrameWritten(position, total, source.name, ++finished, frameCount);
+            }
+        };
+        std::vector<std::thread> helpers;
+        const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
+        for (unsigned i = 1; i < threads && i < frameCount; ++i) {
+            try {
+                helpers.emplace_back(work);
+            } catch (const std::system_error&) {
+                break;  // the threads already started share the work
+            }
+        }
+        work();
+        for (std::thread& helper : helpers) {
+            helper.join();
         }
     }
 

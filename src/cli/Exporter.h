@@ -32,6 +32,8 @@ struct ExportSummary {
 
 // What an export tells its user while it runs. Source files are named by their
 // category folder and file name, "FLI/INTRO.FLI"; position counts them from 1 to total.
+// Calls come one at a time, but those about animation frames may come from the
+// threads that write them.
 class ExportListener {
 public:
     virtual ~ExportListener() = default;
