@@ -1,0 +1,407 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/FolderSnapshot.h"
+#include "cli/RunProgram.h"
+#include "cli/SampleGame.h"
+#include "fli/FliDecoder.h"
+#include "fli/FliWriter.h"
+#include "imaging/BmpImage.h"
+#include "imaging/Picture.h"
+#include "support/RecordingReporter.h"
+#include "support/TempFolder.h"
+#include "util/Error.h"
+
+namespace varek::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Names(const Snapshot& snapshot)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : snapshot) {
+        names.push_back(entry.first);
+    }
+    return names;
+}
+
+std::string Stem(const std::string& name)
+{
+    return name.substr(0, name.rfind('.'));
+}
+
+std::size_t U16At(const ByteArray& bytes, std::size_t at)
+{
+    return bytes[at] | static_cast<std::size_t>(bytes[at + 1]) << 8;
+}
+
+// The files of folder whose names end in extension, ignoring case.
+std::map<std::string, ByteArray> FilesOf(const fs::path& folder, const std::string& extension)
+{
+    std::map<std::string, ByteArray> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string lower = entry.path().extension().string();
+        std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+        if (entry.is_regular_file() && lower == extension) {
+            files[entry.path().filename().string()] = ReadAll(entry.path());
+        }
+    }
+    return files;
+}
+
+struct Layout {
+    std::string palette = "PALETTE.PAL";
+    std::string walls = "CELS3";
+    std::string stills = "STILLCEL";
+    std::string animations = "FLI";
+};
+
+// What "Save to BMP" writes for every file of a game folder, built here from the
+// game's bytes, by the path the export should give it. Files too short to show
+// have no image; an animation has the frames decoded before its fault.
+Snapshot ExpectedExport(const fs::path& game, bool rotate, const Layout& layout = {})
+{
+    Snapshot images;
+    const Palette wallColors = DecodePaletteBlock(ReadAll(game / layout.palette), 0).palette;
+    for (const auto& [name, bytes] : FilesOf(game / layout.walls, ".cel")) {
+        if (bytes.size() >= 4096) {
+            IndexedImage image{64, 64, ByteArray(4096)};
+            for (int r = 0; r < 64; ++r) {
+                for (int c = 0; c < 64; ++c) {
+                    image.pixels[rotate ? c * 64 + 63 - r : r * 64 + c] = bytes[r * 64 + c];
+                }
+            }
+            images["CELS3/" + Stem(name) + ".bmp"] = BuildBmpImage(image, wallColors);
+        }
+    }
+    for (const auto& [name, bytes] : FilesOf(game / layout.stills, ".cel")) {
+        const std::size_t width = U16At(bytes, 2);
+        const std::size_t height = U16At(bytes, 4);
+        if (bytes.size() >= 800 + width * height) {
+            const ByteArray pixels(bytes.begin() + 800, bytes.begin() + 800 + width * height);
+            images["STILLCEL/" + Stem(name) + ".bmp"] =
+                BuildBmpImage(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
+                              pixels, DecodePaletteBlock(bytes, 32).palette);
+        }
+    }
+    for (const auto& [name, bytes] : FilesOf(game / layout.animations, ".fli")) {
+        FrameStore store;
+        RecordingReporter reporter;
+        try {
+            DecodeFLIFile(bytes, store, reporter);
+        } catch (const Error&) {
+        }
+        for (std::size_t frame = 1; frame <= store.FrameCount(); ++frame) {
+            char suffix[16];
+            std::snprintf(suffix, sizeof suffix, "-%02zu.bmp", frame);
+            images["FLI/" + Stem(name) + suffix] =
+                BuildBmpImage(320, 200, store[frame].Pixels, store[frame].Colors);
+        }
+    }
+    return images;
+}
+
+// Every image written equals the one expected, and nothing else was written.
+void ExpectExported(const fs::path& out, const Snapshot& expected)
+{
+    const Snapshot written = TakeSnapshot(out);
+    ASSERT_EQ(Names(written), Names(expected));
+    for (const auto& [name, bytes] : expected) {
+        EXPECT_TRUE(written.at(name) == bytes) << name;
+    }
+}
+
+ProgramResult Export(const std::vector<std::string>& args)
+{
+    return RunProgram(VAREK_EXPORT_PROGRAM, args);
+}
+
+constexpr const char* kTail = "\n\nBe sure this program is in the same folder as Vorlund.\n";
+
+class ExportTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_sample = new TempFolder;
+        WriteSampleGameFolder(s_sample->path());
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_sample;
+        s_sample = nullptr;
+    }
+
+    static std::string Sample() { return s_sample->path().string(); }
+    std::string Out() const { return (m_work / "out").string(); }
+
+    // A copy of the sample folder that a test may change.
+    fs::path CopyOfSample(const std::string& name = "game") const
+    {
+        fs::copy(s_sample->path(), m_work / name, fs::copy_options::recursive);
+        return m_work / name;
+    }
+
+    static inline TempFolder* s_sample = nullptr;
+    TempFolder m_work;
+};
+
+TEST_F(ExportTest, WritesEveryImageAsTheWindowSavesItAndLeavesTheGameAlone)
+{
+    const Snapshot gameBefore = TakeSnapshot(Sample(), true);
+    const ProgramResult result = Export({Sample(), Out()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+
+    const Snapshot expected = ExpectedExport(Sample(), true);
+    ExpectExported(Out(), expected);
+    for (const auto& [name, bytes] : expected) {
+        const ByteArray& header = bytes;
+        const std::size_t stride = (U16At(header, 18) + 3) / 4 * 4;
+        const std::size_t size = name.starts_with("CELS3/") ? 5174u
+                                 : name.starts_with("FLI/") ? 65078u
+                                                            : 1078 + stride * U16At(header, 22);
+        EXPECT_EQ(fs::file_size(fs::path(Out()) / name), size) << name;
+    }
+    EXPECT_TRUE(fs::exists(fs::path(Out()) / "FLI" / "INTRO-09.bmp"));
+    EXPECT_TRUE(fs::exists(fs::path(Out()) / "STILLCEL" / "TITLE.bmp"));
+
+    EXPECT_EQ(result.out, "17 files read, " + std::to_string(expected.size()) +
+                              " images written, 0 failures\n");
+    // Not a terminal: one line a source file.
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 17);
+    EXPECT_NE(result.err.find("[1/17] CELS3/BARREL.CEL: 1 image\n"), std::string::npos);
+    EXPECT_NE(result.err.find("[16/17] FLI/INTRO.FLI: 38 images\n"), std::string::npos);
+    EXPECT_EQ(TakeSnapshot(Sample(), true), gameBefore);
+}
+
+TEST_F(ExportTest, NoRotateAndCategoriesLimitWhatIsWritten)
+{
+    ProgramResult result =
+        Export({"--quiet", "--no-rotate", "--category", "walls", Sample(), Out()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    Snapshot walls = ExpectedExport(Sample(), false);
+    std::erase_if(walls, [](const auto& entry) { return !entry.first.starts_with("CELS3/"); });
+    ExpectExported(Out(), walls);
+
+    const std::string others = (m_work / "others").string();
+    result = Export({"-q", "--category=stills", "--category", "animations", Sample(), others});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    Snapshot rest = ExpectedExport(Sample(), true);
+    std::erase_if(rest, [](const auto& entry) { return entry.first.starts_with("CELS3/"); });
+    ExpectExported(others, rest);
+}
+
+TEST_F(ExportTest, PngFilesHoldTheSameIndicesAndColours)
+{
+    const ProgramResult result = Export({"-q", "--format", "png", Sample(), Out()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const Snapshot expected = ExpectedExport(Sample(), true);
+    EXPECT_EQ(TakeSnapshot(Out()).size(), expected.size());
+    for (const auto& [name, bmp] : expected) {
+        const std::string png = Stem(name) + ".png";
+        QImage image;
+        ASSERT_TRUE(image.load(QString::fromStdString((fs::path(Out()) / png).string()))) << png;
+        ASSERT_EQ(image.format(), QImage::Format_Indexed8) << png;
+        ASSERT_EQ(image.colorCount(), 256) << png;
+        for (int i = 0; i < 256; ++i) {
+            const std::uint8_t* entry = bmp.data() + 54 + 4 * i;  // blue, green, red, 0
+            ASSERT_EQ(image.color(i), qRgb(entry[2], entry[1], entry[0])) << png << " colour " << i;
+        }
+        const IndexedImage pixels = ReadBmpPixels(bmp);
+        ASSERT_EQ(image.width(), pixels.width);
+        ASSERT_EQ(image.height(), pixels.height);
+        for (int y = 0; y < pixels.height; ++y) {
+            for (int x = 0; x < pixels.width; ++x) {
+                ASSERT_EQ(image.pixelIndex(x, y), pixels.pixels[y * pixels.width + x])
+                    << png << " at " << x << ", " << y;
+            }
+        }
+    }
+}
+
+TEST_F(ExportTest, MissingGameFolderItemsStopWithTheStartUpMessage)
+{
+    struct Case {
+        std::vector<std::string> removed;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"PALETTE.PAL"}, "Could not find file: PALETTE.PAL"},
+        {{"PALETTE.PAL", "CELS3"}, "Could not find file: PALETTE.PAL"},
+        {{"CELS3"}, "Could not find path: CELS3"},
+        {{"STILLCEL", "FLI"}, "Could not find path: STILLCEL"},
+        {{"FLI"}, "Could not find path: FLI"},
+    };
+    for (const Case& c : cases) {
+        const TempFolder folder;
+        fs::copy(Sample(), folder / "game", fs::copy_options::recursive);
+        for (const std::string& name : c.removed) {
+            fs::remove_all(folder / "game" / name);
+        }
+        if (c.removed.front() == "PALETTE.PAL") {
+            fs::create_directory(folder / "game" / "PALETTE.PAL");  // a folder is not the file
+        }
+        const ProgramResult result =
+            Export({(folder / "game").string(), (folder / "out").string()});
+        EXPECT_EQ(result.exitCode, 2) << c.message;
+        EXPECT_EQ(result.err, c.message + kTail);
+        EXPECT_EQ(result.out, "");
+        EXPECT_FALSE(fs::exists(folder / "out")) << c.message;
+    }
+}
+
+TEST_F(ExportTest, RefusesAnOutputFolderInsideTheGamesFolders)
+{
+    const fs::path game = CopyOfSample();
+    fs::create_directory_symlink(game / "FLI", m_work / "link");
+    const Snapshot before = TakeSnapshot(game, true);
+    const std::string refusals[] = {
+        game.string(),
+        game.string() + "/",
+        (game / "CELS3").string(),
+        (game / "cels3" / "new").string(),
+        (game / "FLI" / ".." / "STILLCEL" / "deeper").string(),
+        (m_work / "link" / "frames").string(),
+    };
+    for (const std::string& out : refusals) {
+        const ProgramResult result = Export({game.string(), out});
+        EXPECT_EQ(result.exitCode, 2) << out;
+        EXPECT_TRUE(result.err.starts_with("varek-export: the output folder ")) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_EQ(TakeSnapshot(game, true), before);
+
+    const ProgramResult beside = Export({"-q", game.string(), (game / ".." / "beside").string()});
+    EXPECT_EQ(beside.exitCode, 0) << beside.err;
+    EXPECT_TRUE(fs::exists(m_work / "beside" / "FLI" / "FIRE-01.bmp"));
+}
+
+// Three frames, the second with a line-compression chunk that claims 100 pixels
+// and holds 3: the decoder reports it, keeps the record and goes on.
+ByteArray AnimationWithFaultyLineCompression()
+{
+    PaletteBlock colors{};
+    for (std::size_t i = 0; i < colors.size(); ++i) {
+        colors[i] = static_cast<std::uint8_t>(i % 64);
+    }
+    FramePixels pixels{};
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = static_cast<std::uint8_t>(i / 320 + i % 7);
+    }
+    std::vector<FliFrameData> frames(3);
+    frames[0].chunks = {{FLI_COLOR, EncodeColorChunk(colors)}, {FLI_BRUN, EncodeBRUNChunk(pixels)}};
+    frames[1].chunks = {{FLI_LC, {0, 0, 1, 0, 1, 5, 100, 7, 8, 9}}};
+    pixels.fill(42);
+    frames[2].chunks = {{FLI_BRUN, EncodeBRUNChunk(pixels)}};
+    return WriteFLIFile(frames);
+}
+
+TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
+{
+    const fs::path game = CopyOfSample();
+    const ByteArray map = ReadAll(game / "STILLCEL" / "MAP.CEL");
+    const ByteArray fire = ReadAll(game / "FLI" / "FIRE.FLI");
+    m_work.Write("game/CELS3/SHORT.CEL", ByteArray(100, 7));
+    m_work.Write("game/CELS3/EMPTY.CEL", {});
+    m_work.Write("game/CELS3/brick01.CEL", ReadAll(game / "CELS3" / "TORCH.CEL"));
+    m_work.Write("game/CELS3/NOTES.TXT", ByteArray(5000, 1));
+    m_work.Write("game/STILLCEL/CUT.CEL", ByteArray(map.begin(), map.begin() + 2000));
+    m_work.Write("game/FLI/CUT.FLI", ByteArray(fire.begin(), fire.begin() + fire.size() / 2));
+    m_work.Write("game/FLI/FAULTY.FLI", AnimationWithFaultyLineCompression());
+
+    const ProgramResult result = Export({"-q", game.string(), Out()});
+    EXPECT_EQ(result.exitCode, 1);
+    Snapshot expected = ExpectedExport(game, true);
+    // The name BRICK01.bmp belongs to BRICK01.CEL, listed first.
+    expected.erase("CELS3/brick01.bmp");
+    ExpectExported(Out(), expected);
+    EXPECT_TRUE(expected.contains("FLI/CUT-01.bmp"));
+    EXPECT_TRUE(expected.contains("FLI/FAULTY-03.bmp"));
+
+    for (const char* problem : {
+             "CELS3/SHORT.CEL: Index out of range: ",
+             "CELS3/EMPTY.CEL: the file is empty\n",
+             "CELS3/brick01.CEL: not written: brick01.bmp is already the image of "
+             "CELS3/BRICK01.CEL\n",
+             "STILLCEL/CUT.CEL: Index out of range: ",
+             "FLI/CUT.FLI: Index out of range: ",
+             "FLI/FAULTY.FLI: Error: Index out of range: ",
+         }) {
+        EXPECT_NE(result.err.find(problem), std::string::npos) << problem << "\n" << result.err;
+    }
+    EXPECT_NE(result.err.find(" decoded before it are written\n"), std::string::npos);
+    EXPECT_EQ(result.out, "22 files read, " + std::to_string(expected.size()) +
+                              " images written, 6 failures\n");
+}
+
+TEST_F(ExportTest, GameFoldersWithOtherCaseWork)
+{
+    const fs::path game = m_work / "dos";
+    fs::create_directories(game);
+    fs::copy_file(fs::path(Sample()) / "PALETTE.PAL", game / "palette.pal");
+    const Layout layout{"palette.pal", "cels3", "StillCel", "Fli"};
+    for (const auto& [from, to] : {std::pair{"CELS3", layout.walls},
+                                   {"STILLCEL", layout.stills},
+                                   {"FLI", layout.animations}}) {
+        fs::create_directory(game / to);
+        for (const auto& entry : fs::directory_iterator(fs::path(Sample()) / from)) {
+            std::string name = entry.path().filename().string();
+            std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+            fs::copy_file(entry.path(), game / to / name);
+        }
+    }
+    const ProgramResult result = Export({"-q", game.string(), Out()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    ExpectExported(Out(), ExpectedExport(game, true, layout));
+    EXPECT_TRUE(fs::exists(fs::path(Out()) / "FLI" / "intro-01.bmp"));
+}
+
+TEST_F(ExportTest, ExportingAgainReplacesTheImagesInPlace)
+{
+    ASSERT_EQ(Export({"-q", Sample(), Out()}).exitCode, 0);
+    const Snapshot first = TakeSnapshot(Out());
+    m_work.Write("out/CELS3/TORCH.bmp", ByteArray(70000, 9));
+    m_work.Write("out/FLI/FIRE-03.bmp", ByteArray(10, 9));
+    const ProgramResult again = Export({"-q", Sample(), Out()});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(TakeSnapshot(Out()), first);  // no temporary file left either
+}
+
+TEST_F(ExportTest, OptionsHelpAndVersion)
+{
+    const ProgramResult version = Export({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, std::string("varek-export ") + VAREK_VERSION + "\n");
+
+    const ProgramResult help = Export({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.starts_with("Usage: varek-export [options] GAME_FOLDER OUT_FOLDER\n"));
+
+    const std::vector<std::string> wrong[] = {
+        {},
+        {Sample()},
+        {Sample(), Out(), "third"},
+        {"--format", "gif", Sample(), Out()},
+        {"--category", "monsters", Sample(), Out()},
+        {"--category"},
+        {"--colour", Sample(), Out()},
+    };
+    for (const auto& args : wrong) {
+        const ProgramResult result = Export(args);
+        EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(args);
+        EXPECT_TRUE(result.err.starts_with("varek-export: ")) << result.err;
+        EXPECT_NE(result.err.find("--help"), std::string::npos);
+    }
+    EXPECT_FALSE(fs::exists(Out()));
+}
+
+}  // namespace
+}  // namespace varek::test
