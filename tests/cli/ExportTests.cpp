@@ -181,6 +181,17 @@ TEST_F(ExportTest, WritesEveryImageAsTheWindowSavesItAndLeavesTheGameAlone)
     EXPECT_EQ(TakeSnapshot(Sample(), true), gameBefore);
 }
 
+TEST_F(ExportTest, ATerminalGetsOneLineKeptUpToDate)
+{
+    const ProgramResult result = RunProgram(VAREK_EXPORT_PROGRAM, {Sample(), Out()}, true);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(result.err.starts_with("\r[1/17] CELS3/BARREL.CEL\x1b[K")) << result.err;
+    EXPECT_NE(result.err.find("\r[15/17] FLI/FIRE.FLI frame 46/46\x1b[K"), std::string::npos);
+    EXPECT_TRUE(result.err.ends_with("\r\x1b[K")) << result.err;
+    EXPECT_EQ(result.err.find('\n'), std::string::npos);
+    EXPECT_EQ(result.out, "17 files read, 128 images written, 0 failures\n");
+}
+
 TEST_F(ExportTest, NoRotateAndCategoriesLimitWhatIsWritten)
 {
     ProgramResult result =

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,7 +25,9 @@ struct ProgramResult {
 };
 
 // Runs program with args, standard input empty, and collects its two output streams.
-inline ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args)
+// With errorOnTerminal its standard error is a terminal, as when a person runs it.
+inline ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                                bool errorOnTerminal = false)
 {
     const TempFolder streams;
     const std::string outPath = (streams / "out").string();
@@ -32,7 +36,12 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT, 0600);
+    const int terminal = errorOnTerminal ? posix_openpt(O_RDWR | O_NOCTTY) : -1;
+    if (terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0) {
+        posix_spawn_file_actions_addopen(&actions, 2, ptsname(terminal), O_WRONLY | O_NOCTTY, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT, 0600);
+    }
     std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -44,6 +53,15 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
     ProgramResult result;
     pid_t child = 0;
     if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+        // Read the terminal until the program has closed it.
+        char buffer[4096];
+        for (pollfd ready{terminal, POLLIN, 0}; terminal >= 0 && poll(&ready, 1, 10000) > 0;) {
+            const ssize_t count = read(terminal, buffer, sizeof buffer);
+            if (count <= 0) {
+                break;
+            }
+            result.err.append(buffer, static_cast<std::size_t>(count));
+        }
         int status = 0;
         waitpid(child, &status, 0);
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -52,7 +70,11 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
     const ByteArray out = ReadAll(outPath);
     const ByteArray err = ReadAll(errPath);
     result.out.assign(out.begin(), out.end());
-    result.err.assign(err.begin(), err.end());
+    if (terminal >= 0) {
+        close(terminal);
+    } else {
+        result.err.assign(err.begin(), err.end());
+    }
     return result;
 }
 
