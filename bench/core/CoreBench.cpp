@@ -9,6 +9,7 @@
 #include "fli/FliDecoder.h"
 #include "fli/FliWriter.h"
 #include "imaging/BmpImage.h"
+#include "util/Error.h"
 #include "util/ErrorReporter.h"
 
 namespace {
@@ -98,6 +99,57 @@ void BM_LoadFLIFile(benchmark::State& state)
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_LoadFLIFile)->Unit(benchmark::kMillisecond);
+
+// Hostile files of growing size, each frame holding the inputs that cost most per
+// byte: black chunks (6 bytes clear a whole frame), and line-compression chunks of
+// skip packets whose declared sizes reach far past their frame. The fitted
+// complexity shows whether a load stays linear in the file's size.
+ByteArray HostileAnimation(std::size_t targetBytes)
+{
+    std::vector<FliFrameData> frames;
+    std::size_t bytes = 128;
+    while (bytes < targetBytes && frames.size() < 16000) {
+        FliFrameData frame;
+        frame.chunks.push_back({FLI_BLACK, {}});
+        ByteArray rows{0, 0, 0xFF, 0xFF};
+        for (int row = 0; row < 40; ++row) {
+            rows.insert(rows.end(), {50});
+            for (int packet = 0; packet < 50; ++packet) {
+                rows.insert(rows.end(), {255, 0});
+            }
+        }
+        frame.chunks.push_back({FLI_LC, std::move(rows)});
+        frames.push_back(std::move(frame));
+        bytes += 16 + 6 + 6 + 4 + 40 * 101;
+    }
+    ByteArray file = WriteFLIFile(frames);
+    // Every line-compression chunk claims 2 GiB; the walk cuts it at its frame's end.
+    std::size_t at = 128;
+    for (const FliFrameData& frame : frames) {
+        const std::size_t chunk = at + 16 + 6;
+        StoreU32(file.data() + chunk, 0x7FFFFFFF);
+        at += 16 + 6 + 6 + frame.chunks[1].payload.size();
+    }
+    return file;
+}
+
+void BM_HostileFLI(benchmark::State& state)
+{
+    const ByteArray bytes = HostileAnimation(static_cast<std::size_t>(state.range(0)));
+    FrameStore store;
+    SilentReporter reporter;
+    for (auto _ : state) {
+        try {
+            DecodeFLIFile(bytes, store, reporter);
+        } catch (const Error&) {
+        }
+        benchmark::DoNotOptimize(store.Newest().Pixels.data());
+    }
+    state.SetComplexityN(static_cast<std::int64_t>(bytes.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+BENCHMARK(BM_HostileFLI)->RangeMultiplier(4)->Range(1 << 14, 1 << 22)->Complexity()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_AddBMPHeader(benchmark::State& state)
 {

@@ -1,5 +1,6 @@
 #include "fli/FrameStore.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
@@ -17,22 +18,54 @@ static_assert(std::is_trivially_copyable_v<FrameRecord>);
 
 namespace {
 
-constexpr std::size_t kSlabAlignment = FrameStore::kSlabBytes;  // one huge page
-constexpr std::size_t kSlotsPerSlab = kSlabAlignment / sizeof(FrameRecord);
+constexpr std::size_t kSlabBytes = FrameStore::kSlabBytes;
+constexpr std::size_t kSlotsPerSlab = kSlabBytes / sizeof(FrameRecord);
+
+#if defined(__linux__)
+// Exactly one 2 MiB run of address space on a 2 MiB boundary, so the kernel can back
+// it with one huge page: fewer, larger page faults while a load fills it. An aligned
+// operator new would reserve nearly twice the space to find the boundary.
+void* AllocateSlab()
+{
+    void* mapped = mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) {
+        throw std::bad_alloc();
+    }
+    auto* const base = static_cast<std::uint8_t*>(mapped);
+    const auto address = reinterpret_cast<std::uintptr_t>(base);
+    const std::size_t head = (kSlabBytes - address % kSlabBytes) % kSlabBytes;
+    if (head > 0) {
+        munmap(base, head);
+    }
+    munmap(base + head + kSlabBytes, kSlabBytes - head);
+#if defined(MADV_HUGEPAGE)
+    madvise(base + head, kSlabBytes, MADV_HUGEPAGE);  // a hint only
+#endif
+    return base + head;
+}
+
+void FreeSlab(void* slab) noexcept
+{
+    munmap(slab, kSlabBytes);
+}
+#else
+void* AllocateSlab()
+{
+    return ::operator new(kSlabBytes, std::align_val_t{kSlabBytes});
+}
+
+void FreeSlab(void* slab) noexcept
+{
+    ::operator delete(slab, std::align_val_t{kSlabBytes});
+}
+#endif
 
 }  // namespace
 
 struct FrameStore::Slab {
-    Slab()
-        : memory(static_cast<FrameRecord*>(::operator new(kSlabAlignment,
-                                                          std::align_val_t{kSlabAlignment})))
-    {
-#if defined(MADV_HUGEPAGE)
-        // Fewer, larger page faults while a load fills the slab; a hint only.
-        madvise(memory, kSlabAlignment, MADV_HUGEPAGE);
-#endif
-    }
-    ~Slab() { ::operator delete(memory, std::align_val_t{kSlabAlignment}); }
+    Slab() : memory(static_cast<FrameRecord*>(AllocateSlab())) {}
+    ~Slab() { FreeSlab(memory); }
     Slab(const Slab&) = delete;
     Slab& operator=(const Slab&) = delete;
 
@@ -68,6 +101,11 @@ void FrameStore::Reset()
     FrameRecord* first = NewSlot();
     std::memset(static_cast<void*>(first), 0, sizeof(FrameRecord));
     m_records.push_back(first);
+}
+
+std::size_t FrameStore::HeldBytes() const noexcept
+{
+    return m_slabs.size() * kSlabBytes;
 }
 
 void FrameStore::ReleaseUnused()

@@ -48,6 +48,9 @@ public:
     void Reset();
     void ReleaseUnused();
 
+    // The memory the records are carved from, used or kept for reuse.
+    std::size_t HeldBytes() const noexcept;
+
     // Appends a copy of the newest record, which the copy then becomes.
     void AddFrame();
 

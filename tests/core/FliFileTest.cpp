@@ -226,18 +226,6 @@ TEST(FrameWalk, BadSizesAndCutFilesEndTheLoadWithAnIndexError)
     }
 }
 
-TEST(FrameWalk, StoreStopsAtItsBoundWithAnOverflow)
-{
-    const std::vector<FliFrameData> frames(16600, FliFrameData{{Chunk(FLI_BLACK)}});
-    const ByteArray file = WriteFLIFile(frames);
-    ASSERT_EQ(file.size(), 128u + 16600u * 22u);
-    ASSERT_LT(FrameStore::kMaxRecords, 16600u);
-    const auto d = Decode(file);
-    EXPECT_EQ(d.error, ErrorKind::Overflow);
-    EXPECT_EQ(d.store.size(), FrameStore::kMaxRecords);
-    EXPECT_LE(d.store.size() * sizeof(FrameRecord), std::size_t{1} << 30);
-}
-
 TEST(LoadFLIFile, ReadsTheFileAndDiscardsTheLastLoad)
 {
     TempFolder folder;

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "AllocationCounter.h"
+#include "fli/FliDecoder.h"
+#include "fli/FliWriter.h"
+#include "imaging/BmpImage.h"
+#include "render/ArtImages.h"
+#include "support/ErrorKindOf.h"
+#include "support/RecordingReporter.h"
+
+using namespace varek;
+using namespace varek::test;
+
+namespace {
+
+constexpr std::size_t kSlack = std::size_t{1} << 20;
+
+struct Load {
+    std::optional<ErrorKind> error;
+    std::size_t records = 0;
+    // The record memory, which the store maps itself, plus the peak of everything
+    // else allocated during the load.
+    std::size_t peak = 0;
+};
+
+Load Measure(const ByteArray& file)
+{
+    Load load;
+    FrameStore store;
+    RecordingReporter reporter;
+    const std::size_t before = AllocatedBytes();
+    ResetPeak();
+    load.error = ErrorKindOf([&] { DecodeFLIFile(file, store, reporter); });
+    load.peak = store.HeldBytes() + (PeakBytes() - before);
+    load.records = store.size();
+    return load;
+}
+
+std::vector<FliFrameData> Frames(std::size_t count, std::int16_t type, ByteArray payload = {})
+{
+    return std::vector<FliFrameData>(count, FliFrameData{{{type, std::move(payload)}}});
+}
+
+}  // namespace
+
+// The cheapest frames that each make a record: 22 bytes of file for 64 KB of store.
+TEST(ResourceBounds, AStoreOfTinyFramesStopsAtOneGibibyte)
+{
+    const ByteArray file = WriteFLIFile(Frames(16600, FLI_BLACK));
+    const Load load = Measure(file);
+    EXPECT_EQ(load.error, ErrorKind::Overflow);
+    EXPECT_EQ(load.records, FrameStore::kMaxRecords);
+    EXPECT_LE(load.peak, FrameStore::kMaxBytes + file.size() + kSlack);
+}
+
+// Frames that promise many chunks but hold none, and chunks whose sizes reach past
+// their frame: the walk stays inside each frame and allocates nothing per chunk.
+TEST(ResourceBounds, HostileSizesAndCountsAllocateOnlyTheRecordsTheyMake)
+{
+    ByteArray manyChunks = WriteFLIFile(Frames(2000, 14, ByteArray(10, 0)));
+    for (std::size_t frame = 0; frame < 2000; ++frame) {
+        const std::size_t at = 128 + frame * 32;
+        manyChunks[at + 6] = 0xFF;  // 32767 chunks in a 32-byte frame
+        manyChunks[at + 7] = 0x7F;
+        manyChunks[at + 16] = 0xFF;  // a first chunk of 2 GiB
+        manyChunks[at + 19] = 0x7F;
+    }
+    const Load chunks = Measure(manyChunks);
+    EXPECT_EQ(chunks.records, 1u);
+    EXPECT_LE(chunks.peak, FrameStore::kSlabBytes + kSlack);  // record 0's slab
+
+    // One line-compression chunk of 65535 rows of skips, which decodes to nothing.
+    ByteArray rows{0, 0, 0xFF, 0xFF};
+    rows.insert(rows.end(), 65535, 0);
+    const Load skipped = Measure(WriteFLIFile(Frames(1, FLI_LC, rows)));
+    EXPECT_EQ(skipped.records, 2u);
+    EXPECT_LE(skipped.peak, FrameStore::kSlabBytes + kSlack);
+}
+
+TEST(ResourceBounds, HugeClaimedPicturesFailBeforeAllocating)
+{
+    IndexedImage tiny{2, 2, {1, 2, 3, 4}};
+    ByteArray cel = EncodeCelImage(tiny, PaletteBlock{});
+    StoreU16(cel.data() + 2, 0xFFFF);
+    StoreU16(cel.data() + 4, 0xFFFF);
+    StoreU32(cel.data() + 12, 0x7FFFFFFF);
+    ResetPeak();
+    const std::size_t before = AllocatedBytes();
+    EXPECT_EQ(ErrorKindOf([&] { BuildCelImage(cel); }), ErrorKind::IndexOutOfRange);
+
+    // The builder's own overflow rule, for a caller that does hold the pixels it claims.
+    RecordingReporter reporter;
+    ByteArray pixels(4096, 7);
+    EXPECT_FALSE(AddBMPHeader(65535, 65535, pixels, Palette{}, reporter));
+    EXPECT_EQ(reporter.messages, std::vector<std::string>{"AddBMPHeader"});
+    EXPECT_EQ(pixels, ByteArray(4096, 7));
+    EXPECT_LE(PeakBytes() - before, kSlack);
+}
