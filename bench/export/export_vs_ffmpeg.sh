@@ -61,14 +61,10 @@ measure() {
     END { printf "%.4f %.3f %d\n", wall / 1e9, cpu, kilobytes }' "$work/time.txt" >>"$results"
 }
 
-run_varek() { "$export_bin" --quiet "$game" "$1"; }
-run_ffmpeg() {
-  mkdir -p "$1"
-  ffmpeg -nostdin -loglevel error -i "$animation" -pix_fmt pal8 "$1/%04d.bmp"
-}
-
-run_varek "$work/warm-varek"
-run_ffmpeg "$work/warm-ffmpeg"
+# One run of each first, so neither pays for loading its libraries from disk.
+"$export_bin" --quiet "$game" "$work/warm-varek" >/dev/null
+mkdir -p "$work/warm-ffmpeg"
+ffmpeg -nostdin -loglevel error -i "$animation" -pix_fmt pal8 "$work/warm-ffmpeg/%04d.bmp"
 : >"$work/varek.txt"
 : >"$work/ffmpeg.txt"
 for run in $(seq "$runs"); do

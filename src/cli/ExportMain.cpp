@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/Exporter.h"
+#include "cli/PngImage.h"
 #include "util/GameFolder.h"
 
 namespace fs = std::filesystem;
@@ -221,6 +222,13 @@ int main(int argc, char** argv)
         if (!missing.empty()) {
             std::cerr << WithNativeLineBreaks(missing) << '\n';
             return 2;
+        }
+        if (options.format == varek::ImageFormat::Png) {
+            const std::string problem = varek::LoadPngWriter();
+            if (!problem.empty()) {
+                std::cerr << kProgram << ": " << problem << '\n';
+                return 2;
+            }
         }
         const std::string refusal = varek::CheckOutputFolder(gameFolder, outFolder);
         if (!refusal.empty()) {

@@ -412,6 +412,16 @@ TEST_F(ExportTest, OptionsHelpAndVersion)
         EXPECT_NE(result.err.find("--help"), std::string::npos);
     }
     EXPECT_FALSE(fs::exists(Out()));
+
+    // A program copied away from its PNG writer still writes BMP files, and says
+    // so before writing anything when asked for PNG files.
+    fs::copy_file(VAREK_EXPORT_PROGRAM, m_work / "alone");
+    const std::string alone = (m_work / "alone").string();
+    const ProgramResult png = RunProgram(alone, {"--format", "png", Sample(), Out()});
+    EXPECT_EQ(png.exitCode, 2);
+    EXPECT_TRUE(png.err.starts_with("varek-export: cannot write PNG files: ")) << png.err;
+    EXPECT_FALSE(fs::exists(Out()));
+    EXPECT_EQ(RunProgram(alone, {"-q", Sample(), Out()}).exitCode, 0);
 }
 
 }  // namespace
