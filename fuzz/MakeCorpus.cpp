@@ -2,6 +2,7 @@
 // project's writers, cut at their structural boundaries and with header fields
 // set to extreme values. With --regression only the small, interesting ones that
 // are kept in the repository; otherwise also every truncation, as fuzzer seeds.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "fli/FliWriter.h"
+#include "imaging/BmpImage.h"
 #include "render/ArtImages.h"
 #include "util/ByteWriter.h"
 
@@ -322,6 +324,145 @@ void BmpInputs()
     Emit("bmp", "failed-build-raw-header", input);
 }
 
+
+// The picture target: a first byte choosing the form (even: a BMP image follows;
+// odd: width, height and pixels for AddBMPHeader), then the bytes.
+void PictureInputs()
+{
+    auto image = [](std::uint8_t form, const ByteArray& bytes) {
+        ByteArray input(1 + bytes.size(), form);
+        std::copy(bytes.begin(), bytes.end(), input.begin() + 1);
+        return input;
+    };
+    Palette palette;
+    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+        palette[i] = MakeColor(static_cast<std::uint8_t>(i), 0, static_cast<std::uint8_t>(255 - i));
+    }
+    IndexedImage odd{13, 7, ByteArray(91)};
+    for (std::size_t i = 0; i < odd.pixels.size(); ++i) {
+        odd.pixels[i] = static_cast<std::uint8_t>(i * 5);
+    }
+    const BmpImage bmp = BuildBmpImage(odd, palette);
+    Emit("picture", "bmp-13x7", image(0, bmp));
+    Emit("picture", "bmp-1x1", image(2, BuildBmpImage(1, 1, ByteArray{7}, palette)));
+    // Cut inside the file header, the size fields, the bit count, the colour
+    // table and the last row.
+    for (const std::size_t cut : {0, 14, 18, 22, 25, 26, 28, 29, 30, 1077, 1078, 1079}) {
+        Emit("picture", "bmp-cut-" + std::to_string(cut), image(0, Prefix(bmp, cut)));
+    }
+    Emit("picture", "bmp-cut-last-byte", image(0, Prefix(bmp, bmp.size() - 1)));
+    for (const std::uint32_t value : {0u, 1u, 14u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+        Emit("picture", "bmp-width-" + Hex(value), image(0, Patched32(bmp, 18, value)));
+        Emit("picture", "bmp-height-" + Hex(value), image(0, Patched32(bmp, 22, value)));
+    }
+    Emit("picture", "bmp-0x7fffffff-rows-of-0", image(0, Patched32(Patched32(bmp, 18, 0), 22, 0x7FFFFFFF)));
+    for (const std::uint16_t bits : {0, 1, 4, 24, 0xFFFF}) {
+        Emit("picture", "bmp-bits-" + std::to_string(bits), image(0, Patched16(bmp, 28, bits)));
+    }
+
+    auto build = [](const std::string& name, std::uint16_t width, std::uint16_t height,
+                    const ByteArray& pixels) {
+        ByteArray input(5);
+        input[0] = 1;
+        StoreU16(input.data() + 1, width);
+        StoreU16(input.data() + 3, height);
+        input.insert(input.end(), pixels.begin(), pixels.end());
+        Emit("picture", name, input);
+    };
+    build("build-13x7", 13, 7, odd.pixels);
+    build("build-0x0", 0, 0, {});
+    build("build-short", 13, 7, Prefix(odd.pixels, 90));
+    build("build-negative", 0xFFFF, 7, odd.pixels);
+    // Raw pixels left by a failed build that read as a small bitmap of their own.
+    ByteArray raw = Patched16(Patched32(Patched32(ByteArray(1078 + 16, 0x33), 18, 2), 22, 4), 28, 8);
+    build("build-failed-raw-reads-as-2x4", 0x7FFF, 0x7FFF, raw);
+    build("build-failed-raw-rows-short", 0x7FFF, 0x7FFF, Prefix(raw, raw.size() - 1));
+}
+
+// The export target: a flags byte (bit 0 turns walls, bit 1 adds a second wall),
+// then the palette file, the walls and the still picture each after a 32-bit
+// length, then the animation.
+void ExportInputs()
+{
+    struct Game {
+        std::uint8_t flags = 3;
+        ByteArray palette;
+        ByteArray wall;
+        ByteArray secondWall;
+        ByteArray still;
+        ByteArray animation;
+    };
+    auto emit = [](const std::string& name, const Game& game) {
+        ByteArray input{game.flags};
+        auto part = [&input](const ByteArray& bytes) {
+            const std::size_t at = input.size();
+            input.resize(at + 4);
+            StoreU32(input.data() + at, static_cast<std::uint32_t>(bytes.size()));
+            input.insert(input.end(), bytes.begin(), bytes.end());
+        };
+        part(game.palette);
+        part(game.wall);
+        if ((game.flags & 2) != 0) {
+            part(game.secondWall);
+        }
+        part(game.still);
+        input.insert(input.end(), game.animation.begin(), game.animation.end());
+        Emit("export", name, input);
+    };
+
+    Game valid;
+    const PaletteBlock colours = Colours(2);
+    valid.palette.assign(colours.begin(), colours.end());
+    valid.palette.insert(valid.palette.end(), 10, 0xEE);  // bytes after the block
+    valid.wall = ByteArray(kWallBytes);
+    for (std::size_t i = 0; i < kWallBytes; ++i) {
+        valid.wall[i] = static_cast<std::uint8_t>(i / 64 + i % 3);
+    }
+    valid.secondWall = ByteArray(kWallBytes + 100, 9);
+    IndexedImage still{7, 5, ByteArray(35)};
+    for (std::size_t i = 0; i < still.pixels.size(); ++i) {
+        still.pixels[i] = static_cast<std::uint8_t>(i + 1);
+    }
+    valid.still = EncodeCelImage(still, Colours(4));
+    FramePixels flat{};
+    for (std::size_t i = 0; i < flat.size(); ++i) {
+        flat[i] = static_cast<std::uint8_t>(i / kFrameWidth / 25);
+    }
+    FramePixels changed = flat;
+    changed[kFrameWidth * 50 + 10] = 77;
+    std::vector<FliFrameData> frames(3);
+    frames[0].chunks = {{FLI_COLOR, EncodeColorChunk(Colours(0), PaletteBlock{})},
+                        {FLI_BRUN, EncodeBRUNChunk(flat)}};
+    frames[1].chunks = {{FLI_LC, EncodeLCChunk(flat, changed)}};
+    frames[2].chunks = {{FLI_BLACK, {}}};
+    valid.animation = WriteFLIFile(frames);
+    emit("valid", valid);
+
+    Game oneWall = valid;
+    oneWall.flags = 0;
+    emit("one-wall-unturned", oneWall);
+
+    Game broken = valid;
+    broken.wall.resize(kWallBytes - 1);
+    broken.secondWall.clear();
+    broken.palette.resize(300);
+    broken.still = Patched16(Patched16(valid.still, 2, 0xFFFF), 4, 0xFFFF);
+    broken.animation.resize(valid.animation.size() - 20);
+    emit("short-wall-empty-wall-short-palette-huge-still-cut-animation", broken);
+
+    Game empty;
+    emit("all-files-empty", empty);
+
+    Game lying = valid;
+    lying.animation = Patched16(valid.animation, 6, 0x7FFF);
+    lying.still = Patched32(valid.still, 12, 0xFFFFFFFFu);
+    emit("frame-count-32767-still-count-minus-1", lying);
+
+    ByteArray pastEnd{3, 0xFF, 0xFF, 0xFF, 0xFF};
+    pastEnd.insert(pastEnd.end(), valid.palette.begin(), valid.palette.end());
+    Emit("export", "palette-length-past-end", pastEnd);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -336,6 +477,8 @@ int main(int argc, char** argv)
     ChunkInputs();
     ArtInputs();
     BmpInputs();
+    PictureInputs();
+    ExportInputs();
     std::printf("wrote %zu inputs to %s\n", g_written, g_out.string().c_str());
     return 0;
 }
