@@ -56,6 +56,11 @@ std::string Quoted(const fs::path& path)
     return text;
 }
 
+// The longest file name the usual file systems take, in bytes, and what a
+// temporary name adds to the target's: a dot before, ".NNNNNN.tmp" after.
+constexpr std::size_t kLongestName = 255;
+constexpr std::size_t kTemporaryNameExtra = 12;
+
 std::string SystemReason(int code)
 {
     return std::error_code(code, std::generic_category()).message();
@@ -110,6 +115,15 @@ ByteArray ReadFileBytes(const fs::path& path, ErrorReporter& reporter)
 
 void WriteFileAtomically(const fs::path& path, const ByteArray& bytes)
 {
+    // The system would take the name only up to a NUL, which is another file.
+    if (path.native().find('\0') != fs::path::string_type::npos) {
+        std::string shown = path.string();
+        for (std::size_t at = shown.find('\0'); at != std::string::npos; at = shown.find('\0', at)) {
+            shown.replace(at, 1, "\\0");
+        }
+        ThrowFileAccess("Cannot write " + Quoted(shown) +
+                        ": the name holds a NUL character, which no file name can hold");
+    }
     std::error_code ec;
     const auto status = fs::status(path, ec);
     if (fs::is_directory(status)) {
@@ -128,8 +142,9 @@ void WriteFileAtomically(const fs::path& path, const ByteArray& bytes)
     std::FILE* file = nullptr;
     int openError = 0;
     for (int attempt = 0; attempt < 16 && file == nullptr; ++attempt) {
+        // Cut so that a name the file system takes never gives a temporary one it refuses.
         std::string name(1, '.');
-        name += path.filename().string();
+        name += path.filename().string().substr(0, kLongestName - kTemporaryNameExtra);
         name += '.';
         name += std::to_string(random() % 1000000u);
         name += ".tmp";

@@ -7,6 +7,7 @@
 
 #include "support/ErrorKindOf.h"
 #include "support/RecordingReporter.h"
+#include "support/ScratchFileSystem.h"
 #include "support/TempFolder.h"
 #include "util/ByteReader.h"
 #include "util/Error.h"
@@ -127,16 +128,38 @@ TEST(WriteFileAtomically, RefusesFolderAndReadOnlyTargetsLeavingThemAlone)
 
 TEST(WriteFileAtomically, FailsInAReadOnlyFolder)
 {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "root writes into read-only folders";
-    }
     TempFolder folder;
-    const auto sub = folder / "RO";
-    fs::create_directory(sub);
-    fs::permissions(sub, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_EQ(ErrorKindOf([&] { WriteFileAtomically(sub / "A.bmp", {1}); }), ErrorKind::FileAccess);
-    fs::permissions(sub, fs::perms::owner_all);
-    EXPECT_TRUE(fs::is_empty(sub));
+    varek::test::ScratchFileSystem readOnly(folder / "RO", 64 * 1024);
+    const std::string problem = readOnly.MakeReadOnly();
+    if (!problem.empty()) {
+        GTEST_SKIP() << problem;
+    }
+    EXPECT_EQ(ErrorKindOf([&] { WriteFileAtomically(readOnly.path() / "A.bmp", {1}); }),
+              ErrorKind::FileAccess);
+    EXPECT_TRUE(fs::is_empty(readOnly.path()));
+}
+
+TEST(WriteFileAtomically, TakesEveryNameTheFileSystemTakesAndNoOther)
+{
+    TempFolder folder;
+    for (const std::size_t length : {243u, 244u, 255u}) {
+        const auto file = folder / std::string(length, 'N');
+        WriteFileAtomically(file, {1});
+        WriteFileAtomically(file, {2, 3});  // over an old file as well
+        EXPECT_EQ(ReadAll(file), (ByteArray{2, 3})) << length;
+    }
+    EXPECT_EQ(ErrorKindOf([&] { WriteFileAtomically(folder / std::string(256, 'N'), {1}); }),
+              ErrorKind::FileAccess);
+
+    // Up to the NUL the name is another file, which must stay as it was.
+    const auto other = folder.Write("A.bmp", {7});
+    EXPECT_EQ(ErrorKindOf([&] {
+                  WriteFileAtomically(folder / std::string("A.bmp\0B.bmp", 11), {1});
+              }),
+              ErrorKind::FileAccess);
+    EXPECT_EQ(ReadAll(other), ByteArray{7});
+    EXPECT_FALSE(HasTemporaryFile(folder.path()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 4);
 }
 
 TEST(FolderListing, FindsEntriesAndListsMatchingFilesIgnoringCase)
