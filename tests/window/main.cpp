@@ -2,6 +2,7 @@
 
 int RunMainWindowTests(int argc, char** argv);
 int RunSaveDialogTests(int argc, char** argv);
+int RunSaveFaultTests(int argc, char** argv);
 
 int main(int argc, char** argv)
 {
@@ -12,5 +13,6 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     int failures = RunMainWindowTests(argc, argv);
     failures += RunSaveDialogTests(argc, argv);
+    failures += RunSaveFaultTests(argc, argv);
     return failures == 0 ? 0 : 1;
 }
