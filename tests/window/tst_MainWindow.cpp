@@ -11,6 +11,7 @@
 
 #include "GameFixture.h"
 #include "RecordingPrompts.h"
+#include "WindowDriver.h"
 #include "fli/FliDecoder.h"
 #include "imaging/BmpImage.h"
 #include "window/MainWindow.h"
@@ -25,27 +26,14 @@ namespace {
 
 const QString kTail = QStringLiteral("\r\n\r\nBe sure this program is in the same folder as Vorlund.");
 
-// One window on a game folder, with every control found by its name and the
-// two notifications counted.
-struct Session {
-    RecordingPrompts prompts;
-    MainWindow window{prompts};
+// A window whose two notifications are counted.
+struct Session : WindowDriver {
     QSignalSpy clicks{&window, &MainWindow::fileClickHandled};
     QSignalSpy renders{&window, &MainWindow::artRendered};
-    QListWidget* list = window.findChild<QListWidget*>("File");
-    PictureBox* pic = window.findChild<PictureBox*>("pic");
-    QButtonGroup* opt = window.findChild<QButtonGroup*>("opt");
-    QCheckBox* rotate = window.findChild<QCheckBox*>("chkRotate");
-    QScrollBar* hsb = window.findChild<QScrollBar*>("hsb");
-    QPushButton* save = window.findChild<QPushButton*>("cmdSave");
 
     bool Start(const fs::path& folder)
     {
-        if (!window.Start(folder)) {
-            return false;
-        }
-        window.show();
-        return QTest::qWaitForWindowActive(&window);
+        return WindowDriver::Start(folder) && QTest::qWaitForWindowActive(&window);
     }
     void ClearCounts()
     {
@@ -55,13 +43,12 @@ struct Session {
     void Press(int id, Qt::MouseButton button = Qt::LeftButton)
     {
         ClearCounts();
-        QTest::mouseClick(opt->button(id), button);
+        WindowDriver::Press(id, button);
     }
     void ClickRow(int row)
     {
         ClearCounts();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualItemRect(list->item(row)).center());
+        WindowDriver::ClickRow(row);
     }
     QStringList Items() const
     {

@@ -11,6 +11,7 @@
 
 #include "GameFixture.h"
 #include "RecordingPrompts.h"
+#include "WindowDriver.h"
 #include "fli/FliWriter.h"
 #include "imaging/BmpImage.h"
 #include "support/ScratchFileSystem.h"
@@ -23,31 +24,8 @@ using namespace varek::test;
 
 namespace {
 
-// A window on a game folder, driven through its controls; the user's answers to
-// the save dialog come from prompts.
-struct Window {
-    RecordingPrompts prompts;
-    MainWindow window{prompts};
-    QListWidget* list = window.findChild<QListWidget*>("File");
-    PictureBox* pic = window.findChild<PictureBox*>("pic");
-    QButtonGroup* opt = window.findChild<QButtonGroup*>("opt");
-    QScrollBar* hsb = window.findChild<QScrollBar*>("hsb");
-    QPushButton* save = window.findChild<QPushButton*>("cmdSave");
-
-    bool Start(const fs::path& folder)
-    {
-        if (!window.Start(folder)) {
-            return false;
-        }
-        window.show();
-        return QTest::qWaitForWindowExposed(&window);
-    }
-    void ClickRow(int row)
-    {
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualItemRect(list->item(row)).center());
-    }
-    void Press(int category) { QTest::mouseClick(opt->button(category), Qt::LeftButton); }
+// A window driven through its controls.
+struct Window : WindowDriver {
     // Clicks "Save to BMP" and answers the dialog with path.
     void SaveAs(const std::string& path)
     {

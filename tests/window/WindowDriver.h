@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QtTest>
+#include <filesystem>
+
+#include "RecordingPrompts.h"
+#include "window/MainWindow.h"
+#include "window/PictureBox.h"
+
+namespace varek::test {
+
+// One real window on a game folder with every control found by its name; the
+// user's answers to message boxes and the save dialog come from prompts.
+struct WindowDriver {
+    RecordingPrompts prompts;
+    MainWindow window{prompts};
+    QListWidget* list = window.findChild<QListWidget*>("File");
+    PictureBox* pic = window.findChild<PictureBox*>("pic");
+    QButtonGroup* opt = window.findChild<QButtonGroup*>("opt");
+    QCheckBox* rotate = window.findChild<QCheckBox*>("chkRotate");
+    QScrollBar* hsb = window.findChild<QScrollBar*>("hsb");
+    QPushButton* save = window.findChild<QPushButton*>("cmdSave");
+
+    bool Start(const std::filesystem::path& folder)
+    {
+        if (!window.Start(folder)) {
+            return false;
+        }
+        window.show();
+        return QTest::qWaitForWindowExposed(&window);
+    }
+    void Press(int id, Qt::MouseButton button = Qt::LeftButton)
+    {
+        QTest::mouseClick(opt->button(id), button);
+    }
+    void ClickRow(int row)
+    {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(row)).center());
+    }
+};
+
+}  // namespace varek::test
