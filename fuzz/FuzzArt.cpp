@@ -4,23 +4,24 @@
 #include <cstdint>
 #include <span>
 
+#include "art/ArtFiles.h"
 #include "imaging/BmpImage.h"
+#include "imaging/BmpReader.h"
 #include "imaging/Palette.h"
-#include "imaging/Picture.h"
-#include "render/ArtImages.h"
 #include "util/Error.h"
 
 namespace {
 
 void Show(const varek::IndexedImage& image, const varek::Palette& palette)
 {
-    varek::SilentReporter reporter;
-    varek::ByteArray buffer = image.pixels;
-    if (varek::AddBMPHeader(image.width, image.height, buffer, palette, reporter)) {
-        const varek::IndexedImage back = varek::ReadBmpPixels(buffer);
-        if (back != image) {
-            __builtin_trap();
-        }
+    varek::BmpImage bmp;
+    try {
+        bmp = varek::BuildBmpImage(image, palette);
+    } catch (const varek::Error&) {
+        return;
+    }
+    if (varek::ReadBmpPixels(bmp) != image) {
+        __builtin_trap();
     }
 }
 
@@ -29,7 +30,8 @@ void Show(const varek::IndexedImage& image, const varek::Palette& palette)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::span bytes(data, size);
-    const varek::Palette palette = varek::DecodePaletteBlock(bytes, varek::kStillArtBlockOffset).palette;
+    const varek::Palette palette =
+        varek::DecodePaletteBlock(bytes, varek::kStillArtBlockOffset).palette;
     varek::DecodePaletteBlock(bytes, varek::kPaletteFileBlockOffset);
     try {
         Show(varek::BuildWallImage(bytes, size % 2 == 0), palette);

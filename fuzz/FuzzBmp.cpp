@@ -1,13 +1,12 @@
-// AddBMPHeader with any width, height and pixels, then the picture conversion on
-// whatever the caller's array holds afterwards: the built image, or the raw
-// pixels after a failed build.
+// The BMP builder with any width, height and pixels, then the BMP reader on the
+// image built, or on the raw pixels after a failed build.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
 
 #include "imaging/BmpImage.h"
-#include "imaging/Picture.h"
+#include "imaging/BmpReader.h"
 #include "util/Error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -23,12 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t width = (w & 0x4000) ? w * 65536 : w;
     const std::int32_t height = (h & 0x4000) ? h * 65536 : h;
     varek::ByteArray buffer(data + 4, data + size);
-    const varek::ByteArray before = buffer;
-    varek::SilentReporter reporter;
-    const varek::Palette palette;
-    const bool built = varek::AddBMPHeader(width, height, buffer, palette, reporter);
-    if (!built && buffer != before) {
-        __builtin_trap();
+    try {
+        buffer = varek::BuildBmpImage(width, height, buffer, varek::Palette{});
+    } catch (const varek::Error&) {
     }
     try {
         varek::ReadBmpPixels(buffer);

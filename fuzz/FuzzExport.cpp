@@ -57,7 +57,8 @@ std::span<const std::uint8_t> TakePart(std::span<const std::uint8_t>& input)
 void WriteFile(const fs::path& path, std::span<const std::uint8_t> bytes)
 {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     Check(static_cast<bool>(out));
 }
 
@@ -77,8 +78,8 @@ std::map<std::string, std::uintmax_t> SizesBelow(const fs::path& folder)
 fs::path WorkFolder()
 {
     std::error_code ec;
-    const fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm")
-                                                           : fs::temp_directory_path();
+    const fs::path base =
+        fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
     return base / ("varek-fuzz-export-" + std::to_string(::getpid()));
 }
 
@@ -116,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     varek::ExportOptions options;
     options.rotate = (flags & 1) != 0;
     CountingListener listener;
-    const varek::ExportSummary summary = varek::ExportGameFolder(game, out, options, listener);
+    const varek::ExportSummary summary =
+        varek::ExportGameFolder(varek::GameFolder::Open(game), out, options, listener);
 
     Check(summary.failures == listener.failures);
     Check(SizesBelow(game) == gameBefore);

@@ -1,4 +1,5 @@
-// Any bytes as a whole FLI file: the load ends normally or with one Error.
+// Any bytes as a whole FLI file: the load ends, with or without a stop, and what
+// it says of its pictures matches the records it left.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -9,10 +10,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static varek::FrameStore store;
-    varek::SilentReporter reporter;
-    try {
-        varek::DecodeFLIFile(std::span(data, size), store, reporter);
-    } catch (const varek::Error&) {
+    const varek::FliLoad load = varek::DecodeFLIFile(std::span(data, size), store);
+    if (load.pictures.size() != store.FrameCount()) {
+        __builtin_trap();
+    }
+    std::int32_t nextFrame = 1;
+    for (const varek::PictureFrames& picture : load.pictures) {
+        if (picture.firstFrame < nextFrame || picture.frameCount < 1) {
+            __builtin_trap();
+        }
+        nextFrame = picture.firstFrame + picture.frameCount;
     }
     // Every record a load leaves must be readable.
     for (std::size_t i = 0; i < store.size(); ++i) {

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "fli/FliWriter.h"
+#include "art/ArtFiles.h"
+#include "authoring/CelWriter.h"
+#include "authoring/FliWriter.h"
 #include "imaging/BmpImage.h"
-#include "render/ArtImages.h"
 #include "util/ByteWriter.h"
 
 namespace fs = std::filesystem;
@@ -82,7 +83,8 @@ PaletteBlock Colours(int shift)
 {
     PaletteBlock block{};
     for (std::size_t i = 3; i < 48; ++i) {
-        block[i] = static_cast<std::uint8_t>((i / 3 + static_cast<std::size_t>(shift) * (i % 3)) % 64);
+        block[i] =
+            static_cast<std::uint8_t>((i / 3 + static_cast<std::size_t>(shift) * (i % 3)) % 64);
     }
     return block;
 }
@@ -161,8 +163,9 @@ void FliInputs()
         Emit("fli", "frame-count-" + std::to_string(count) + ".fli",
              Patched16(small, 6, static_cast<std::uint16_t>(count)));
     }
-    const std::uint32_t sizes[] = {0, 5, 6, 15, 16, 17, 0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu,
-                                   static_cast<std::uint32_t>(small.size() + 100)};
+    const std::uint32_t sizes[] = {
+        0,  5,           6,           15,          16,
+        17, 0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, static_cast<std::uint32_t>(small.size() + 100)};
     for (std::size_t f = 0; f < 3; ++f) {
         const std::size_t start = valid.frameStarts[f];
         for (const std::uint32_t size : sizes) {
@@ -173,8 +176,10 @@ void FliInputs()
             for (std::size_t field = 0; field < 8; ++field) {
                 ByteArray changed = small;
                 changed[start + field] = value;
-                Emit("fli", "frame" + std::to_string(f) + "-byte" + std::to_string(field) + "-" +
-                                Hex(value) + ".fli", changed);
+                Emit("fli",
+                     "frame" + std::to_string(f) + "-byte" + std::to_string(field) + "-" +
+                         Hex(value) + ".fli",
+                     changed);
             }
         }
     }
@@ -228,8 +233,8 @@ void ChunkInputs()
     for (const std::uint16_t row : {199, 200, 65535}) {
         // First row, one row, one packet: skip 0, replicate 3 pixels.
         emit("lc-first-row-" + std::to_string(row), 1, FLI_LC,
-             {static_cast<std::uint8_t>(row), static_cast<std::uint8_t>(row >> 8), 1, 0, 1, 0,
-              0xFD, 42});
+             {static_cast<std::uint8_t>(row), static_cast<std::uint8_t>(row >> 8), 1, 0, 1, 0, 0xFD,
+              42});
     }
     emit("lc-rows-beyond-image-empty", 1, FLI_LC, [] {
         ByteArray p{190, 0, 40, 0};
@@ -324,7 +329,6 @@ void BmpInputs()
     Emit("bmp", "failed-build-raw-header", input);
 }
 
-
 // The picture target: a first byte choosing the form (even: a BMP image follows;
 // odd: width, height and pixels for AddBMPHeader), then the bytes.
 void PictureInputs()
@@ -355,7 +359,8 @@ void PictureInputs()
         Emit("picture", "bmp-width-" + Hex(value), image(0, Patched32(bmp, 18, value)));
         Emit("picture", "bmp-height-" + Hex(value), image(0, Patched32(bmp, 22, value)));
     }
-    Emit("picture", "bmp-0x7fffffff-rows-of-0", image(0, Patched32(Patched32(bmp, 18, 0), 22, 0x7FFFFFFF)));
+    Emit("picture", "bmp-0x7fffffff-rows-of-0",
+         image(0, Patched32(Patched32(bmp, 18, 0), 22, 0x7FFFFFFF)));
     for (const std::uint16_t bits : {0, 1, 4, 24, 0xFFFF}) {
         Emit("picture", "bmp-bits-" + std::to_string(bits), image(0, Patched16(bmp, 28, bits)));
     }
@@ -374,7 +379,8 @@ void PictureInputs()
     build("build-short", 13, 7, Prefix(odd.pixels, 90));
     build("build-negative", 0xFFFF, 7, odd.pixels);
     // Raw pixels left by a failed build that read as a small bitmap of their own.
-    ByteArray raw = Patched16(Patched32(Patched32(ByteArray(1078 + 16, 0x33), 18, 2), 22, 4), 28, 8);
+    ByteArray raw =
+        Patched16(Patched32(Patched32(ByteArray(1078 + 16, 0x33), 18, 2), 22, 4), 28, 8);
     build("build-failed-raw-reads-as-2x4", 0x7FFF, 0x7FFF, raw);
     build("build-failed-raw-rows-short", 0x7FFF, 0x7FFF, Prefix(raw, raw.size() - 1));
 }

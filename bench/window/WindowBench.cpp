@@ -11,7 +11,7 @@
 #include <fstream>
 #include <random>
 
-#include "cli/SampleGame.h"
+#include "authoring/SampleGame.h"
 #include "window/MainWindow.h"
 #include "window/PictureBox.h"
 
@@ -72,8 +72,8 @@ void WaitForPicture(PictureBox* picture)
 void PressButton(QWidget* button)
 {
     const QPointF centre(button->width() / 2.0, button->height() / 2.0);
-    QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre),
-                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(button, &press);
 }
 

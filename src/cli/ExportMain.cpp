@@ -6,14 +6,16 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "art/GameFolder.h"
 #include "cli/Exporter.h"
-#include "cli/PngImage.h"
-#include "util/GameFolder.h"
+#include "util/Error.h"
+#include "util/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -48,11 +50,6 @@ int UsageError(const std::string& problem)
     std::cerr << kProgram << ": " << problem << "\nTry '" << kProgram
               << " --help' for more information.\n";
     return 2;
-}
-
-std::string Counted(std::size_t count, const char* one, const char* many)
-{
-    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 // The game folder messages break lines as the game's platform does.
@@ -93,7 +90,7 @@ public:
     {
         if (!m_quiet && !m_live) {
             std::cerr << Counter(position, total) << name << ": "
-                      << Counted(imagesWritten, "image", "images") << '\n';
+                      << varek::Counted(imagesWritten, "image", "images") << '\n';
         }
     }
 
@@ -215,41 +212,36 @@ int main(int argc, char** argv)
                                              : "too many arguments");
     }
 
+    std::optional<varek::GameFolder> game;
+    const fs::path outFolder = folders[1];
     try {
-        const fs::path gameFolder = folders[0];
-        const fs::path outFolder = folders[1];
-        const std::string missing = varek::CheckGameFolder(gameFolder);
-        if (!missing.empty()) {
-            std::cerr << WithNativeLineBreaks(missing) << '\n';
-            return 2;
-        }
-        if (options.format == varek::ImageFormat::Png) {
-            const std::string problem = varek::LoadPngWriter();
-            if (!problem.empty()) {
-                std::cerr << kProgram << ": " << problem << '\n';
-                return 2;
-            }
-        }
-        const std::string refusal = varek::CheckOutputFolder(gameFolder, outFolder);
-        if (!refusal.empty()) {
-            std::cerr << kProgram << ": " << refusal << '\n';
-            return 2;
-        }
-        std::error_code ec;
-        fs::create_directories(outFolder, ec);
-        if (ec) {
-            std::cerr << kProgram << ": cannot create the output folder \"" << outFolder.string()
-                      << "\": " << ec.message() << '\n';
-            return 2;
-        }
+        game = varek::GameFolder::Open(folders[0]);
+    } catch (const varek::Error& error) {
+        std::cerr << WithNativeLineBreaks(error.detail()) << '\n';
+        return 2;
+    }
+    try {
+        varek::CheckOutputFolder(*game, outFolder);
+    } catch (const varek::Error& error) {
+        std::cerr << kProgram << ": " << error.detail() << '\n';
+        return 2;
+    }
+    std::error_code ec;
+    fs::create_directories(outFolder, ec);
+    if (ec) {
+        std::cerr << kProgram << ": cannot create the output folder \"" << outFolder.string()
+                  << "\": " << ec.message() << '\n';
+        return 2;
+    }
 
+    try {
         ConsoleProgress progress(quiet, isatty(STDERR_FILENO) == 1);
         const varek::ExportSummary summary =
-            varek::ExportGameFolder(gameFolder, outFolder, options, progress);
+            varek::ExportGameFolder(*game, outFolder, options, progress);
         progress.Clear();
-        std::cout << Counted(summary.filesRead, "file", "files") << " read, "
-                  << Counted(summary.imagesWritten, "image", "images") << " written, "
-                  << Counted(summary.failures, "failure", "failures") << '\n';
+        std::cout << varek::Counted(summary.filesRead, "file", "files") << " read, "
+                  << varek::Counted(summary.imagesWritten, "image", "images") << " written, "
+                  << varek::Counted(summary.failures, "failure", "failures") << '\n';
         return summary.failures == 0 ? 0 : 1;
     } catch (const std::exception& error) {
         std::cerr << kProgram << ": " << error.what() << '\n';

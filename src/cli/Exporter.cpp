@@ -5,52 +5,24 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "cli/FileIntoPlace.h"
-#include "cli/PngImage.h"
-#include "fli/FliDecoder.h"
+#include "art/Naming.h"
 #include "imaging/BmpImage.h"
-#include "render/ArtImages.h"
-#include "render/Naming.h"
+#include "imaging/PngImage.h"
 #include "util/Error.h"
-#include "util/ErrorReporter.h"
-#include "util/FileIO.h"
+#include "util/FileIntoPlace.h"
+#include "util/Text.h"
 
 namespace fs = std::filesystem;
 
 namespace varek {
 
 namespace {
-
-constexpr ArtCategory kCategories[] = {ArtCategory::WallsSprites, ArtCategory::OtherArt,
-                                       ArtCategory::Animated};
-
-std::string LowerAscii(std::string text)
-{
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
-std::string Quoted(const fs::path& path)
-{
-    std::string text(1, '"');
-    text += path.string();
-    text += '"';
-    return text;
-}
-
-std::string Counted(std::size_t count, const char* one, const char* many)
-{
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
 
 // An absolute path with links and "." and ".." resolved as far as it exists, no
 // trailing separator.
@@ -81,46 +53,43 @@ std::optional<fs::path> RelativeInside(const fs::path& inner, const fs::path& ou
     return relative;
 }
 
+[[noreturn]] void Refuse(const std::string& why)
+{
+    throw Error(ErrorKind::CannotWrite, why);
+}
+
+// A fault that kept a file from being read at all, rather than from being decoded.
+bool IsReadFault(const Error& error)
+{
+    return error.kind() == ErrorKind::NotFound || error.kind() == ErrorKind::CannotRead;
+}
+
+constexpr const char* kNoMemory = "there is not enough memory to decode it";
+
 struct Source {
     ArtCategory category;
-    fs::path path;
     std::string fileName;  // as the game folder spells it
     std::string name;      // category folder and file name, for the user
 };
 
-class Export;
-
-// Passes what a core routine reports about one source file on as its failure.
-class SourceReporter final : public ErrorReporter {
-public:
-    SourceReporter(Export& owner, const std::string& name) : m_owner(owner), m_name(name) {}
-    void ReportError(std::string_view message) override;
-
-private:
-    Export& m_owner;
-    const std::string& m_name;
-};
-
 class Export {
 public:
-    Export(const fs::path& gameFolder, const fs::path& outFolder, const ExportOptions& options,
+    Export(const GameFolder& game, const fs::path& outFolder, const ExportOptions& options,
            ExportListener& listener)
-        : m_game(gameFolder), m_out(outFolder), m_options(options), m_listener(listener)
+        : m_game(game), m_out(outFolder), m_options(options), m_listener(listener)
     {
     }
 
     ExportSummary Run()
     {
         std::vector<Source> sources;
-        for (const ArtCategory category : kCategories) {
+        for (const ArtCategory category : kAllCategories) {
             if (!m_options.categories[static_cast<std::size_t>(category)]) {
                 continue;
             }
-            const CategoryInfo& info = InfoOf(category);
-            const fs::path folder = GameFolderEntry(m_game, info.subFolder);
-            for (const std::string& fileName : ListMatchingFiles(folder, info.pattern)) {
-                sources.push_back({category, folder / fileName, fileName,
-                                   std::string(info.subFolder) + "/" + fileName});
+            const std::string folder = InfoOf(category).subFolder;
+            for (const std::string& fileName : m_game.ListFiles(category)) {
+                sources.push_back({category, fileName, folder + "/" + fileName});
             }
         }
         for (std::size_t i = 0; i < sources.size(); ++i) {
@@ -134,64 +103,42 @@ public:
         return m_summary;
     }
 
+private:
     void Fail(const std::string& name, const std::string& reason)
     {
         ++m_summary.failures;
         m_listener.Failed(name, reason);
     }
 
-private:
     void ExportSource(const Source& source, std::size_t position, std::size_t total)
     {
-        const std::optional<ByteArray> bytes = ReadSource(source.path, source.name);
-        if (!bytes) {
+        if (source.category == ArtCategory::Animated) {
+            try {
+                ExportAnimation(source, position, total);
+            } catch (const std::bad_alloc&) {
+                Fail(source.name, kNoMemory);
+            }
+            return;
+        }
+        Picture picture;
+        try {
+            picture = source.category == ArtCategory::WallsSprites
+                          ? m_game.LoadWall(source.fileName, WallPalette(), m_options.rotate)
+                          : m_game.LoadStill(source.fileName);
+        } catch (const Error& error) {
+            if (!IsReadFault(error)) {
+                ++m_summary.filesRead;
+            }
+            Fail(source.name, error.what());
+            return;
+        } catch (const std::bad_alloc&) {
+            ++m_summary.filesRead;
+            Fail(source.name, kNoMemory);
             return;
         }
         ++m_summary.filesRead;
-        try {
-            switch (source.category) {
-                case ArtCategory::WallsSprites:
-                    ExportWall(source, *bytes);
-                    break;
-                case ArtCategory::OtherArt: {
-                    const IndexedImage image = BuildCelImage(*bytes);
-                    const Palette colors = DecodePaletteBlock(*bytes, kStillArtBlockOffset).palette;
-                    WriteImage(source, 0, image.width, image.height, image.pixels, colors);
-                    break;
-                }
-                case ArtCategory::Animated:
-                    ExportAnimation(source, *bytes, position, total);
-                    break;
-            }
-        } catch (const std::exception& error) {
-            Fail(source.name, error.what());
-        }
-    }
-
-    // The file's bytes, or nothing after telling why they cannot be had.
-    std::optional<ByteArray> ReadSource(const fs::path& path, const std::string& name)
-    {
-        try {
-            SourceReporter reporter(*this, name);
-            ByteArray bytes = ReadFileBytes(path, reporter);
-            // One zero byte stands for a missing or empty file.
-            if (bytes.size() == 1 && bytes[0] == 0) {
-                std::error_code ec;
-                const auto size = fs::file_size(path, ec);
-                if (ec) {
-                    Fail(name, "the file cannot be found any more");
-                    return std::nullopt;
-                }
-                if (size == 0) {
-                    Fail(name, "the file is empty");
-                    return std::nullopt;
-                }
-            }
-            return bytes;
-        } catch (const std::exception& error) {
-            Fail(name, error.what());
-            return std::nullopt;
-        }
+        WriteImage(source, 0, picture.image.width, picture.image.height, picture.image.pixels,
+                   picture.palette);
     }
 
     // The colours of PALETTE.PAL, read once. A palette file that is empty, short or
@@ -200,42 +147,34 @@ private:
     const Palette& WallPalette()
     {
         if (!m_wallPalette) {
-            const fs::path path = GameFolderEntry(m_game, kPaletteFileName);
-            const std::optional<ByteArray> bytes = ReadSource(path, kPaletteFileName);
-            m_wallPalette = Palette{};
-            if (bytes) {
-                const DecodedPalette decoded = DecodePaletteBlock(*bytes, kPaletteFileBlockOffset);
-                if (!decoded.complete()) {
-                    Fail(kPaletteFileName,
-                         "the file holds " + Counted(bytes->size(), "byte", "bytes") +
-                             ", too few for its 768-byte colour block: colours " +
-                             std::to_string(decoded.entriesRead) + " to 255 are black");
-                }
-                m_wallPalette = decoded.palette;
+            const varek::WallPalette loaded = m_game.LoadWallPalette();
+            if (loaded.fault) {
+                Fail(kPaletteFileName, loaded.fault->what());
             }
+            m_wallPalette = loaded.palette;
         }
         return *m_wallPalette;
     }
 
-    void ExportWall(const Source& source, const ByteArray& bytes)
-    {
-        const IndexedImage image = BuildWallImage(bytes, m_options.rotate);
-        WriteImage(source, 0, image.width, image.height, image.pixels, WallPalette());
-    }
-
-    void ExportAnimation(const Source& source, const ByteArray& bytes, std::size_t position,
-                         std::size_t total)
+    void ExportAnimation(const Source& source, std::size_t position, std::size_t total)
     {
         FrameStore store;
-        SourceReporter reporter(*this, source.name);
-        try {
-            DecodeFLIFile(bytes, store, reporter);
-        } catch (const std::exception& error) {
+        const Animation animation = m_game.LoadAnimation(source.fileName, store);
+        if (!animation.stop || !IsReadFault(*animation.stop)) {
+            ++m_summary.filesRead;
+        }
+        for (const Error& fault : animation.lineFaults) {
+            Fail(source.name, fault.what());
+        }
+        if (animation.stop) {
             const std::size_t kept = store.FrameCount();
-            Fail(source.name, std::string(error.what()) +
-                                  (kept == 0 ? std::string("; no frame could be decoded")
-                                             : "; the " + Counted(kept, "frame", "frames") +
-                                                   " decoded before it are written"));
+            std::string reason = animation.stop->what();
+            if (!IsReadFault(*animation.stop)) {
+                reason += kept == 0 ? std::string("; no frame could be decoded")
+                                    : "; the " + Counted(kept, "frame", "frames") +
+                                          " decoded before it are written";
+            }
+            Fail(source.name, reason);
         }
         WriteFrames(source, store, position, total);
     }
@@ -265,7 +204,8 @@ private:
             std::error_code ec;
             fs::create_directories(folder, ec);
             if (ec) {
-                ThrowFileAccess("Cannot create the folder " + Quoted(folder) + ": " + ec.message());
+                throw Error(ErrorKind::CannotWrite,
+                            Quoted(folder) + ": the folder cannot be made: " + ec.message());
             }
             ready = true;
         }
@@ -354,20 +294,15 @@ private:
         }
     }
 
-    const fs::path& m_game;
+    const GameFolder& m_game;
     const fs::path& m_out;
     const ExportOptions& m_options;
     ExportListener& m_listener;
     ExportSummary m_summary;
     std::optional<Palette> m_wallPalette;
-    std::array<std::map<std::string, std::string>, 3> m_taken;
-    std::array<bool, 3> m_folderReady{};
+    std::array<std::map<std::string, std::string>, kCategoryCount> m_taken;
+    std::array<bool, kCategoryCount> m_folderReady{};
 };
-
-void SourceReporter::ReportError(std::string_view message)
-{
-    m_owner.Fail(m_name, std::string(message));
-}
 
 }  // namespace
 
@@ -382,41 +317,39 @@ std::string ExportFileName(const std::string& sourceName, ImageFormat format, in
                          format == ImageFormat::Png ? ".png" : ".bmp");
 }
 
-std::string CheckOutputFolder(const fs::path& gameFolder, const fs::path& outFolder)
+void CheckOutputFolder(const GameFolder& game, const fs::path& outFolder)
 {
-    const fs::path game = Resolved(gameFolder);
+    const fs::path gameFolder = Resolved(game.Path());
     const fs::path out = Resolved(outFolder);
-    if (out == game) {
-        return "the output folder " + Quoted(outFolder) +
-               " is the game folder; the game's files are never written to";
+    if (out == gameFolder) {
+        Refuse("the output folder " + Quoted(outFolder) +
+               " is the game folder; the game's files are never written to");
     }
     std::error_code ec;
     if (fs::exists(out, ec) && !fs::is_directory(out, ec)) {
-        return "the output folder " + Quoted(outFolder) + " is a file, not a folder";
+        Refuse("the output folder " + Quoted(outFolder) + " is a file, not a folder");
     }
-    for (const ArtCategory target : kCategories) {
+    for (const ArtCategory target : kAllCategories) {
         const fs::path written = Resolved(ExportFolder(outFolder, target));
-        const std::optional<fs::path> inGame = RelativeInside(written, game);
+        const std::optional<fs::path> inGame = RelativeInside(written, gameFolder);
         if (inGame && *inGame == ".") {
-            return "the output folder " + Quoted(outFolder) +
-                   " would put images straight into the game folder " + Quoted(gameFolder);
+            Refuse("the output folder " + Quoted(outFolder) +
+                   " would put images straight into the game folder " + Quoted(game.Path()));
         }
-        for (const ArtCategory category : kCategories) {
+        for (const ArtCategory category : kAllCategories) {
             const char* subFolder = InfoOf(category).subFolder;
             // The game's own folder under any spelling of its name, and wherever a link
             // to it leads.
             const bool byName =
                 inGame && LowerAscii(inGame->begin()->string()) == LowerAscii(subFolder);
             const bool byLink =
-                RelativeInside(written, Resolved(GameFolderEntry(gameFolder, subFolder)))
-                    .has_value();
+                RelativeInside(written, Resolved(game.CategoryFolder(category))).has_value();
             if (byName || byLink) {
-                return "the output folder " + Quoted(outFolder) + " lies inside the game's " +
-                       subFolder + " folder; the game's files are never written to";
+                Refuse("the output folder " + Quoted(outFolder) + " lies inside the game's " +
+                       subFolder + " folder; the game's files are never written to");
             }
         }
     }
-    return {};
 }
 
 ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
@@ -429,10 +362,10 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
     return BuildBmpImage(width, height, pixels, palette);
 }
 
-ExportSummary ExportGameFolder(const fs::path& gameFolder, const fs::path& outFolder,
+ExportSummary ExportGameFolder(const GameFolder& game, const fs::path& outFolder,
                                const ExportOptions& options, ExportListener& listener)
 {
-    return Export(gameFolder, outFolder, options, listener).Run();
+    return Export(game, outFolder, options, listener).Run();
 }
 
 }  // namespace varek

@@ -7,9 +7,9 @@
 #include <span>
 #include <string>
 
+#include "art/GameFolder.h"
 #include "imaging/Palette.h"
 #include "util/ByteWriter.h"
-#include "util/GameFolder.h"
 
 namespace varek {
 
@@ -19,7 +19,7 @@ struct ExportOptions {
     ImageFormat format = ImageFormat::Bmp;
     bool rotate =
         true;  // walls and sprites turned a quarter turn clockwise, as the window shows them
-    std::array<bool, 3> categories{true, true, true};  // indexed by ArtCategory
+    std::array<bool, kCategoryCount> categories{true, true, true};  // indexed by ArtCategory
 };
 
 struct ExportSummary {
@@ -60,11 +60,10 @@ std::filesystem::path ExportFolder(const std::filesystem::path& outFolder, ArtCa
 std::string ExportFileName(const std::string& sourceName, ImageFormat format,
                            int frame = 0);  // frame 0: not an animation frame
 
-// Why outFolder must not take the export of gameFolder, or empty when it may: the
-// export would write into the game folder itself or into one of its category
+// Throws a CannotWrite Error saying why outFolder must not take the export of game:
+// the export would write into the game folder itself or into one of its category
 // folders (matched ignoring case, and through links), or outFolder is not a folder.
-std::string CheckOutputFolder(const std::filesystem::path& gameFolder,
-                              const std::filesystem::path& outFolder);
+void CheckOutputFolder(const GameFolder& game, const std::filesystem::path& outFolder);
 
 // The image file of width x height top-down pixels with palette: the BMP the
 // window saves, or an 8-bit indexed PNG of the same pixels and 256 colours.
@@ -73,11 +72,10 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
                           std::span<const std::uint8_t> pixels, const Palette& palette,
                           ImageFormat format);
 
-// Exports every file of the chosen categories of a game folder that passed
-// CheckGameFolder into outFolder, which passed CheckOutputFolder. Failures are told
-// to listener and the export goes on; nothing is written to the game folder.
-ExportSummary ExportGameFolder(const std::filesystem::path& gameFolder,
-                               const std::filesystem::path& outFolder, const ExportOptions& options,
-                               ExportListener& listener);
+// Exports every file of the chosen categories of game into outFolder, which passed
+// CheckOutputFolder. Failures are told to listener and the export goes on; nothing
+// is written to the game folder.
+ExportSummary ExportGameFolder(const GameFolder& game, const std::filesystem::path& outFolder,
+                               const ExportOptions& options, ExportListener& listener);
 
 }  // namespace varek

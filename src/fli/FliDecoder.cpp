@@ -7,6 +7,7 @@
 #include "util/ByteReader.h"
 #include "util/Error.h"
 #include "util/FileIO.h"
+#include "util/Text.h"
 
 namespace varek {
 
@@ -16,8 +17,8 @@ constexpr std::int64_t kPixelLimit = static_cast<std::int64_t>(kFramePixels);
 
 [[noreturn]] void ThrowPixelOutOfRange(std::int64_t pixel)
 {
-    ThrowIndexOutOfRange("Index out of range: pixel " + std::to_string(pixel) +
-                         " of a 320 x 200 frame");
+    throw Error(ErrorKind::Corrupt,
+                "pixel " + std::to_string(pixel) + " lies outside the 320 x 200 frame");
 }
 
 // The two pixel decoders share one running pixel cursor and these run writers.
@@ -95,7 +96,7 @@ void DecodeColorChunk(const FLIChunk& chunk, FrameRecord& record)
     const ByteReader data(chunk.Data, "the colour chunk");
     const std::int16_t packetCount = data.I16(0);
     if (packetCount == -32768) {
-        ThrowOverflow("Overflow: the colour chunk gives its packet count as -32768");
+        throw Error(ErrorKind::Corrupt, "the colour chunk gives its packet count as -32768");
     }
     std::int64_t cursor = 2;
     std::int64_t index = 0;
@@ -109,8 +110,8 @@ void DecodeColorChunk(const FLIChunk& chunk, FrameRecord& record)
         index += skip;
         for (std::int64_t j = 0; j < count; ++j) {
             if (index + j >= static_cast<std::int64_t>(kPaletteEntries)) {
-                ThrowIndexOutOfRange("Index out of range: colour " + std::to_string(index + j) +
-                                     " of a 256-colour table");
+                throw Error(ErrorKind::Corrupt, "colour " + std::to_string(index + j) +
+                                                    " lies outside the 256-colour table");
             }
             const ByteSpan triple = data.Slice(cursor + 3 * j, 3);
             record.Colors[static_cast<std::size_t>(index + j)] =
@@ -121,30 +122,26 @@ void DecodeColorChunk(const FLIChunk& chunk, FrameRecord& record)
     }
 }
 
-void DecodeLCChunk(const FLIChunk& chunk, FrameRecord& record, ErrorReporter& reporter)
+void DecodeLCChunk(const FLIChunk& chunk, FrameRecord& record)
 {
-    try {
-        const ByteReader data(chunk.Data, "the line-compression chunk");
-        const std::int64_t firstRow = data.U16(0);
-        const std::int64_t rowCount = data.U16(2);
-        std::int64_t cursor = 4;
-        PixelCursor pixels(record, firstRow * kFrameWidth);
-        for (std::int64_t row = 0; row < rowCount; ++row) {
-            const unsigned packetCount = data.U8(cursor++);
-            for (unsigned packet = 0; packet < packetCount; ++packet) {
-                pixels.Skip(data.U8(cursor++));
-                const std::uint8_t size = data.U8(cursor++);
-                if (size >= 128) {
-                    pixels.Replicate(256 - size, data.U8(cursor++));
-                } else {
-                    pixels.Copy(data, cursor, size);
-                    cursor += size;
-                }
+    const ByteReader data(chunk.Data, "the line-compression chunk");
+    const std::int64_t firstRow = data.U16(0);
+    const std::int64_t rowCount = data.U16(2);
+    std::int64_t cursor = 4;
+    PixelCursor pixels(record, firstRow * kFrameWidth);
+    for (std::int64_t row = 0; row < rowCount; ++row) {
+        const unsigned packetCount = data.U8(cursor++);
+        for (unsigned packet = 0; packet < packetCount; ++packet) {
+            pixels.Skip(data.U8(cursor++));
+            const std::uint8_t size = data.U8(cursor++);
+            if (size >= 128) {
+                pixels.Replicate(256 - size, data.U8(cursor++));
+            } else {
+                pixels.Copy(data, cursor, size);
+                cursor += size;
             }
-            pixels.EndRow(packetCount);
         }
-    } catch (const Error& error) {
-        reporter.ReportError(std::string("Error: ") + error.what());
+        pixels.EndRow(packetCount);
     }
 }
 
@@ -181,64 +178,63 @@ void DecodeBlackChunk(FrameRecord& record)
     record.Pixels.fill(0);
 }
 
-void DecodeChunk(const FLIChunk& chunk, FrameRecord& record, ErrorReporter& reporter)
+void DecodeChunk(const FLIChunk& chunk, FrameRecord& record)
 {
     switch (chunk.Type) {
-    case FLI_COLOR:
-        DecodeColorChunk(chunk, record);
-        break;
-    case FLI_LC:
-        DecodeLCChunk(chunk, record, reporter);
-        break;
-    case FLI_BLACK:
-        DecodeBlackChunk(record);
-        break;
-    case FLI_BRUN:
-        DecodeBRUNChunk(chunk, record);
-        break;
-    case FLI_COPY:
-        DecodeCopyChunk(chunk, record);
-        break;
-    default:
-        break;
+        case FLI_COLOR:
+            DecodeColorChunk(chunk, record);
+            break;
+        case FLI_LC:
+            DecodeLCChunk(chunk, record);
+            break;
+        case FLI_BLACK:
+            DecodeBlackChunk(record);
+            break;
+        case FLI_BRUN:
+            DecodeBRUNChunk(chunk, record);
+            break;
+        case FLI_COPY:
+            DecodeCopyChunk(chunk, record);
+            break;
+        default:
+            break;
     }
 }
 
-void DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
-                   ErrorReporter& reporter)
+namespace {
+
+[[noreturn]] void ThrowPastEnd(const std::string& what, std::int64_t fileSize)
 {
-    store.Reset();
-    // However the load ends, the store keeps no memory its records do not use.
-    struct ReleaseOnExit {
-        FrameStore& store;
-        ~ReleaseOnExit() { store.ReleaseUnused(); }
-    } release{store};
+    throw Error(ErrorKind::Truncated, what + " runs past the end of the file (" +
+                                          Counted(fileSize, "byte", "bytes") + ")");
+}
+
+// The frame walk. Fills store and load, and throws the fault that ends it.
+void WalkFrames(std::span<const std::uint8_t> bytes, FrameStore& store, FliLoad& load)
+{
     const ByteReader file(bytes, "the FLI file");
     if (bytes.size() < static_cast<std::size_t>(kFliHeaderSize)) {
-        ThrowIndexOutOfRange("Index out of range: the file holds " + std::to_string(bytes.size()) +
-                             (bytes.size() == 1 ? " byte" : " bytes") +
-                             ", an FLI header needs 128");
+        throw Error(ErrorKind::Truncated, "the file holds " +
+                                              Counted(bytes.size(), "byte", "bytes") +
+                                              ", an FLI header needs 128");
     }
-    const std::int16_t frameCount = file.I16(6);
+    const std::int16_t frameCount = file.I16(kFliFrameCountOffset);
+    load.speed = file.U16(kFliSpeedOffset);
     const auto fileSize = static_cast<std::int64_t>(bytes.size());
 
     std::int64_t position = kFliHeaderSize;
     for (std::int32_t frameIndex = 0; frameIndex < frameCount; ++frameIndex) {
         if (position + kFliFrameHeaderSize > fileSize) {
-            ThrowIndexOutOfRange("Index out of range: " +
-                                 Described("the header of frame", frameIndex, position) +
-                                 " runs past the end of the file (" + std::to_string(fileSize) +
-                                 " bytes)");
+            ThrowPastEnd("the header of " + Described("frame", frameIndex, position), fileSize);
         }
         FLIFrame frame;
-        frame.Position = static_cast<std::int32_t>(position);
         frame.Size = file.I32(position);
         frame.Magic = file.U16(position + 4);
         frame.Chunks = file.I16(position + 6);
         if (frame.Size < kFliFrameHeaderSize) {
-            ThrowIndexOutOfRange("Index out of range: " +
-                                 Described("frame", frameIndex, position) + " gives its size as " +
-                                 std::to_string(frame.Size) + ", less than its 16-byte header");
+            throw Error(ErrorKind::Corrupt, Described("frame", frameIndex, position) +
+                                                " gives its size as " + std::to_string(frame.Size) +
+                                                ", less than its 16-byte header");
         }
         const std::int64_t frameEnd = position + frame.Size;
 
@@ -248,28 +244,22 @@ void DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
             if (chunkPosition + kFliChunkHeaderSize > frameEnd) {
                 break;  // the frame holds no further chunk header
             }
+            const std::string where = "the chunk at offset " + std::to_string(chunkPosition) +
+                                      " of frame " + std::to_string(frameIndex + 1);
             if (chunkPosition + kFliChunkHeaderSize > fileSize) {
-                ThrowIndexOutOfRange("Index out of range: a chunk header of " +
-                                     Described("frame", frameIndex, position) +
-                                     " runs past the end of the file (" +
-                                     std::to_string(fileSize) + " bytes)");
+                ThrowPastEnd(where, fileSize);
             }
             FLIChunk chunk;
-            chunk.Position = static_cast<std::int32_t>(chunkPosition);
             chunk.Size = file.I32(chunkPosition);
             chunk.Type = file.I16(chunkPosition + 4);
             if (chunk.Size < kFliChunkHeaderSize) {
-                ThrowIndexOutOfRange("Index out of range: the chunk at offset " +
-                                     std::to_string(chunkPosition) + " of frame " +
-                                     std::to_string(frameIndex + 1) + " gives its size as " +
-                                     std::to_string(chunk.Size) + ", less than its 6-byte header");
+                throw Error(ErrorKind::Corrupt, where + " gives its size as " +
+                                                    std::to_string(chunk.Size) +
+                                                    ", less than its 6-byte header");
             }
             const std::int64_t chunkEnd = std::min(chunkPosition + chunk.Size, frameEnd);
             if (chunkEnd > fileSize) {
-                ThrowIndexOutOfRange("Index out of range: the chunk at offset " +
-                                     std::to_string(chunkPosition) + " of frame " +
-                                     std::to_string(frameIndex + 1) + " runs past the end of the " +
-                                     "file (" + std::to_string(fileSize) + " bytes)");
+                ThrowPastEnd(where, fileSize);
             }
             chunk.Data = bytes.subspan(
                 static_cast<std::size_t>(chunkPosition + kFliChunkHeaderSize),
@@ -277,27 +267,61 @@ void DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
             if (IsDecodedChunkType(chunk.Type)) {
                 if (!hasRecord) {
                     store.AddFrame();
+                    load.pictures.push_back({frameIndex + 1, 1});
                     hasRecord = true;
                 }
-                DecodeChunk(chunk, store.Newest(), reporter);
+                try {
+                    DecodeChunk(chunk, store.Newest());
+                } catch (const Error& error) {
+                    // A line-compression fault spoils one frame's changes, not the file.
+                    if (chunk.Type != FLI_LC) {
+                        throw;
+                    }
+                    load.lineFaults.push_back(error);
+                }
             }
             chunkPosition += chunk.Size;
+        }
+        // A frame without a decoded chunk shows the picture before it for longer.
+        if (!hasRecord && !load.pictures.empty()) {
+            ++load.pictures.back().frameCount;
         }
         position = frameEnd;
     }
 }
 
-void LoadFLIFile(const std::filesystem::path& path, FrameStore& store, ErrorReporter& reporter)
+}  // namespace
+
+FliLoad DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store)
 {
     store.Reset();
-    ByteArray bytes;
+    FliLoad load;
     try {
-        bytes = ReadFileBytes(path, reporter);
+        WalkFrames(bytes, store, load);
+    } catch (const Error& error) {
+        load.stop = error;
     } catch (...) {
         store.ReleaseUnused();
         throw;
     }
-    DecodeFLIFile(bytes, store, reporter);
+    // However the load ended, the store keeps no memory its records do not use.
+    store.ReleaseUnused();
+    return load;
+}
+
+FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store)
+{
+    ByteArray bytes;
+    try {
+        bytes = ReadGameFile(path);
+    } catch (const Error& error) {
+        store.Reset();
+        store.ReleaseUnused();
+        FliLoad load;
+        load.stop = error;
+        return load;
+    }
+    return DecodeFLIFile(bytes, store);
 }
 
 }  // namespace varek

@@ -14,6 +14,8 @@ enum FliChunkType : std::int16_t {
 };
 
 constexpr std::int32_t kFliHeaderSize = 128;
+constexpr std::int32_t kFliFrameCountOffset = 6;  // 16-bit, the ring frame not counted
+constexpr std::int32_t kFliSpeedOffset = 16;      // 16-bit, the delay between frames in 1/70 s
 constexpr std::int32_t kFliFrameHeaderSize = 16;
 constexpr std::int32_t kFliChunkHeaderSize = 6;
 constexpr std::uint16_t kFliFileMagic = 0xAF11;

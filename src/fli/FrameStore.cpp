@@ -11,6 +11,7 @@
 #endif
 
 #include "util/Error.h"
+#include "util/Text.h"
 
 namespace varek {
 
@@ -27,8 +28,8 @@ constexpr std::size_t kSlotsPerSlab = kSlabBytes / sizeof(FrameRecord);
 // operator new would reserve nearly twice the space to find the boundary.
 void* AllocateSlab()
 {
-    void* mapped = mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* mapped =
+        mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) {
         throw std::bad_alloc();
     }
@@ -52,12 +53,12 @@ void FreeSlab(void* slab) noexcept
 #else
 void* AllocateSlab()
 {
-    return ::operator new(kSlabBytes, std::align_val_t{kSlabBytes});
+    return ::operator new (kSlabBytes, std::align_val_t{kSlabBytes});
 }
 
 void FreeSlab(void* slab) noexcept
 {
-    ::operator delete(slab, std::align_val_t{kSlabBytes});
+    ::operator delete (slab, std::align_val_t{kSlabBytes});
 }
 #endif
 
@@ -117,9 +118,9 @@ void FrameStore::ReleaseUnused()
 void FrameStore::AddFrame()
 {
     if (m_records.size() >= kMaxRecords) {
-        ThrowOverflow("Overflow: the animation needs more than " +
-                      std::to_string(kMaxRecords - 1) +
-                      " frames (1 GiB); the frames after that are not loaded");
+        throw Error(ErrorKind::TooLarge,
+                    "the animation needs more than " + std::to_string(kMaxRecords - 1) +
+                        " frames (1 GiB); the frames after that are not loaded");
     }
     if (m_records.size() == m_records.capacity()) {
         m_records.reserve(2 * m_records.size());
@@ -132,9 +133,9 @@ void FrameStore::AddFrame()
 const FrameRecord& FrameStore::at(std::size_t index) const
 {
     if (index >= m_records.size()) {
-        ThrowIndexOutOfRange("Index out of range: frame " + std::to_string(index) +
-                             " of an animation with " + std::to_string(FrameCount()) +
-                             (FrameCount() == 1 ? " frame" : " frames"));
+        throw Error(ErrorKind::NotFound, "there is no frame " + std::to_string(index) +
+                                             " in an animation of " +
+                                             Counted(FrameCount(), "frame", "frames"));
     }
     return *m_records[index];
 }

@@ -27,7 +27,7 @@ struct FrameRecord {
 
 // The decoded frames of one animation. Record 0 is a working record that is never
 // shown; records 1..UpperBound() are the frames. The store never holds more than
-// kMaxBytes of records: AddFrame throws an overflow Error instead of passing it.
+// kMaxBytes of records: AddFrame throws a TooLarge Error instead of passing it.
 class FrameStore {
 public:
     static constexpr std::size_t kMaxBytes = std::size_t{1} << 30;
@@ -62,7 +62,7 @@ public:
     FrameRecord& Newest() noexcept { return *m_records.back(); }
     const FrameRecord& Newest() const noexcept { return *m_records.back(); }
 
-    // Checked access; throws an index-out-of-range Error for a record that does not exist.
+    // Checked access; throws a NotFound Error for a record that does not exist.
     const FrameRecord& at(std::size_t index) const;
     const FrameRecord& operator[](std::size_t index) const { return at(index); }
 

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <limits>
-#include <new>
 #include <string>
 
 #include "util/Error.h"
@@ -13,37 +12,37 @@ BmpImage BuildBmpImage(std::int32_t width, std::int32_t height,
                        std::span<const std::uint8_t> pixels, const Palette& palette)
 {
     if (width < 0 || height < 0) {
-        ThrowOverflow("Overflow: a bitmap of " + std::to_string(width) + " x " +
-                      std::to_string(height) + " pixels has a negative size");
+        throw Error(ErrorKind::Corrupt, "a bitmap of " + std::to_string(width) + " x " +
+                                            std::to_string(height) + " pixels has a negative size");
     }
     const std::int64_t stride = BmpStride(width);
     const std::int64_t fileSize = stride * height + kBmpPixelOffset;
     if (fileSize > std::numeric_limits<std::int32_t>::max()) {
-        ThrowOverflow("Overflow: a bitmap of " + std::to_string(width) + " x " +
-                      std::to_string(height) + " pixels would pass 2 GiB");
+        throw Error(ErrorKind::TooLarge, "a bitmap of " + std::to_string(width) + " x " +
+                                             std::to_string(height) + " pixels would pass 2 GiB");
     }
     const std::int64_t pixelCount = static_cast<std::int64_t>(width) * height;
     if (static_cast<std::int64_t>(pixels.size()) < pixelCount) {
-        ThrowIndexOutOfRange("Index out of range: a bitmap of " + std::to_string(width) + " x " +
-                             std::to_string(height) + " pixels needs " +
-                             std::to_string(pixelCount) + " pixel bytes, " +
-                             std::to_string(pixels.size()) + " were given");
+        throw Error(ErrorKind::Truncated, "a bitmap of " + std::to_string(width) + " x " +
+                                              std::to_string(height) + " pixels needs " +
+                                              std::to_string(pixelCount) + " pixel bytes, " +
+                                              std::to_string(pixels.size()) + " were given");
     }
 
     BmpImage image(static_cast<std::size_t>(fileSize));
     std::uint8_t* out = image.data();
     out[0] = 'B';
     out[1] = 'M';
-    StoreU32(out + 2, static_cast<std::uint32_t>(fileSize));
-    StoreU32(out + 10, kBmpPixelOffset);
-    StoreU32(out + 14, 40);
-    StoreU32(out + 18, static_cast<std::uint32_t>(width));
-    StoreU32(out + 22, static_cast<std::uint32_t>(height));
-    StoreU16(out + 26, 1);
-    StoreU16(out + 28, 8);
+    StoreU32(out + kBmpFileSizeOffset, static_cast<std::uint32_t>(fileSize));
+    StoreU32(out + kBmpPixelOffsetField, kBmpPixelOffset);
+    StoreU32(out + kBmpInfoHeaderSizeOffset, 40);
+    StoreU32(out + kBmpWidthOffset, static_cast<std::uint32_t>(width));
+    StoreU32(out + kBmpHeightOffset, static_cast<std::uint32_t>(height));
+    StoreU16(out + kBmpPlanesOffset, 1);
+    StoreU16(out + kBmpBitsPerPixelOffset, 8);
     // Compression, image size, resolutions and colour counts stay 0.
 
-    std::uint8_t* entry = out + 54;
+    std::uint8_t* entry = out + kBmpColorTableOffset;
     for (const ColorValue color : palette.Colors) {
         entry[0] = BlueOf(color);
         entry[1] = GreenOf(color);
@@ -59,19 +58,6 @@ BmpImage BuildBmpImage(std::int32_t width, std::int32_t height,
                     pixels.data() + static_cast<std::size_t>(row) * rowBytes, rowBytes);
     }
     return image;
-}
-
-bool AddBMPHeader(std::int32_t width, std::int32_t height, ByteArray& pixels,
-                  const Palette& palette, ErrorReporter& reporter)
-{
-    try {
-        pixels = BuildBmpImage(width, height, pixels, palette);
-        return true;
-    } catch (const Error&) {
-    } catch (const std::bad_alloc&) {
-    }
-    reporter.ReportError("AddBMPHeader");
-    return false;
 }
 
 }  // namespace varek

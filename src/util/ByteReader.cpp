@@ -3,6 +3,7 @@
 #include <string>
 
 #include "util/Error.h"
+#include "util/Text.h"
 
 namespace varek {
 
@@ -16,15 +17,14 @@ void ByteReader::Require(std::int64_t offset, std::int64_t count) const
 
 void ByteReader::Fail(std::int64_t offset, std::int64_t count) const
 {
-    std::string text = "Index out of range: ";
+    std::string text(m_what);
+    text += " holds " + Counted(m_bytes.size(), "byte", "bytes") + ", too few for ";
     if (count == 1) {
         text += "byte " + std::to_string(offset);
     } else {
         text += std::to_string(count) + " bytes at offset " + std::to_string(offset);
     }
-    text += " of " + std::string(m_what) + " that holds " + std::to_string(m_bytes.size()) +
-            (m_bytes.size() == 1 ? " byte" : " bytes");
-    ThrowIndexOutOfRange(text);
+    throw Error(ErrorKind::Truncated, text);
 }
 
 std::uint8_t ByteReader::U8(std::int64_t offset) const

@@ -9,8 +9,8 @@ namespace varek {
 
 using ByteSpan = std::span<const std::uint8_t>;
 
-// Bounds-checked little-endian reads. Every read outside the bytes throws an
-// index-out-of-range Error naming what was being read, so no caller indexes raw memory.
+// Bounds-checked little-endian reads. Every read outside the bytes throws a
+// Truncated Error naming what was being read, so no caller indexes raw memory.
 class ByteReader {
 public:
     explicit ByteReader(ByteSpan bytes, std::string_view what = "data") noexcept

@@ -2,24 +2,34 @@
 
 namespace varek {
 
-Error::Error(ErrorKind kind, const std::string& description)
-    : std::runtime_error(description), m_kind(kind)
+std::string_view PrefixOf(ErrorKind kind) noexcept
 {
+    switch (kind) {
+        case ErrorKind::NotFound:
+            return "Missing";
+        case ErrorKind::CannotRead:
+            return "Cannot read";
+        case ErrorKind::Truncated:
+            return "Truncated";
+        case ErrorKind::Corrupt:
+            return "Corrupt";
+        case ErrorKind::Unsupported:
+            return "Unsupported";
+        case ErrorKind::TooLarge:
+            return "Too large";
+        case ErrorKind::CannotWrite:
+            return "Cannot write";
+    }
+    return "Error";
 }
 
-void ThrowIndexOutOfRange(const std::string& description)
+Error::Error(ErrorKind kind, std::string detail) : m_kind(kind), m_detail(std::move(detail))
 {
-    throw Error(ErrorKind::IndexOutOfRange, description);
-}
-
-void ThrowOverflow(const std::string& description)
-{
-    throw Error(ErrorKind::Overflow, description);
-}
-
-void ThrowFileAccess(const std::string& description)
-{
-    throw Error(ErrorKind::FileAccess, description);
+    m_text = PrefixOf(kind);
+    // A detail that starts by naming a file continues the prefix as one phrase:
+    // Cannot write "out/A.bmp": No space left on device.
+    m_text += !m_detail.empty() && m_detail.front() == '"' ? " " : ": ";
+    m_text += m_detail;
 }
 
 }  // namespace varek

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "util/Error.h"
+#include "util/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -16,23 +17,18 @@ namespace varek {
 
 namespace {
 
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool EqualsIgnoringCase(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
 }
 
 bool LessIgnoringCase(const std::string& a, const std::string& b)
 {
-    const auto cmp = std::lexicographical_compare(
-        a.begin(), a.end(), b.begin(), b.end(),
-        [](char x, char y) { return LowerAscii(x) < LowerAscii(y); });
+    const auto cmp =
+        std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                     [](char x, char y) { return LowerAscii(x) < LowerAscii(y); });
     if (cmp) {
         return true;
     }
@@ -40,20 +36,6 @@ bool LessIgnoringCase(const std::string& a, const std::string& b)
         return a < b;
     }
     return false;
-}
-
-// Dot files are the hidden files of the platforms we run on.
-bool IsHiddenName(const std::string& name)
-{
-    return !name.empty() && name.front() == '.';
-}
-
-std::string Quoted(const fs::path& path)
-{
-    std::string text(1, '"');
-    text += path.string();
-    text += '"';
-    return text;
 }
 
 // The longest file name the usual file systems take, in bytes, and what a
@@ -68,47 +50,42 @@ std::string SystemReason(int code)
 
 }  // namespace
 
-bool FileExists(const fs::path& path, ErrorReporter& reporter)
+ByteArray ReadFileBytes(const fs::path& path)
 {
-    if (path.empty()) {
-        return false;
+    std::error_code ec;
+    const auto status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found || IsHiddenName(path.filename().string())) {
+        throw Error(ErrorKind::NotFound, "there is no file " + Quoted(path));
     }
-    try {
-        if (IsHiddenName(path.filename().string())) {
-            return false;
-        }
-        std::error_code ec;
-        const auto status = fs::status(path, ec);
-        if (ec || !fs::is_regular_file(status)) {
-            return false;
-        }
-        const auto size = fs::file_size(path, ec);
-        return !ec && size > 0;
-    } catch (const std::exception&) {
-        reporter.ReportError("FileExists");
-        return false;
+    if (ec) {
+        throw Error(ErrorKind::CannotRead, Quoted(path) + ": " + ec.message());
     }
-}
-
-ByteArray ReadFileBytes(const fs::path& path, ErrorReporter& reporter)
-{
-    if (!FileExists(path, reporter)) {
-        return ByteArray(1, 0);
+    if (!fs::is_regular_file(status)) {
+        throw Error(ErrorKind::CannotRead, Quoted(path) + ": it is not an ordinary file");
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        ThrowFileAccess("Cannot read " + Quoted(path) + ": " + SystemReason(errno));
+        throw Error(ErrorKind::CannotRead, Quoted(path) + ": " + SystemReason(errno));
     }
     in.seekg(0, std::ios::end);
     const auto length = static_cast<std::streamoff>(in.tellg());
     in.seekg(0, std::ios::beg);
     if (length <= 0) {
-        return ByteArray(1, 0);
+        return {};
     }
     ByteArray bytes(static_cast<std::size_t>(length));
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (in.gcount() != static_cast<std::streamsize>(bytes.size())) {
-        ThrowFileAccess("Cannot read " + Quoted(path) + ": the file ended early");
+        throw Error(ErrorKind::CannotRead, Quoted(path) + ": the file ended early");
+    }
+    return bytes;
+}
+
+ByteArray ReadGameFile(const fs::path& path)
+{
+    ByteArray bytes = ReadFileBytes(path);
+    if (bytes.empty()) {
+        throw Error(ErrorKind::NotFound, "the file is empty");
     }
     return bytes;
 }
@@ -118,20 +95,21 @@ void WriteFileAtomically(const fs::path& path, const ByteArray& bytes)
     // The system would take the name only up to a NUL, which is another file.
     if (path.native().find('\0') != fs::path::string_type::npos) {
         std::string shown = path.string();
-        for (std::size_t at = shown.find('\0'); at != std::string::npos; at = shown.find('\0', at)) {
+        for (std::size_t at = shown.find('\0'); at != std::string::npos;
+             at = shown.find('\0', at)) {
             shown.replace(at, 1, "\\0");
         }
-        ThrowFileAccess("Cannot write " + Quoted(shown) +
-                        ": the name holds a NUL character, which no file name can hold");
+        throw Error(
+            ErrorKind::CannotWrite,
+            Quoted(shown) + ": the name holds a NUL character, which no file name can hold");
     }
     std::error_code ec;
     const auto status = fs::status(path, ec);
     if (fs::is_directory(status)) {
-        ThrowFileAccess("Cannot write " + Quoted(path) + ": it is a folder");
+        throw Error(ErrorKind::CannotWrite, Quoted(path) + ": it is a folder");
     }
-    if (fs::exists(status) &&
-        (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
-        ThrowFileAccess("Cannot write " + Quoted(path) + ": the file is read-only");
+    if (fs::exists(status) && (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
+        throw Error(ErrorKind::CannotWrite, Quoted(path) + ": the file is read-only");
     }
 
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
@@ -157,10 +135,11 @@ void WriteFileAtomically(const fs::path& path, const ByteArray& bytes)
         }
     }
     if (file == nullptr) {
-        ThrowFileAccess("Cannot write " + Quoted(path) + ": " + SystemReason(openError));
+        throw Error(ErrorKind::CannotWrite, Quoted(path) + ": " + SystemReason(openError));
     }
 
-    bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    bool written =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     int writeError = written ? 0 : errno;
     if (std::fflush(file) != 0 && written) {
         written = false;
@@ -172,13 +151,13 @@ void WriteFileAtomically(const fs::path& path, const ByteArray& bytes)
     }
     if (!written) {
         fs::remove(temporary, ec);
-        ThrowFileAccess("Cannot write " + Quoted(path) + ": " + SystemReason(writeError));
+        throw Error(ErrorKind::CannotWrite, Quoted(path) + ": " + SystemReason(writeError));
     }
     fs::rename(temporary, path, ec);
     if (ec) {
         const auto reason = ec.message();
         fs::remove(temporary, ec);
-        ThrowFileAccess("Cannot write " + Quoted(path) + ": " + reason);
+        throw Error(ErrorKind::CannotWrite, Quoted(path) + ": " + reason);
     }
 }
 

@@ -6,17 +6,17 @@
 #include <vector>
 
 #include "util/ByteWriter.h"
-#include "util/ErrorReporter.h"
 
 namespace varek {
 
-// True for an ordinary file (not a folder, not hidden) longer than 0 bytes.
-// A path the file system rejects is reported as "FileExists" and gives false.
-bool FileExists(const std::filesystem::path& path, ErrorReporter& reporter);
+// The whole file; an empty file gives an empty array. Throws Error: NotFound when
+// there is nothing under that name (or a hidden file), CannotRead when what is
+// there is not an ordinary file or cannot be read.
+ByteArray ReadFileBytes(const std::filesystem::path& path);
 
-// The whole file. A missing or empty file gives one byte holding 0, so callers
-// never see an empty array. A file that exists but cannot be read throws Error.
-ByteArray ReadFileBytes(const std::filesystem::path& path, ErrorReporter& reporter);
+// ReadFileBytes for a file of the game: an empty one is NotFound as well, since
+// no art file of the game is empty.
+ByteArray ReadGameFile(const std::filesystem::path& path);
 
 // Writes bytes to a temporary file beside path and renames it into place, so a
 // failure leaves any older file under that name as it was and no temporary file

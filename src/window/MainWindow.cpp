@@ -4,8 +4,8 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
-#include <QListWidget>
 #include <QKeyEvent>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopedValueRollback>
@@ -15,9 +15,9 @@
 #include <climits>
 #include <new>
 
-#include "fli/FliDecoder.h"
-#include "render/ArtImages.h"
-#include "render/Naming.h"
+#include "art/ArtFiles.h"
+#include "art/Naming.h"
+#include "imaging/BmpReader.h"
 #include "util/Error.h"
 #include "util/FileIO.h"
 #include "window/PictureBox.h"
@@ -34,7 +34,10 @@ struct ControlPlace {
     int left, top, width, height;
 };
 
-constexpr int Pixels(int twips) { return twips / 15; }
+constexpr int Pixels(int twips)
+{
+    return twips / 15;
+}
 
 QRect PlaceOf(const ControlPlace& place)
 {
@@ -68,7 +71,8 @@ fs::path ToPath(const QString& text)
 // The texts the window shows when something goes wrong.
 QString FailureText(bool save, const fs::path& file, const QString& reason)
 {
-    const QString what = save ? MainWindow::tr("Cannot save %1.") : MainWindow::tr("Cannot show %1.");
+    const QString what =
+        save ? MainWindow::tr("Cannot save %1.") : MainWindow::tr("Cannot show %1.");
     return what.arg(ToQString(file)) + QStringLiteral("\n\n") + reason;
 }
 
@@ -77,11 +81,16 @@ QString MissingFileReason()
     return MainWindow::tr("The file is missing or empty.");
 }
 
-// What went wrong, in words: the library's description, or the lack of memory.
+// What went wrong, in words: a missing file, the lack of memory, or the library's
+// description.
 QString ReasonOf(const std::exception& error)
 {
     if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
         return MainWindow::tr("There is not enough memory for it.");
+    }
+    const auto* failure = dynamic_cast<const Error*>(&error);
+    if (failure != nullptr && failure->kind() == ErrorKind::NotFound) {
+        return MissingFileReason();
     }
     return QString::fromStdString(error.what());
 }
@@ -146,7 +155,7 @@ void MainWindow::BuildControls()
     m_options = new QButtonGroup(this);
     m_options->setObjectName(QStringLiteral("opt"));
     m_options->setExclusive(true);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < static_cast<int>(kCategoryCount); ++i) {
         auto* button = new QRadioButton(tr(InfoOf(static_cast<ArtCategory>(i)).caption), this);
         button->setObjectName(QStringLiteral("opt%1").arg(i));
         button->setGeometry(PlaceOf(kOptionPlaces[i]));
@@ -174,9 +183,9 @@ void MainWindow::BuildControls()
 
     FitCaptions(m_options->buttons() + QList<QAbstractButton*>{m_rotate, m_save});
 
-    QWidget* const tabOrder[] = {m_fileList,         m_picture,          m_optionButtons[0],
-                                 m_optionButtons[1], m_optionButtons[2], m_rotate,
-                                 m_frameBar,         m_save};
+    QWidget* const tabOrder[] = {
+        m_fileList,         m_picture, m_optionButtons[0], m_optionButtons[1],
+        m_optionButtons[2], m_rotate,  m_frameBar,         m_save};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
@@ -200,20 +209,25 @@ void MainWindow::BuildControls()
 
 bool MainWindow::Start(const fs::path& gameFolder)
 {
-    m_gameFolder = gameFolder;
-    const std::string missing = CheckGameFolder(m_gameFolder);
-    if (!missing.empty()) {
-        ShowMessage(QString::fromStdString(missing), MessageIcon::Critical);
+    try {
+        m_game = GameFolder::Open(gameFolder);
+    } catch (const Error& error) {
+        ShowMessage(QString::fromStdString(error.detail()), MessageIcon::Critical);
         return false;
     }
     SelectCategory(static_cast<int>(ArtCategory::WallsSprites));
     return true;
 }
 
-void MainWindow::ReportError(std::string_view message)
+const fs::path& MainWindow::GameFolderPath() const
 {
-    ShowMessage(QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())),
-                MessageIcon::None);
+    static const fs::path none;
+    return m_game ? m_game->Path() : none;
+}
+
+void MainWindow::ReportRoutine(const QString& text)
+{
+    ShowMessage(text, MessageIcon::None);
 }
 
 void MainWindow::ShowMessage(const QString& text, MessageIcon icon)
@@ -259,13 +273,12 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 
 void MainWindow::SelectCategory(int index)
 {
-    if (index < 0 || index > 2) {
+    if (!m_game || index < 0 || index >= static_cast<int>(kCategoryCount)) {
         return;
     }
     const auto category = static_cast<ArtCategory>(index);
-    const CategoryInfo& info = InfoOf(category);
     m_picture->Clear();
-    FillFileList(GameFolderEntry(m_gameFolder, info.subFolder), info.pattern);
+    FillFileList(category);
     if (category == ArtCategory::WallsSprites) {
         LoadPalette();
     }
@@ -292,10 +305,10 @@ void MainWindow::UpdateEnabledStates()
     m_save->setEnabled(true);
 }
 
-void MainWindow::FillFileList(const fs::path& folder, const std::string& pattern)
+void MainWindow::FillFileList(ArtCategory category)
 {
-    m_listFolder = folder;
-    m_listNames = ListMatchingFiles(folder, pattern);
+    m_listCategory = category;
+    m_listNames = m_game->ListFiles(category);
     const QSignalBlocker blocker(m_fileList);
     m_fileList->clear();
     for (const std::string& name : m_listNames) {
@@ -313,55 +326,23 @@ std::optional<std::string> MainWindow::SelectedName() const
     return m_listNames[static_cast<std::size_t>(row)];
 }
 
-bool MainWindow::LoadPalette()
+void MainWindow::LoadPalette()
 {
-    const ArtCategory category = CurrentCategory();
-    if (category == ArtCategory::Animated) {
-        return true;
-    }
-    const bool walls = category == ArtCategory::WallsSprites;
-    fs::path source;
-    if (walls) {
-        source = GameFolderEntry(m_gameFolder, kPaletteFileName);
-    } else if (const auto name = SelectedName()) {
-        source = m_listFolder / *name;
-    } else {
-        return false;
-    }
-    // Colours a short or unreadable source lacks are black.
-    ByteArray bytes;
-    try {
-        bytes = ReadFileBytes(source, *this);
-    } catch (const std::exception& error) {
-        m_palette = Palette{};
-        ShowMessage(FailureText(false, source, ReasonOf(error)));
-        return false;
-    }
-    const DecodedPalette decoded =
-        DecodePaletteBlock(bytes, walls ? kPaletteFileBlockOffset : kStillArtBlockOffset);
-    m_palette = decoded.palette;
-    // A still picture that short cannot be shown either, and rendering says so.
-    if (walls && !decoded.complete()) {
+    const WallPalette loaded = m_game->LoadWallPalette();
+    m_palette = loaded.palette;
+    const fs::path source = m_game->Entry(kPaletteFileName);
+    if (loaded.fault && loaded.fault->kind() == ErrorKind::CannotRead) {
+        ShowMessage(FailureText(false, source, ReasonOf(*loaded.fault)));
+    } else if (!loaded.complete()) {
         ShowMessage(tr("%1 holds %2 of the 256 colours of a palette; the others are shown black.")
                         .arg(ToQString(source))
-                        .arg(decoded.entriesRead));
+                        .arg(loaded.entriesRead));
     }
-    return true;
 }
 
 void MainWindow::HandleFileClick()
 {
-    bool render = true;
-    switch (CurrentCategory()) {
-    case ArtCategory::Animated:
-        render = LoadAnimation();
-        break;
-    case ArtCategory::OtherArt:
-        render = LoadPalette();
-        break;
-    case ArtCategory::WallsSprites:
-        break;
-    }
+    const bool render = CurrentCategory() != ArtCategory::Animated || LoadAnimation();
     if (render) {
         RenderArt(false);
     } else {
@@ -376,18 +357,11 @@ bool MainWindow::LoadAnimation()
     if (!name) {
         return false;
     }
-    const fs::path path = m_listFolder / *name;
+    const fs::path path = m_game->FilePath(ArtCategory::Animated, *name);
     m_animationName = *name;
-    QString fault;
-    if (!FileExists(path, *this)) {
-        m_frames.Reset();
-        fault = MissingFileReason();
-    } else {
-        try {
-            LoadFLIFile(path, m_frames, *this);
-        } catch (const std::exception& error) {
-            fault = ReasonOf(error);
-        }
+    const Animation animation = m_game->LoadAnimation(*name, m_frames);
+    for (const Error& fault : animation.lineFaults) {
+        ReportRoutine(QStringLiteral("Error: ") + QString::fromStdString(fault.what()));
     }
     const int frames = static_cast<int>(std::min<std::size_t>(m_frames.UpperBound(), INT_MAX));
     {
@@ -398,16 +372,17 @@ bool MainWindow::LoadAnimation()
         m_frameBar->setRange(1, std::max(frames, 1));
         m_frameBar->setValue(1);
     }
-    if (fault.isEmpty()) {
+    if (!animation.stop) {
         return true;
     }
+    const QString fault = ReasonOf(*animation.stop);
     if (frames == 0) {
         ShowMessage(FailureText(false, path, fault));
         return false;
     }
-    const QString kept = frames == 1 ? tr("The one frame decoded before the fault can be viewed.")
-                                     : tr("The %1 frames decoded before the fault can be viewed.")
-                                           .arg(frames);
+    const QString kept =
+        frames == 1 ? tr("The one frame decoded before the fault can be viewed.")
+                    : tr("The %1 frames decoded before the fault can be viewed.").arg(frames);
     ShowMessage(tr("%1 could not be read to its end.").arg(ToQString(path)) +
                 QStringLiteral("\n\n") + fault + QStringLiteral("\n\n") + kept);
     return true;
@@ -415,9 +390,8 @@ bool MainWindow::LoadAnimation()
 
 void MainWindow::RenderArt(bool save)
 {
-    const std::optional<BmpImage> image = CurrentCategory() == ArtCategory::Animated
-                                              ? BuildFrameImage(save)
-                                              : BuildFileImage(save);
+    const std::optional<BmpImage> image =
+        CurrentCategory() == ArtCategory::Animated ? BuildFrameImage(save) : BuildFileImage(save);
     emit artRendered();
     if (save && image) {
         SaveToBMP(*image);
@@ -431,7 +405,7 @@ std::optional<BmpImage> MainWindow::BuildFrameImage(bool save)
         ShowMessage(tr("No animation has been loaded yet: choose one from the list."));
         return std::nullopt;
     }
-    const fs::path path = m_listFolder / *m_animationName;
+    const fs::path path = m_game->FilePath(ArtCategory::Animated, *m_animationName);
     const int frame = m_frameBar->value();
     if (m_frames.FrameCount() == 0) {
         m_picture->Clear();
@@ -449,16 +423,7 @@ std::optional<BmpImage> MainWindow::BuildFrameImage(bool save)
     const FrameRecord& record = m_frames.at(static_cast<std::size_t>(frame));
     // The frame's colours stay in the palette until something replaces them.
     m_palette = record.Colors;
-    BmpImage image(record.Pixels.begin(), record.Pixels.end());
-    if (!AddBMPHeader(kFrameWidth, kFrameHeight, image, m_palette, *this)) {
-        m_picture->Clear();
-        if (save) {
-            ShowMessage(NotBuiltReason());
-        }
-        return std::nullopt;
-    }
-    ShowPicture(image, false);
-    return image;
+    return ShowPicture(FrameImage(record), save);
 }
 
 std::optional<BmpImage> MainWindow::BuildFileImage(bool save)
@@ -471,55 +436,71 @@ std::optional<BmpImage> MainWindow::BuildFileImage(bool save)
         }
         return std::nullopt;
     }
-    const fs::path path = m_listFolder / *name;
-    IndexedImage pixels;
+    Picture picture;
     try {
-        if (!FileExists(path, *this)) {
-            m_picture->Clear();
-            ShowMessage(FailureText(save, path, MissingFileReason()));
-            return std::nullopt;
-        }
-        const ByteArray bytes = ReadFileBytes(path, *this);
-        pixels = CurrentCategory() == ArtCategory::WallsSprites
-                     ? BuildWallImage(bytes, m_rotate->isChecked())
-                     : BuildCelImage(bytes);
+        picture = m_listCategory == ArtCategory::WallsSprites
+                      ? m_game->LoadWall(*name, m_palette, m_rotate->isChecked())
+                      : m_game->LoadStill(*name);
     } catch (const std::exception& error) {
         m_picture->Clear();
-        ShowMessage(FailureText(save, path, ReasonOf(error)));
+        ShowMessage(FailureText(save, m_game->FilePath(m_listCategory, *name), ReasonOf(error)));
         return std::nullopt;
     }
-    const std::int32_t width = pixels.width;
-    const std::int32_t height = pixels.height;
-    BmpImage image = std::move(pixels.pixels);
-    if (!AddBMPHeader(width, height, image, m_palette, *this)) {
-        // The buffer still holds raw pixels, which are no BMP file.
+    m_palette = picture.palette;
+    return ShowPicture(picture.image, save);
+}
+
+std::optional<BmpImage> MainWindow::ShowPicture(const IndexedImage& pixels, bool save)
+{
+    BmpImage image;
+    try {
+        image = BuildBmpImage(pixels, m_palette);
+    } catch (const std::exception&) {
+        ReportRoutine(QStringLiteral("AddBMPHeader"));
         m_picture->Clear();
         if (save) {
             ShowMessage(NotBuiltReason());
         }
         return std::nullopt;
     }
-    ShowPicture(image, width <= kWallSize && height <= kWallSize);
+    const bool enlarge = pixels.width <= kWallSize && pixels.height <= kWallSize;
+    m_picture->SetPicture(LoadPictureFromByteArray(image), enlarge);
     return image;
 }
 
-void MainWindow::ShowPicture(const BmpImage& image, bool enlarge)
+// The picture of a BMP file image as the builder lays it out, every pixel the
+// colour of its index in the palette (the image's own colour table is not used).
+QPixmap MainWindow::LoadPictureFromByteArray(const BmpImage& image)
 {
-    m_picture->SetPicture(LoadPictureFromByteArray(image, m_palette, *this), enlarge);
+    QImage converted;
+    try {
+        converted = ToQImage(ReadBmpPixels(image), m_palette);
+    } catch (const std::exception&) {
+        ReportRoutine(QStringLiteral("LoadPictureFromByteArray"));
+        return {};
+    }
+    if (converted.isNull()) {
+        return {};
+    }
+    QPixmap picture = QPixmap::fromImage(converted);
+    if (picture.isNull()) {
+        ReportRoutine(QStringLiteral("CreatePictureFromBitmap"));
+    }
+    return picture;
 }
 
 void MainWindow::SaveToBMP(const BmpImage& image)
 {
     const bool animated = CurrentCategory() == ArtCategory::Animated;
-    const std::string source = animated ? m_animationName.value_or(std::string())
-                                        : SelectedName().value_or(std::string());
+    const std::string source =
+        animated ? m_animationName.value_or(std::string()) : SelectedName().value_or(std::string());
     const std::optional<int> frame =
         animated ? std::optional<int>(m_frameBar->value()) : std::nullopt;
 
     SaveDialogRequest request;
     request.filters = {tr("Bitmap Files (*.bmp)"), tr("All Files (*)")};
     request.title = tr("Save image as...");
-    request.initialFolder = ToQString(m_gameFolder);
+    request.initialFolder = ToQString(GameFolderPath());
     request.defaultExtension = QStringLiteral("bmp");
     request.fileName = ToQString(SuggestedName(source, frame));
     request.filterIndex = 0;

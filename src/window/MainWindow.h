@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 #include <array>
 #include <filesystem>
@@ -7,11 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "art/GameFolder.h"
 #include "fli/FrameStore.h"
 #include "imaging/BmpImage.h"
 #include "imaging/Palette.h"
-#include "util/ErrorReporter.h"
-#include "util/GameFolder.h"
 #include "window/UserPrompts.h"
 
 class QButtonGroup;
@@ -32,7 +32,7 @@ QString WindowTitle(int major, int minor, int patch);
 // on the right with the frame scroll bar under it, the category buttons, "Rotate"
 // and "Save to BMP" along the top. It owns the game folder, the palette every
 // image is drawn with and the frames of the last animation loaded.
-class MainWindow final : public QWidget, public ErrorReporter {
+class MainWindow final : public QWidget {
     Q_OBJECT
 
 public:
@@ -44,10 +44,8 @@ public:
     // false, and the window must not be shown.
     bool Start(const std::filesystem::path& gameFolder);
 
-    // Library routines report their failures here: a box with the text alone.
-    void ReportError(std::string_view message) override;
-
-    const std::filesystem::path& GameFolder() const { return m_gameFolder; }
+    // The game folder after a successful Start, otherwise empty.
+    const std::filesystem::path& GameFolderPath() const;
     const Palette& ArtPalette() const { return m_palette; }
     const FrameStore& Frames() const { return m_frames; }
     ArtCategory CurrentCategory() const;
@@ -65,22 +63,27 @@ private:
     void BuildControls();
     void SelectCategory(int index);
     void UpdateEnabledStates();
-    void FillFileList(const std::filesystem::path& folder, const std::string& pattern);
-    bool LoadPalette();
+    void FillFileList(ArtCategory category);
+    void LoadPalette();
     void HandleFileClick();
     bool LoadAnimation();
     void RenderArt(bool save);
     std::optional<BmpImage> BuildFrameImage(bool save);
     std::optional<BmpImage> BuildFileImage(bool save);
-    void ShowPicture(const BmpImage& image, bool enlarge);
+    // Builds the BMP image of pixels in the palette and shows it; the image, or
+    // nothing when it could not be built.
+    std::optional<BmpImage> ShowPicture(const IndexedImage& pixels, bool save);
+    QPixmap LoadPictureFromByteArray(const BmpImage& image);
     void SaveToBMP(const BmpImage& image);
 
     std::optional<std::string> SelectedName() const;
     void ShowMessage(const QString& text, MessageIcon icon = MessageIcon::Warning);
+    // A box with the text alone, as the image routines report their failures.
+    void ReportRoutine(const QString& text);
 
     UserPrompts& m_prompts;
-    std::filesystem::path m_gameFolder;
-    std::filesystem::path m_listFolder;
+    std::optional<GameFolder> m_game;
+    ArtCategory m_listCategory = ArtCategory::WallsSprites;
     std::vector<std::string> m_listNames;  // as the file system gives them, one per row
     Palette m_palette;
     FrameStore m_frames;
@@ -90,7 +93,7 @@ private:
     QListWidget* m_fileList = nullptr;
     PictureBox* m_picture = nullptr;
     QButtonGroup* m_options = nullptr;
-    std::array<QRadioButton*, 3> m_optionButtons{};
+    std::array<QRadioButton*, kCategoryCount> m_optionButtons{};
     QCheckBox* m_rotate = nullptr;
     QScrollBar* m_frameBar = nullptr;
     QPushButton* m_save = nullptr;

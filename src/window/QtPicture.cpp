@@ -4,9 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "imaging/Picture.h"
-#include "util/Error.h"
-
 namespace varek {
 
 QImage ToQImage(const IndexedImage& image, const Palette& palette)
@@ -31,34 +28,6 @@ QImage ToQImage(const IndexedImage& image, const Palette& palette)
                     width);
     }
     return result;
-}
-
-QPixmap LoadPictureFromByteArray(std::span<const std::uint8_t> bmp, const Palette& palette,
-                                 ErrorReporter& reporter)
-{
-    QImage image;
-    try {
-        image = ToQImage(ReadBmpPixels(bmp), palette);
-    } catch (const Error&) {
-        reporter.ReportError("LoadPictureFromByteArray");
-        return {};
-    } catch (const std::bad_alloc&) {
-        reporter.ReportError("LoadPictureFromByteArray");
-        return {};
-    }
-    return CreatePictureFromBitmap(image, reporter);
-}
-
-QPixmap CreatePictureFromBitmap(const QImage& image, ErrorReporter& reporter)
-{
-    if (image.isNull()) {
-        return {};
-    }
-    QPixmap picture = QPixmap::fromImage(image);
-    if (picture.isNull()) {
-        reporter.ReportError("CreatePictureFromBitmap");
-    }
-    return picture;
 }
 
 }  // namespace varek

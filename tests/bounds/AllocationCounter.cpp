@@ -38,16 +38,31 @@ void Release(void* memory) noexcept
 
 namespace varek::test {
 
-std::size_t AllocatedBytes() { return g_current.load(); }
+std::size_t AllocatedBytes()
+{
+    return g_current.load();
+}
 
-void ResetPeak() { g_peak = g_current.load(); }
+void ResetPeak()
+{
+    g_peak = g_current.load();
+}
 
-std::size_t PeakBytes() { return g_peak.load(); }
+std::size_t PeakBytes()
+{
+    return g_peak.load();
+}
 
 }  // namespace varek::test
 
-void* operator new(std::size_t size) { return Counted(std::malloc(size == 0 ? 1 : size)); }
-void* operator new[](std::size_t size) { return Counted(std::malloc(size == 0 ? 1 : size)); }
+void* operator new(std::size_t size)
+{
+    return Counted(std::malloc(size == 0 ? 1 : size));
+}
+void* operator new[](std::size_t size)
+{
+    return Counted(std::malloc(size == 0 ? 1 : size));
+}
 void* operator new(std::size_t size, std::align_val_t alignment)
 {
     const auto align = static_cast<std::size_t>(alignment);
@@ -57,11 +72,35 @@ void* operator new[](std::size_t size, std::align_val_t alignment)
 {
     return operator new(size, alignment);
 }
-void operator delete(void* memory) noexcept { Release(memory); }
-void operator delete[](void* memory) noexcept { Release(memory); }
-void operator delete(void* memory, std::size_t) noexcept { Release(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { Release(memory); }
-void operator delete(void* memory, std::align_val_t) noexcept { Release(memory); }
-void operator delete[](void* memory, std::align_val_t) noexcept { Release(memory); }
-void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { Release(memory); }
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { Release(memory); }
+void operator delete(void* memory) noexcept
+{
+    Release(memory);
+}
+void operator delete[](void* memory) noexcept
+{
+    Release(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept
+{
+    Release(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept
+{
+    Release(memory);
+}
+void operator delete(void* memory, std::align_val_t) noexcept
+{
+    Release(memory);
+}
+void operator delete[](void* memory, std::align_val_t) noexcept
+{
+    Release(memory);
+}
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept
+{
+    Release(memory);
+}
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept
+{
+    Release(memory);
+}

@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "AllocationCounter.h"
+#include "art/ArtFiles.h"
+#include "authoring/CelWriter.h"
+#include "authoring/FliWriter.h"
 #include "fli/FliDecoder.h"
-#include "fli/FliWriter.h"
 #include "imaging/BmpImage.h"
-#include "render/ArtImages.h"
 #include "support/ErrorKindOf.h"
-#include "support/RecordingReporter.h"
 
 using namespace varek;
 using namespace varek::test;
@@ -30,10 +30,12 @@ Load Measure(const ByteArray& file)
 {
     Load load;
     FrameStore store;
-    RecordingReporter reporter;
     const std::size_t before = AllocatedBytes();
     ResetPeak();
-    load.error = ErrorKindOf([&] { DecodeFLIFile(file, store, reporter); });
+    const FliLoad result = DecodeFLIFile(file, store);
+    if (result.stop) {
+        load.error = result.stop->kind();
+    }
     load.peak = store.HeldBytes() + (PeakBytes() - before);
     load.records = store.size();
     return load;
@@ -51,7 +53,7 @@ TEST(ResourceBounds, AStoreOfTinyFramesStopsAtOneGibibyte)
 {
     const ByteArray file = WriteFLIFile(Frames(16600, FLI_BLACK));
     const Load load = Measure(file);
-    EXPECT_EQ(load.error, ErrorKind::Overflow);
+    EXPECT_EQ(load.error, ErrorKind::TooLarge);
     EXPECT_EQ(load.records, FrameStore::kMaxRecords);
     EXPECT_LE(load.peak, FrameStore::kMaxBytes + file.size() + kSlack);
 }
@@ -89,13 +91,11 @@ TEST(ResourceBounds, HugeClaimedPicturesFailBeforeAllocating)
     StoreU32(cel.data() + 12, 0x7FFFFFFF);
     ResetPeak();
     const std::size_t before = AllocatedBytes();
-    EXPECT_EQ(ErrorKindOf([&] { BuildCelImage(cel); }), ErrorKind::IndexOutOfRange);
+    EXPECT_EQ(ErrorKindOf([&] { BuildCelImage(cel); }), ErrorKind::Corrupt);
 
-    // The builder's own overflow rule, for a caller that does hold the pixels it claims.
-    RecordingReporter reporter;
-    ByteArray pixels(4096, 7);
-    EXPECT_FALSE(AddBMPHeader(65535, 65535, pixels, Palette{}, reporter));
-    EXPECT_EQ(reporter.messages, std::vector<std::string>{"AddBMPHeader"});
-    EXPECT_EQ(pixels, ByteArray(4096, 7));
+    // A bitmap past 2 GiB is refused on its size alone, before its pixels are looked at.
+    const ByteArray pixels(4096, 7);
+    EXPECT_EQ(ErrorKindOf([&] { BuildBmpImage(65535, 65535, pixels, Palette{}); }),
+              ErrorKind::TooLarge);
     EXPECT_LE(PeakBytes() - before, kSlack);
 }

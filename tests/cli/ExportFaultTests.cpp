@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "art/ArtFiles.h"
+#include "authoring/CelWriter.h"
+#include "authoring/FliWriter.h"
 #include "cli/FolderSnapshot.h"
 #include "cli/RunProgram.h"
 #include "fli/FliDecoder.h"
-#include "fli/FliWriter.h"
 #include "imaging/BmpImage.h"
-#include "render/ArtImages.h"
-#include "support/RecordingReporter.h"
 #include "support/ScratchFileSystem.h"
 #include "support/TempFolder.h"
 
@@ -58,8 +58,7 @@ protected:
             BuildBmpImage(BuildWallImage(wall, true), PaletteFromBlock(palette));
         m_images["STILLCEL/S.bmp"] = BuildBmpImage(still, PaletteFromBlock(Block(1)));
         FrameStore store;
-        RecordingReporter reporter;
-        DecodeFLIFile(WriteAnimation(frames), store, reporter);
+        DecodeFLIFile(WriteAnimation(frames), store);
         ASSERT_EQ(store.FrameCount(), 2u);
         m_images["FLI/F-01.bmp"] = BuildBmpImage(FrameImage(store[1]), store[1].Colors);
         m_images["FLI/F-02.bmp"] = BuildBmpImage(FrameImage(store[2]), store[2].Colors);
@@ -107,9 +106,10 @@ TEST_F(ExportFaultTest, ReadOnlyOutputFolder)
     const ProgramResult result = Export(out.path());
     ExpectTold(result, "CELS3/W.CEL", out.path() / "CELS3" / "W.bmp",
                {"Read-only file system", "Permission denied"});
-    EXPECT_NE(result.err.find("STILLCEL/S.CEL: Cannot create the folder \"" +
-                              (out.path() / "STILLCEL").string() + "\": "),
-              std::string::npos)
+    EXPECT_NE(
+        result.err.find("STILLCEL/S.CEL: Cannot write \"" + (out.path() / "STILLCEL").string() +
+                        "\": the folder cannot be made: "),
+        std::string::npos)
         << result.err;
     EXPECT_EQ(TakeSnapshot(out.path(), true), before);
     EXPECT_EQ(result.out, "3 files read, 0 images written, 3 failures\n");

@@ -5,15 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "art/ArtFiles.h"
+#include "art/GameFolder.h"
+#include "authoring/SampleGame.h"
 #include "cli/FolderSnapshot.h"
 #include "cli/RunProgram.h"
-#include "cli/SampleGame.h"
 #include "fli/FliDecoder.h"
-#include "render/ArtImages.h"
-#include "support/RecordingReporter.h"
 #include "support/TempFolder.h"
 #include "util/FileIO.h"
-#include "util/GameFolder.h"
 
 namespace varek::test {
 namespace {
@@ -46,7 +45,7 @@ TEST(SampleGameTest, FolderHoldsEveryKindOfArtTheViewerShows)
 {
     const TempFolder folder;
     WriteSampleGameFolder(folder.path());
-    EXPECT_EQ(CheckGameFolder(folder.path()), "");
+    EXPECT_EQ(GameFolder::Check(folder.path()), "");
     const ByteArray paletteFile = ReadAll(folder / "PALETTE.PAL");
     EXPECT_GT(paletteFile.size(), 768u);
     const Palette gameColors = DecodePaletteBlock(paletteFile, 0).palette;
@@ -99,9 +98,9 @@ TEST(SampleGameTest, FolderHoldsEveryKindOfArtTheViewerShows)
         const ByteArray bytes = ReadAll(folder / "FLI" / name);
         const auto frames = ChunkTypes(bytes);
         FrameStore store;
-        RecordingReporter reporter;
-        ASSERT_NO_THROW(DecodeFLIFile(bytes, store, reporter)) << name;
-        EXPECT_EQ(reporter.messages, std::vector<std::string>{}) << name;
+        const FliLoad load = DecodeFLIFile(bytes, store);
+        EXPECT_TRUE(load.complete()) << name;
+        EXPECT_TRUE(load.lineFaults.empty()) << name;
         EXPECT_EQ(store.FrameCount(), static_cast<std::size_t>(std::count_if(
                                           frames.begin(), frames.end(),
                                           [](const auto& chunks) { return !chunks.empty(); })));
@@ -128,8 +127,7 @@ TEST(SampleGameTest, BenchmarkAnimationChangesATenthOfEveryFrame)
         EXPECT_EQ(frames[i], std::vector<int>{FLI_LC}) << i;
     }
     FrameStore store;
-    RecordingReporter reporter;
-    DecodeFLIFile(bytes, store, reporter);
+    DecodeFLIFile(bytes, store);
     ASSERT_EQ(store.FrameCount(), 25u);
     EXPECT_NE(store[1].Colors, Palette{});
     for (std::size_t frame = 2; frame <= 25; ++frame) {

@@ -5,14 +5,12 @@
 #include <random>
 
 #include "imaging/BmpImage.h"
-#include "imaging/Picture.h"
+#include "imaging/BmpReader.h"
 #include "support/ErrorKindOf.h"
-#include "support/RecordingReporter.h"
 #include "util/ByteReader.h"
 
 using namespace varek;
 using varek::test::ErrorKindOf;
-using varek::test::RecordingReporter;
 
 namespace {
 
@@ -89,46 +87,36 @@ TEST(BmpImage, FileSizeFollowsTheStride)
     }
 }
 
-TEST(BmpImage, OverflowAndShortPixelsAreRefusedBeforeAnythingIsAllocated)
+TEST(BmpImage, RefusesNegativeHugeAndUnderfedSizesByKind)
 {
     // 4 x 536870642 needs 2147483646 bytes and fits; one row more passes 2^31 - 1.
-    const ByteArray none;
-    EXPECT_EQ(ErrorKindOf([&] { BuildBmpImage(4, 536870642, none, Palette{}); }),
-              ErrorKind::IndexOutOfRange);
-    EXPECT_EQ(ErrorKindOf([&] { BuildBmpImage(4, 536870643, none, Palette{}); }),
-              ErrorKind::Overflow);
-    EXPECT_EQ(ErrorKindOf([&] { BuildBmpImage(INT32_MAX, 1, none, Palette{}); }),
-              ErrorKind::Overflow);
-}
-
-TEST(AddBMPHeader, ReportsItsNameAndLeavesTheCallersArrayOnFailure)
-{
-    const std::int32_t cases[][3] = {{5, 3, 14},       {65535, 65535, 16}, {-1, 3, 16},
-                                     {3, -1, 16},      {INT32_MIN, 1, 16}, {1, INT32_MIN, 16},
-                                     {320, 200, 63999}};
-    for (const auto& [w, h, length] : cases) {
-        ByteArray pixels(static_cast<std::size_t>(length));
-        for (std::size_t i = 0; i < pixels.size(); ++i) {
-            pixels[i] = static_cast<std::uint8_t>(i);
-        }
-        const ByteArray before = pixels;
-        RecordingReporter reporter;
-        EXPECT_FALSE(AddBMPHeader(w, h, pixels, Ramp(1), reporter)) << w << "x" << h;
-        EXPECT_EQ(reporter.messages, std::vector<std::string>{"AddBMPHeader"});
-        EXPECT_EQ(pixels, before);
+    const struct {
+        std::int32_t width, height;
+        std::size_t pixels;
+        ErrorKind kind;
+    } cases[] = {
+        {-1, 3, 16, ErrorKind::Corrupt},         {3, -1, 16, ErrorKind::Corrupt},
+        {INT32_MIN, 1, 16, ErrorKind::Corrupt},  {1, INT32_MIN, 16, ErrorKind::Corrupt},
+        {4, 536870643, 0, ErrorKind::TooLarge},  {INT32_MAX, 1, 0, ErrorKind::TooLarge},
+        {65535, 65535, 16, ErrorKind::TooLarge}, {4, 536870642, 0, ErrorKind::Truncated},
+        {5, 3, 14, ErrorKind::Truncated},        {320, 200, 63999, ErrorKind::Truncated},
+    };
+    for (const auto& c : cases) {
+        const ByteArray pixels(c.pixels, 7);
+        EXPECT_EQ(ErrorKindOf([&] { BuildBmpImage(c.width, c.height, pixels, Palette{}); }), c.kind)
+            << c.width << "x" << c.height << " from " << c.pixels << " bytes";
     }
 }
 
-TEST(AddBMPHeader, ReplacesThePixelsWithTheImageAndDependsOnlyOnThePalette)
+TEST(BmpImage, TheImageDependsOnlyOnThePixelsAndThePalette)
 {
     const IndexedImage image = Noise(13, 7, 3);
-    ByteArray first = image.pixels;
-    ByteArray second = image.pixels;
-    RecordingReporter reporter;
-    ASSERT_TRUE(AddBMPHeader(13, 7, first, Ramp(0x010101), reporter));
-    ASSERT_TRUE(AddBMPHeader(13, 7, second, Ramp(0x030201), reporter));
-    EXPECT_TRUE(reporter.messages.empty());
-    EXPECT_EQ(first, BuildBmpImage(image, Ramp(0x010101)));
+    const BmpImage first = BuildBmpImage(image, Ramp(0x010101));
+    const BmpImage second = BuildBmpImage(13, 7, image.pixels, Ramp(0x030201));
+    // Pixel bytes the size does not take are never read.
+    ByteArray longer = image.pixels;
+    longer.resize(longer.size() + 50, 0xAB);
+    EXPECT_EQ(BuildBmpImage(13, 7, longer, Ramp(0x010101)), first);
     ASSERT_EQ(first.size(), second.size());
     for (std::size_t i = 0; i < first.size(); ++i) {
         if (i < 54 + 4 || i >= 1078) {  // entry 0 is black in both
@@ -156,17 +144,21 @@ TEST(ReadBmpPixels, RefusesShortOrUnexpectedInput)
         StoreU32(bmp.data() + offset, value);
         return bmp;
     };
-    const BmpImage bad[] = {
-        BmpImage(good.begin(), good.end() - 1),
-        BmpImage(good.begin(), good.begin() + 29),
-        BmpImage(good.begin(), good.begin() + 1077),
-        BmpImage{},
-        patched(28, 24),          // 24 bits per pixel
-        patched(18, 0xFFFFFFFF),  // width -1
-        patched(22, 4),           // one row more than stored
-        patched(18, 0x7FFFFFFF),  // a width no file can hold
+    const struct {
+        BmpImage bmp;
+        ErrorKind kind;
+    } bad[] = {
+        {BmpImage(good.begin(), good.end() - 1), ErrorKind::Truncated},
+        {BmpImage(good.begin(), good.begin() + 29), ErrorKind::Truncated},
+        {BmpImage(good.begin(), good.begin() + 1077), ErrorKind::Truncated},
+        {BmpImage{}, ErrorKind::Truncated},
+        {patched(22, 4), ErrorKind::Truncated},           // one row more than stored
+        {patched(18, 0x7FFFFFFF), ErrorKind::Truncated},  // a width no file can hold
+        {patched(28, 24), ErrorKind::Unsupported},        // 24 bits per pixel
+        {patched(18, 0xFFFFFFFF), ErrorKind::Corrupt},    // width -1
+        {patched(22, 0x80000000), ErrorKind::Corrupt},    // height -2^31
     };
     for (std::size_t i = 0; i < std::size(bad); ++i) {
-        EXPECT_NE(ErrorKindOf([&] { ReadBmpPixels(bad[i]); }), std::nullopt) << "case " << i;
+        EXPECT_EQ(ErrorKindOf([&] { ReadBmpPixels(bad[i].bmp); }), bad[i].kind) << "case " << i;
     }
 }

@@ -3,22 +3,22 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <limits>
+#include <variant>
 
 #include "support/ErrorKindOf.h"
-#include "support/RecordingReporter.h"
 #include "support/ScratchFileSystem.h"
 #include "support/TempFolder.h"
 #include "util/ByteReader.h"
 #include "util/Error.h"
 #include "util/FileIO.h"
-#include "util/GameFolder.h"
+#include "util/Text.h"
 
 namespace fs = std::filesystem;
 using namespace varek;
 using varek::test::ErrorKindOf;
 using varek::test::ReadAll;
-using varek::test::RecordingReporter;
 using varek::test::TempFolder;
 
 namespace {
@@ -51,19 +51,54 @@ TEST(ByteReader, ReadsLittleEndianAndRefusesEveryReadOutside)
                                         {6, 0},
                                         {1, INT64_MAX},
                                         {INT64_MAX, 1}}) {
-        EXPECT_EQ(ErrorKindOf([&] { reader.Slice(offset, count); }), ErrorKind::IndexOutOfRange)
+        EXPECT_EQ(ErrorKindOf([&] { reader.Slice(offset, count); }), ErrorKind::Truncated)
             << offset << "+" << count;
     }
-    try {
-        reader.U32(3);
-        ADD_FAILURE() << "no Error was thrown";
-    } catch (const Error& error) {
-        EXPECT_STREQ(error.what(),
-                     "Index out of range: 4 bytes at offset 3 of the sample that holds 5 bytes");
+    const std::pair<std::function<void()>, const char*> texts[] = {
+        {[&] { reader.U32(3); },
+         "Truncated: the sample holds 5 bytes, too few for 4 bytes at offset 3"},
+        {[&] { reader.U8(5); }, "Truncated: the sample holds 5 bytes, too few for byte 5"},
+        {[] { ByteReader(ByteArray(1)).U16(0); },
+         "Truncated: data holds 1 byte, too few for 2 bytes at offset 0"},
+    };
+    for (const auto& [read, text] : texts) {
+        try {
+            read();
+            ADD_FAILURE() << "no Error was thrown for " << text;
+        } catch (const Error& error) {
+            EXPECT_STREQ(error.what(), text);
+        }
     }
 }
 
-TEST(FileExistsAndReadFileBytes, GiveTheWholeFileOrOneZeroByte)
+TEST(Error, TextIsThePrefixOfItsKindThenTheDetail)
+{
+    const struct {
+        ErrorKind kind;
+        const char* detail;
+        const char* text;
+    } cases[] = {
+        {ErrorKind::NotFound, "there is no file", "Missing: there is no file"},
+        {ErrorKind::CannotRead, "x", "Cannot read: x"},
+        {ErrorKind::Truncated, "x", "Truncated: x"},
+        {ErrorKind::Corrupt, "x", "Corrupt: x"},
+        {ErrorKind::Unsupported, "x", "Unsupported: x"},
+        {ErrorKind::TooLarge, "x", "Too large: x"},
+        {ErrorKind::CannotWrite, "x", "Cannot write: x"},
+        // A detail naming a file first goes on from the prefix as one phrase.
+        {ErrorKind::CannotWrite, "\"A.bmp\": full", "Cannot write \"A.bmp\": full"},
+        {ErrorKind::CannotRead, "\"A.CEL\"", "Cannot read \"A.CEL\""},
+        {ErrorKind::Corrupt, "", "Corrupt: "},
+    };
+    for (const auto& c : cases) {
+        const Error error(c.kind, c.detail);
+        EXPECT_STREQ(error.what(), c.text);
+        EXPECT_EQ(error.detail(), c.detail);
+        EXPECT_EQ(error.kind(), c.kind);
+    }
+}
+
+TEST(ReadFileBytes, GivesTheWholeFileOrSaysWhyNot)
 {
     TempFolder folder;
     ByteArray content(1000);
@@ -75,26 +110,48 @@ TEST(FileExistsAndReadFileBytes, GiveTheWholeFileOrOneZeroByte)
     folder.Write("EMPTY", {});
     folder.Write(".hidden", {1, 2, 3});
     folder.Write("ZERO", {0});
+    const auto locked = folder.Write("LOCKED", {1, 2});
+    fs::permissions(locked, fs::perms::none);
+    const auto shut = folder.Write("SHUT/IN", {3});
+    fs::permissions(folder / "SHUT", fs::perms::none);
+    // Permission bits do not stop root, who reads the file like any other.
+    const bool root = ::geteuid() == 0;
 
+    using Read = std::variant<ByteArray, ErrorKind>;
+    auto read = [](auto reader, const fs::path& path) -> Read {
+        try {
+            return reader(path);
+        } catch (const Error& error) {
+            return error.kind();
+        }
+    };
     const struct {
         fs::path path;
-        bool exists;
-        ByteArray bytes;
+        Read bytes;  // ReadFileBytes
+        Read game;   // ReadGameFile, for which an empty file is as good as none
     } cases[] = {
-        {"", false, {0}},
-        {folder / "FOLDER", false, {0}},
-        {folder / "EMPTY", false, {0}},
-        {folder / ".hidden", false, {0}},
-        {folder / "MISSING", false, {0}},
-        {folder / "ZERO", true, {0}},
-        {file, true, content},
+        {"", ErrorKind::NotFound, ErrorKind::NotFound},
+        {folder / "MISSING", ErrorKind::NotFound, ErrorKind::NotFound},
+        {folder / ".hidden", ErrorKind::NotFound, ErrorKind::NotFound},
+        {folder / "EMPTY", ByteArray{}, ErrorKind::NotFound},
+        {folder / "FOLDER", ErrorKind::CannotRead, ErrorKind::CannotRead},
+        {locked, root ? Read(ByteArray{1, 2}) : ErrorKind::CannotRead,
+         root ? Read(ByteArray{1, 2}) : ErrorKind::CannotRead},
+        {shut, root ? Read(ByteArray{3}) : ErrorKind::CannotRead,
+         root ? Read(ByteArray{3}) : ErrorKind::CannotRead},
+        {folder / "ZERO", ByteArray{0}, ByteArray{0}},
+        {file, content, content},
     };
     for (const auto& c : cases) {
-        RecordingReporter reporter;
-        EXPECT_EQ(FileExists(c.path, reporter), c.exists) << c.path;
-        EXPECT_EQ(ReadFileBytes(c.path, reporter), c.bytes) << c.path;
-        EXPECT_TRUE(reporter.messages.empty());
+        EXPECT_EQ(read(ReadFileBytes, c.path), c.bytes) << c.path;
+        EXPECT_EQ(read(ReadGameFile, c.path), c.game) << c.path;
     }
+    try {
+        ReadGameFile(folder / "EMPTY");
+    } catch (const Error& error) {
+        EXPECT_STREQ(error.what(), "Missing: the file is empty");
+    }
+    fs::permissions(folder / "SHUT", fs::perms::owner_all);
 }
 
 TEST(WriteFileAtomically, ReplacesTheOldFileWhole)
@@ -115,11 +172,16 @@ TEST(WriteFileAtomically, RefusesFolderAndReadOnlyTargetsLeavingThemAlone)
     fs::create_directory(folder / "DIR");
     const auto readOnly = folder.Write("LOCKED.bmp", {7, 7});
     fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read);
-    for (const auto& target : {folder / "DIR", readOnly}) {
-        EXPECT_EQ(ErrorKindOf([&] {
-                      WriteFileAtomically(target, {1, 2, 3, 4});
-                  }),
-                  ErrorKind::FileAccess);
+    const std::pair<fs::path, std::string> cases[] = {{folder / "DIR", "it is a folder"},
+                                                      {readOnly, "the file is read-only"}};
+    for (const auto& [target, reason] : cases) {
+        try {
+            WriteFileAtomically(target, {1, 2, 3, 4});
+            ADD_FAILURE() << "wrote " << target;
+        } catch (const Error& error) {
+            EXPECT_EQ(error.kind(), ErrorKind::CannotWrite);
+            EXPECT_EQ(error.what(), "Cannot write " + Quoted(target) + ": " + reason);
+        }
     }
     EXPECT_TRUE(fs::is_directory(folder / "DIR"));
     EXPECT_EQ(ReadAll(readOnly), (ByteArray{7, 7}));
@@ -135,7 +197,7 @@ TEST(WriteFileAtomically, FailsInAReadOnlyFolder)
         GTEST_SKIP() << problem;
     }
     EXPECT_EQ(ErrorKindOf([&] { WriteFileAtomically(readOnly.path() / "A.bmp", {1}); }),
-              ErrorKind::FileAccess);
+              ErrorKind::CannotWrite);
     EXPECT_TRUE(fs::is_empty(readOnly.path()));
 }
 
@@ -149,14 +211,13 @@ TEST(WriteFileAtomically, TakesEveryNameTheFileSystemTakesAndNoOther)
         EXPECT_EQ(ReadAll(file), (ByteArray{2, 3})) << length;
     }
     EXPECT_EQ(ErrorKindOf([&] { WriteFileAtomically(folder / std::string(256, 'N'), {1}); }),
-              ErrorKind::FileAccess);
+              ErrorKind::CannotWrite);
 
     // Up to the NUL the name is another file, which must stay as it was.
     const auto other = folder.Write("A.bmp", {7});
-    EXPECT_EQ(ErrorKindOf([&] {
-                  WriteFileAtomically(folder / std::string("A.bmp\0B.bmp", 11), {1});
-              }),
-              ErrorKind::FileAccess);
+    EXPECT_EQ(
+        ErrorKindOf([&] { WriteFileAtomically(folder / std::string("A.bmp\0B.bmp", 11), {1}); }),
+        ErrorKind::CannotWrite);
     EXPECT_EQ(ReadAll(other), ByteArray{7});
     EXPECT_FALSE(HasTemporaryFile(folder.path()));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 4);
@@ -180,27 +241,4 @@ TEST(FolderListing, FindsEntriesAndListsMatchingFilesIgnoringCase)
     EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "X.FLI"), folder / "x.fli");
     EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "NONE"), std::nullopt);
     EXPECT_EQ(FindEntryIgnoringCase(folder / "missing", "a.cel"), std::nullopt);
-}
-
-TEST(CheckGameFolder, NamesTheFirstMissingItemInOrder)
-{
-    TempFolder folder;
-    const std::string tail = "\r\n\r\nBe sure this program is in the same folder as Vorlund.";
-    EXPECT_EQ(CheckGameFolder(folder.path()), "Could not find file: PALETTE.PAL" + tail);
-    fs::create_directory(folder / "PALETTE.PAL");
-    EXPECT_EQ(CheckGameFolder(folder.path()), "Could not find file: PALETTE.PAL" + tail);
-    fs::remove(folder / "PALETTE.PAL");
-    folder.Write("palette.pal", {});  // an empty palette passes the check
-    fs::create_directory(folder / "STILLCEL");
-    fs::create_directory(folder / "FLI");
-    EXPECT_EQ(CheckGameFolder(folder.path()), "Could not find path: CELS3" + tail);
-    folder.Write("CELS3", {1});  // a plain file passes, as a folder would
-    fs::remove(folder / "STILLCEL");
-    EXPECT_EQ(CheckGameFolder(folder.path()), "Could not find path: STILLCEL" + tail);
-    fs::create_directory(folder / "stillcel");
-    fs::remove(folder / "FLI");
-    EXPECT_EQ(CheckGameFolder(folder.path()), "Could not find path: FLI" + tail);
-    fs::create_directory(folder / "fli");
-    EXPECT_EQ(CheckGameFolder(folder.path()), "");
-    EXPECT_EQ(GameFolderEntry(folder.path(), "STILLCEL"), folder / "stillcel");
 }

@@ -2,28 +2,43 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <vector>
 
 #include "fli/FliDecoder.h"
 #include "support/ErrorKindOf.h"
 #include "support/FliFixtures.h"
-#include "support/RecordingReporter.h"
 #include "support/TempFolder.h"
 
 using namespace varek;
 using namespace varek::test;
 
+namespace varek {
+
+inline void PrintTo(const PictureFrames& picture, std::ostream* os)
+{
+    *os << "frames " << picture.firstFrame << " + " << picture.frameCount;
+}
+
+}  // namespace varek
+
 namespace {
+
+std::optional<ErrorKind> KindOf(const std::optional<Error>& error)
+{
+    return error ? std::optional(error->kind()) : std::nullopt;
+}
 
 struct Decoded {
     FrameStore store;
-    RecordingReporter reporter;
-    std::optional<ErrorKind> error;
+    FliLoad load;
 };
 
 Decoded Decode(const ByteArray& file)
 {
     Decoded result;
-    result.error = ErrorKindOf([&] { DecodeFLIFile(file, result.store, result.reporter); });
+    result.load = DecodeFLIFile(file, result.store);
     return result;
 }
 
@@ -52,12 +67,14 @@ const Palette kRed = AllOf(VgaColor(63, 0, 0));
 const Palette kBlue = AllOf(VgaColor(0, 0, 63));
 const FliFrameData kFirst{{Chunk(FLI_COLOR, AllColors(63, 0, 0)), Chunk(FLI_BRUN, BrunFill(1))}};
 
-// Record 0 untouched, then exactly frames; unless told otherwise a load without faults.
+// Record 0 untouched, then exactly frames, one picture each; unless told otherwise a
+// load without faults.
 void ExpectRecords(const Decoded& d, std::initializer_list<FrameRecord> frames,
-                   std::optional<ErrorKind> error = std::nullopt, std::size_t reports = 0)
+                   std::optional<ErrorKind> stop = std::nullopt, std::size_t lineFaults = 0)
 {
-    EXPECT_EQ(d.error, error);
-    EXPECT_EQ(d.reporter.messages.size(), reports);
+    EXPECT_EQ(KindOf(d.load.stop), stop);
+    EXPECT_EQ(d.load.lineFaults.size(), lineFaults);
+    EXPECT_EQ(d.load.pictures.size(), frames.size());
     ASSERT_EQ(d.store.size(), frames.size() + 1);
     EXPECT_EQ(d.store[0], FrameRecord{});
     std::size_t index = 1;
@@ -157,14 +174,17 @@ TEST(FrameWalk, ColourByteRunAndCopyFaultsEndTheLoadKeepingTheRecords)
     const struct {
         FliChunkData bad;
         FrameRecord partial;
+        ErrorKind kind;
     } cases[] = {
-        {Chunk(FLI_COLOR, Payload().U16(1).U8({255, 2}).Fill(6, 3)), colourFault},
-        {Chunk(FLI_BRUN, Payload().U8({2, 127, 3, 73, 3})), brunFault},  // ends after row 0
-        {Chunk(FLI_COPY, ByteArray(200, 3)), brunFault},
+        {Chunk(FLI_COLOR, Payload().U16(1).U8({255, 2}).Fill(6, 3)), colourFault,
+         ErrorKind::Corrupt},
+        {Chunk(FLI_BRUN, Payload().U8({2, 127, 3, 73, 3})), brunFault,  // ends after row 0
+         ErrorKind::Truncated},
+        {Chunk(FLI_COPY, ByteArray(200, 3)), brunFault, ErrorKind::Truncated},
     };
     for (const auto& c : cases) {
         ExpectRecords(Decode(Fli({kFirst, {{c.bad, Chunk(FLI_LC, LcRow(9, 9))}}, after})),
-                      {one, c.partial}, ErrorKind::IndexOutOfRange);
+                      {one, c.partial}, c.kind);
     }
 }
 
@@ -173,17 +193,21 @@ TEST(FrameWalk, FaultyLineCompressionKeepsItsRecordAndTheLoadGoesOn)
     const FrameRecord one = Filled(1, kRed);
     FrameRecord two = Filled(1, kBlue);
     std::fill_n(two.Pixels.begin(), 2, 6);
-    // A copy run past its payload, then a row past the frame: each is reported, and the
+    // A copy run past its payload, then a row past the frame: each is recorded, and the
     // chunks after them work on the record the faulty chunk left.
-    ExpectRecords(Decode(Fli({kFirst,
-                              {{Chunk(FLI_LC, Payload().U16(0).U16(1).U8({1, 0, 5, 6, 6})),
-                                Chunk(FLI_COLOR, AllColors(0, 0, 63))}},
-                              {{Chunk(FLI_LC, Payload().U16(200).U16(1).U8({1, 0, 1, 1}))}},
-                              {{Chunk(FLI_LC, LcRow(4, 4))}}})),
-                  {one, two, two, WithRow(two, 4, 4)}, std::nullopt, 2);
+    const Decoded d = Decode(Fli({kFirst,
+                                  {{Chunk(FLI_LC, Payload().U16(0).U16(1).U8({1, 0, 5, 6, 6})),
+                                    Chunk(FLI_COLOR, AllColors(0, 0, 63))}},
+                                  {{Chunk(FLI_LC, Payload().U16(200).U16(1).U8({1, 0, 1, 1}))}},
+                                  {{Chunk(FLI_LC, LcRow(4, 4))}}}));
+    ExpectRecords(d, {one, two, two, WithRow(two, 4, 4)}, std::nullopt, 2);
+    ASSERT_EQ(d.load.lineFaults.size(), 2u);
+    EXPECT_EQ(d.load.lineFaults[0].kind(), ErrorKind::Truncated);
+    EXPECT_EQ(d.load.lineFaults[1].kind(), ErrorKind::Corrupt);
+    EXPECT_TRUE(d.load.complete());
 }
 
-TEST(FrameWalk, BadSizesAndCutFilesEndTheLoadWithAnIndexError)
+TEST(FrameWalk, BadSizesEndTheLoadAsCorruptAndCutFilesAsTruncated)
 {
     const ByteArray good = Fli({kFirst, {{Chunk(FLI_LC, LcRow(1, 2))}}});
     const std::size_t frame2 = FrameOffset(good, 1);
@@ -193,36 +217,72 @@ TEST(FrameWalk, BadSizesAndCutFilesEndTheLoadWithAnIndexError)
         return file;
     };
     auto cut = [&](std::size_t length) { return ByteArray(good.begin(), good.begin() + length); };
+    constexpr auto kCut = ErrorKind::Truncated;
+    constexpr auto kBad = ErrorKind::Corrupt;
     const struct {
         ByteArray file;
         std::size_t records;
+        ErrorKind kind;
     } cases[] = {
-        {ByteArray(1, 0), 1},
-        {cut(127), 1},
-        {cut(128 + 15), 1},
-        {cut(128 + 20), 1},        // frame and chunk headers
-        {cut(128 + 16 + 200), 1},  // inside the colour payload
-        {cut(frame2 + 10), 2},
-        {cut(good.size() - 1), 2},  // second frame cut short
-        {patched(frame2, 0), 2},
-        {patched(frame2, -1), 2},
-        {patched(frame2, 15), 2},
-        {patched(frame2 + 16, 0), 2},
-        {patched(frame2 + 16, 5), 2},
-        {patched(frame2 + 16, INT32_MIN), 2},
-        {patched(128, 0x7FFFFFFF), 2},  // the next frame lies past the end
+        {ByteArray{}, 1, kCut},
+        {ByteArray(1, 0), 1, kCut},
+        {cut(127), 1, kCut},
+        {cut(128 + 15), 1, kCut},
+        {cut(128 + 20), 1, kCut},        // frame and chunk headers
+        {cut(128 + 16 + 200), 1, kCut},  // inside the colour payload
+        {cut(frame2 + 10), 2, kCut},
+        {cut(good.size() - 1), 2, kCut},      // second frame cut short
+        {patched(128, 0x7FFFFFFF), 2, kCut},  // the next frame lies past the end
         {[&] {
              ByteArray f = good;
              StoreU16(f.data() + 6, 3);
              return f;
          }(),
-         3},
+         3, kCut},
+        {patched(frame2, 0), 2, kBad},
+        {patched(frame2, -1), 2, kBad},
+        {patched(frame2, 15), 2, kBad},
+        {patched(frame2 + 16, 0), 2, kBad},
+        {patched(frame2 + 16, 5), 2, kBad},
+        {patched(frame2 + 16, INT32_MIN), 2, kBad},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto d = Decode(cases[i].file);
-        EXPECT_EQ(d.error, ErrorKind::IndexOutOfRange) << "case " << i;
+        EXPECT_EQ(KindOf(d.load.stop), cases[i].kind) << "case " << i;
         EXPECT_EQ(d.store.size(), cases[i].records) << "case " << i;
+        EXPECT_EQ(d.load.pictures.size(), cases[i].records - 1) << "case " << i;
         EXPECT_EQ(d.store[0], FrameRecord{});
+    }
+}
+
+TEST(FrameWalk, PicturesStandForTheFramesUpToTheNextPictureAndSpeedComesFromTheHeader)
+{
+    const FliFrameData lc{{Chunk(FLI_LC, LcRow(2, 2))}};
+    const FliFrameData none{};
+    const FliFrameData other{{Chunk(14, ByteArray(4, 1)), Chunk(99)}};
+    const FliFrameData badLc{{Chunk(FLI_LC, Payload().U16(200).U16(1).U8({1, 0, 1, 5}))}};
+    const FliFrameData badBrun{{Chunk(FLI_BRUN, Payload().U8({1}))}};
+    const struct {
+        std::vector<FliFrameData> frames;
+        std::uint16_t speed;
+        std::vector<PictureFrames> pictures;
+    } cases[] = {
+        {{kFirst, lc, lc}, 5, {{1, 1}, {2, 1}, {3, 1}}},
+        // Frames before the first picture belong to none.
+        {{none, other, kFirst, none, other, lc, none}, 0, {{3, 3}, {6, 2}}},
+        {{none, other}, 0xFFFF, {}},
+        // A line-compression fault still makes its picture; any other fault ends the pictures.
+        {{kFirst, badLc, none}, 70, {{1, 1}, {2, 2}}},
+        {{kFirst, none, badBrun, none, lc}, 0x8000, {{1, 2}, {3, 1}}},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        ByteArray file = WriteFLIFile(cases[i].frames);
+        StoreU16(file.data() + 16, cases[i].speed);
+        FrameStore store;
+        const FliLoad load = DecodeFLIFile(file, store);
+        EXPECT_EQ(load.speed, cases[i].speed) << "case " << i;
+        EXPECT_EQ(load.pictures, cases[i].pictures) << "case " << i;
+        EXPECT_EQ(store.FrameCount(), cases[i].pictures.size()) << "case " << i;
     }
 }
 
@@ -232,23 +292,35 @@ TEST(LoadFLIFile, ReadsTheFileAndDiscardsTheLastLoad)
     const auto three = folder.Write("THREE.FLI", Fli({kFirst, {{Chunk(FLI_BLACK)}}, {}}));
     const auto one = folder.Write("ONE.FLI", Fli({{{Chunk(FLI_BRUN, BrunFill(5))}}}));
     FrameStore store;
-    RecordingReporter reporter;
-    LoadFLIFile(three, store, reporter);
+    EXPECT_TRUE(LoadFLIFile(three, store).complete());
     ASSERT_EQ(store.size(), 3u);
     EXPECT_EQ(store[2], Filled(0, kRed));
     // The second load reuses the first one's memory; nothing of it may show through.
-    LoadFLIFile(one, store, reporter);
+    const FliLoad second = LoadFLIFile(one, store);
+    EXPECT_TRUE(second.complete());
+    EXPECT_TRUE(second.lineFaults.empty());
     ASSERT_EQ(store.size(), 2u);
     EXPECT_EQ(store[0], FrameRecord{});
     EXPECT_EQ(store[1], Filled(5, Palette{}));
-    EXPECT_EQ(ErrorKindOf([&] { LoadFLIFile(folder / "MISSING.FLI", store, reporter); }),
-              ErrorKind::IndexOutOfRange);
-    EXPECT_EQ(store.size(), 1u);
-    EXPECT_EQ(ErrorKindOf([&] { store.at(1); }), ErrorKind::IndexOutOfRange);
-    EXPECT_TRUE(reporter.messages.empty());
+
+    // A file that cannot be read is the stop of a load without pictures.
+    folder.Write("EMPTY.FLI", {});
+    std::filesystem::create_directory(folder / "FOLDER.FLI");
+    const std::pair<const char*, ErrorKind> unreadable[] = {{"MISSING.FLI", ErrorKind::NotFound},
+                                                            {"EMPTY.FLI", ErrorKind::NotFound},
+                                                            {"FOLDER.FLI", ErrorKind::CannotRead}};
+    for (const auto& [name, kind] : unreadable) {
+        LoadFLIFile(three, store);
+        const FliLoad load = LoadFLIFile(folder / name, store);
+        EXPECT_EQ(KindOf(load.stop), kind) << name;
+        EXPECT_TRUE(load.pictures.empty()) << name;
+        EXPECT_EQ(store.size(), 1u) << name;
+        EXPECT_EQ(store[0], FrameRecord{}) << name;
+    }
+    EXPECT_EQ(ErrorKindOf([&] { store.at(1); }), ErrorKind::NotFound);
 }
 
-TEST(FrameWalk, EveryDamagedByteAndEveryCutEndsInAValueOrOneError)
+TEST(FrameWalk, EveryDamagedByteAndEveryCutGivesAConsistentLoad)
 {
     const ByteArray good = Fli({
         {{Chunk(FLI_COLOR, Payload().U16(2).U8({0, 2, 1, 2, 3, 4, 5, 6, 250, 1, 7, 8, 9})),
@@ -257,8 +329,8 @@ TEST(FrameWalk, EveryDamagedByteAndEveryCutEndsInAValueOrOneError)
           Chunk(FLI_COLOR, Payload().U16(1).U8({4, 1, 10, 11, 12}))}},
         {{Chunk(FLI_BLACK), Chunk(FLI_LC, Payload().U16(0).U16(1).U8({1, 10, 2, 1, 1}))}},
     });
-    // Whatever the damage: at most one record a frame, record 0 untouched, and only
-    // line-compression faults reported. Any exception but Error fails the test.
+    // Whatever the damage: no exception, at most one record a frame, record 0 untouched,
+    // one picture a record, each standing for frames of its own among those read.
     auto check = [](const ByteArray& file, const std::string& what) {
         const Decoded d = Decode(file);
         const std::int64_t frameCount = file.size() >= 8 ? ByteReader(file).I16(6) : 0;
@@ -266,12 +338,18 @@ TEST(FrameWalk, EveryDamagedByteAndEveryCutEndsInAValueOrOneError)
                   std::max<std::int64_t>(frameCount, 0) + 1)
             << what;
         ASSERT_TRUE(d.store[0] == FrameRecord{}) << what;
-        for (const std::string& message : d.reporter.messages) {
-            ASSERT_EQ(message.rfind("Error: ", 0), 0u) << what;
+        ASSERT_EQ(d.load.pictures.size(), d.store.FrameCount()) << what;
+        std::int64_t nextFree = 1;
+        for (const PictureFrames& picture : d.load.pictures) {
+            ASSERT_GE(picture.firstFrame, nextFree) << what;
+            ASSERT_GE(picture.frameCount, 1) << what;
+            nextFree = std::int64_t{picture.firstFrame} + picture.frameCount;
+            ASSERT_LE(nextFree - 1, frameCount) << what;
         }
     };
     const Decoded clean = Decode(good);
-    ASSERT_EQ(clean.error, std::nullopt);
+    ASSERT_TRUE(clean.load.complete());
+    ASSERT_TRUE(clean.load.lineFaults.empty());
     ASSERT_EQ(clean.store.size(), 4u);
     for (std::size_t length = 0; length < good.size(); ++length) {
         check(ByteArray(good.begin(), good.begin() + length), "cut at " + std::to_string(length));

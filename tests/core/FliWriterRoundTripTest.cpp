@@ -7,10 +7,9 @@
 #include <string>
 #include <tuple>
 
+#include "authoring/FliWriter.h"
 #include "fli/FliDecoder.h"
-#include "fli/FliWriter.h"
 #include "support/FliFixtures.h"
-#include "support/RecordingReporter.h"
 #include "util/ByteReader.h"
 
 using namespace varek;
@@ -124,9 +123,9 @@ TEST(FliWriterRoundTrip, EveryFrameDecodesToTheFrameWritten)
         ASSERT_EQ(ByteReader(file).U16(6), count);
 
         FrameStore store;
-        RecordingReporter reporter;
-        DecodeFLIFile(file, store, reporter);
-        EXPECT_TRUE(reporter.messages.empty());
+        const FliLoad load = DecodeFLIFile(file, store);
+        EXPECT_TRUE(load.complete());
+        EXPECT_TRUE(load.lineFaults.empty());
         ASSERT_EQ(store.size(), count + 1);
         EXPECT_EQ(store[0], FrameRecord{});
         for (std::size_t i = 0; i < count; ++i) {
@@ -137,7 +136,7 @@ TEST(FliWriterRoundTrip, EveryFrameDecodesToTheFrameWritten)
 
         // The ring frame after the last turns it back into the first.
         StoreU16(file.data() + 6, static_cast<std::uint16_t>(count + 1));
-        DecodeFLIFile(file, store, reporter);
+        DecodeFLIFile(file, store);
         ASSERT_EQ(store.size(), count + 2);
         EXPECT_EQ(store[count + 1].Pixels, animation.frames[0].pixels);
         EXPECT_EQ(store[count + 1].Colors, PaletteFromBlock(animation.frames[0].colors));
@@ -189,8 +188,7 @@ TEST(FliWriterRoundTrip, FileLayoutOfHandChosenChunks)
     }
 
     FrameStore store;
-    RecordingReporter reporter;
-    DecodeFLIFile(file, store, reporter);
+    EXPECT_TRUE(DecodeFLIFile(file, store).complete());
     ASSERT_EQ(store.size(), 2u);
     FrameRecord expected;
     expected.Pixels.fill(6);

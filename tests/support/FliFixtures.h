@@ -6,7 +6,7 @@
 #include <ostream>
 #include <utility>
 
-#include "fli/FliWriter.h"
+#include "authoring/FliWriter.h"
 #include "util/ByteReader.h"
 #include "util/ByteWriter.h"
 

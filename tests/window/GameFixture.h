@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QtGlobal>
 #include <QColor>
+#include <QtGlobal>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "fli/FliWriter.h"
+#include "art/ArtFiles.h"
+#include "authoring/CelWriter.h"
+#include "authoring/FliWriter.h"
 #include "imaging/Palette.h"
-#include "render/ArtImages.h"
 #include "support/TempFolder.h"
 
 namespace varek::test {
@@ -19,8 +20,10 @@ inline PaletteBlock TestBlock(int seed)
     PaletteBlock block{};
     for (int i = 0; i < 256; ++i) {
         block[static_cast<std::size_t>(3 * i)] = static_cast<std::uint8_t>((i + seed) % 64);
-        block[static_cast<std::size_t>(3 * i + 1)] = static_cast<std::uint8_t>((5 * i + 2 * seed) % 64);
-        block[static_cast<std::size_t>(3 * i + 2)] = static_cast<std::uint8_t>((63 - i + 3 * seed) % 64);
+        block[static_cast<std::size_t>(3 * i + 1)] =
+            static_cast<std::uint8_t>((5 * i + 2 * seed) % 64);
+        block[static_cast<std::size_t>(3 * i + 2)] =
+            static_cast<std::uint8_t>((63 - i + 3 * seed) % 64);
     }
     return block;
 }

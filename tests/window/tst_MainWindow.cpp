@@ -12,6 +12,7 @@
 #include "GameFixture.h"
 #include "RecordingPrompts.h"
 #include "WindowDriver.h"
+#include "authoring/CelWriter.h"
 #include "fli/FliDecoder.h"
 #include "imaging/BmpImage.h"
 #include "window/MainWindow.h"
@@ -24,7 +25,17 @@ using namespace varek::test;
 
 namespace {
 
-const QString kTail = QStringLiteral("\r\n\r\nBe sure this program is in the same folder as Vorlund.");
+// The title the window shows: the program's name and the project's version.
+QString ProgramTitle()
+{
+    return QStringLiteral("Varek - v%1.%2.%3")
+        .arg(VAREK_VERSION_MAJOR)
+        .arg(VAREK_VERSION_MINOR)
+        .arg(VAREK_VERSION_PATCH);
+}
+
+const QString kTail =
+    QStringLiteral("\r\n\r\nBe sure this program is in the same folder as Vorlund.");
 
 // A window whose two notifications are counted.
 struct Session : WindowDriver {
@@ -128,14 +139,15 @@ void TestMainWindow::startupChecks_data()
     QTest::addColumn<QString>("message");
     const QString noFile = QStringLiteral("Could not find file: ");
     const QString noPath = QStringLiteral("Could not find path: ");
-    QTest::newRow("no palette") << QStringList{"PALETTE.PAL"} << "" << noFile + "PALETTE.PAL" + kTail;
+    QTest::newRow("no palette") << QStringList{"PALETTE.PAL"} << ""
+                                << noFile + "PALETTE.PAL" + kTail;
     QTest::newRow("no CELS3") << QStringList{"CELS3"} << "" << noPath + "CELS3" + kTail;
     QTest::newRow("no STILLCEL") << QStringList{"STILLCEL"} << "" << noPath + "STILLCEL" + kTail;
     QTest::newRow("no FLI") << QStringList{"FLI"} << "" << noPath + "FLI" + kTail;
     QTest::newRow("first missing wins")
         << QStringList{"CELS3", "PALETTE.PAL"} << "" << noFile + "PALETTE.PAL" + kTail;
-    QTest::newRow("palette is a folder") << QStringList{"PALETTE.PAL"} << "palette folder"
-                                         << noFile + "PALETTE.PAL" + kTail;
+    QTest::newRow("palette is a folder")
+        << QStringList{"PALETTE.PAL"} << "palette folder" << noFile + "PALETTE.PAL" + kTail;
     QTest::newRow("CELS3 is a file") << QStringList{"CELS3"} << "CELS3 file" << QString();
     QTest::newRow("names in lower case") << QStringList{} << "lower case" << QString();
     QTest::newRow("empty palette") << QStringList{} << "empty palette" << QString();
@@ -205,7 +217,7 @@ void TestMainWindow::runProgram()
         QApplication::exit(0);
     });
     QCOMPARE(RunProgram({"varek", folder + "/"}, prompts), 0);
-    QCOMPARE(title, QStringLiteral("Varek - v0.0.4"));
+    QCOMPARE(title, ProgramTitle());
     QCOMPARE(WindowTitle(1, 2, 30), QStringLiteral("Varek - v1.2.30"));
 }
 
@@ -217,14 +229,14 @@ void TestMainWindow::layoutAndInitialState()
     QVERIFY(session.Start(game.root()));
     auto& window = session.window;
     QCOMPARE(window.objectName(), "frm");
-    QCOMPARE(window.windowTitle(), "Varek - v0.0.4");
+    QCOMPARE(window.windowTitle(), ProgramTitle());
     QCOMPARE(window.size(), QSize(513, 319));
 
     const std::pair<QString, QRect> places[] = {
-        {"File", {8, 32, 177, 279}},       {"pic", {192, 32, 320, 257}},
-        {"opt0", {8, 8, 81, 21}},          {"opt1", {96, 8, 81, 21}},
-        {"opt2", {184, 8, 81, 21}},        {"chkRotate", {288, 8, 65, 23}},
-        {"hsb", {192, 296, 313, 17}},      {"cmdSave", {424, 8, 81, 21}},
+        {"File", {8, 32, 177, 279}},  {"pic", {192, 32, 320, 257}},
+        {"opt0", {8, 8, 81, 21}},     {"opt1", {96, 8, 81, 21}},
+        {"opt2", {184, 8, 81, 21}},   {"chkRotate", {288, 8, 65, 23}},
+        {"hsb", {192, 296, 313, 17}}, {"cmdSave", {424, 8, 81, 21}},
     };
     QStringList names;
     for (const auto& [name, place] : places) {
@@ -284,9 +296,12 @@ void TestMainWindow::categoryTable_data()
     QTest::addColumn<bool>("frameBarEnabled");
     for (const auto button : {Qt::LeftButton, Qt::RightButton}) {
         const char* side = button == Qt::LeftButton ? "left" : "right";
-        QTest::addRow("walls, %s", side) << 0 << button << QStringList{"W1.CEL", "W2.CEL"} << true << false;
-        QTest::addRow("other art, %s", side) << 1 << button << QStringList{"S1.CEL"} << false << false;
-        QTest::addRow("animated, %s", side) << 2 << button << QStringList{"F1.FLI"} << false << true;
+        QTest::addRow("walls, %s", side)
+            << 0 << button << QStringList{"W1.CEL", "W2.CEL"} << true << false;
+        QTest::addRow("other art, %s", side)
+            << 1 << button << QStringList{"S1.CEL"} << false << false;
+        QTest::addRow("animated, %s", side)
+            << 2 << button << QStringList{"F1.FLI"} << false << true;
     }
 }
 
@@ -604,7 +619,9 @@ void TestMainWindow::failedSaveKeepsOldFile()
     QVERIFY(session.prompts.messages[1].text.contains("x.bmp"));
     QVERIFY(ReadAll(locked) == old);
     QVERIFY(!fs::exists(out / "gone"));
-    QCOMPARE(static_cast<int>(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator())), 1);
+    QCOMPARE(static_cast<int>(
+                 std::distance(fs::directory_iterator(out.path()), fs::directory_iterator())),
+             1);
 }
 
 void TestMainWindow::animationsThatCannotBeShown()
@@ -711,8 +728,8 @@ void TestMainWindow::shortPalette()
 {
     GameFixture game;
     game.WriteWall("W.CEL", FilledWall(5));
-    game.WritePalette(ByteArray(GameFixture::kPaletteBlock.begin(),
-                                GameFixture::kPaletteBlock.begin() + 301));
+    game.WritePalette(
+        ByteArray(GameFixture::kPaletteBlock.begin(), GameFixture::kPaletteBlock.begin() + 301));
     Session session;
     QVERIFY(session.Start(game.root()));
     QCOMPARE(session.prompts.messages.size(), std::size_t{1});

@@ -12,7 +12,8 @@
 #include "GameFixture.h"
 #include "RecordingPrompts.h"
 #include "WindowDriver.h"
-#include "fli/FliWriter.h"
+#include "authoring/CelWriter.h"
+#include "authoring/FliWriter.h"
 #include "imaging/BmpImage.h"
 #include "support/ScratchFileSystem.h"
 #include "window/MainWindow.h"
@@ -41,7 +42,8 @@ struct Window : WindowDriver {
 void WriteBytes(const fs::path& file, const ByteArray& bytes)
 {
     std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 std::set<std::string> Listing(const fs::path& folder)
@@ -101,8 +103,7 @@ void TestSaveFaults::failedSavesLoseNothing_data()
     QTest::newRow("disk full, no room at all")
         << "disk full, no room" << QStringList{"No space left on device"};
     QTest::newRow("target is a folder") << "folder" << QStringList{"it is a folder"};
-    QTest::newRow("name longer than 255 bytes")
-        << "long name" << QStringList{"File name too long"};
+    QTest::newRow("name longer than 255 bytes") << "long name" << QStringList{"File name too long"};
     QTest::newRow("name holding a NUL") << "nul" << QStringList{"no file name can hold"};
 }
 
@@ -139,11 +140,11 @@ void TestSaveFaults::failedSavesLoseNothing()
             QSKIP(problem.c_str());
         }
     } else if (fault == "read-only file") {
-        fs::permissions(target, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        fs::permissions(target,
+                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     } else if (fault.startsWith("disk full")) {
         // The image needs two blocks: one free block makes the write fail part-way.
-        const std::string problem =
-            scratch->LeaveFree("filler", fault == "disk full" ? 4096 : 0);
+        const std::string problem = scratch->LeaveFree("filler", fault == "disk full" ? 4096 : 0);
         if (!problem.empty()) {
             QSKIP(problem.c_str());
         }
@@ -267,15 +268,16 @@ void TestSaveFaults::keepsWorkingAfterEveryBadFile()
     session.SaveAs((out / "F2-02.bmp").string());
     const FrameRecord& frame = session.window.Frames().at(2);
     QCOMPARE(frame.Pixels[0], std::uint8_t{12});
-    QVERIFY(ReadAll(out / "F2-02.bmp") == BuildBmpImage(FrameImage(frame), PaletteFromBlock(TestBlock(2))));
+    QVERIFY(ReadAll(out / "F2-02.bmp") ==
+            BuildBmpImage(FrameImage(frame), PaletteFromBlock(TestBlock(2))));
 
     session.Press(0);  // and back to the walls, with their own colours again
     session.ClickRow(1);
     session.SaveAs((out / "B-again.bmp").string());
     QVERIFY(ReadAll(out / "B-again.bmp") == WallBmp(wallB));
     QCOMPARE(messages.size(), std::size_t{6});  // A-SHORT.CEL shown first again
-    QCOMPARE(Listing(out.path()),
-             (std::set<std::string>{"B.bmp", "D.bmp", "S2.bmp", "taken.bmp", "F2-02.bmp", "B-again.bmp"}));
+    QCOMPARE(Listing(out.path()), (std::set<std::string>{"B.bmp", "D.bmp", "S2.bmp", "taken.bmp",
+                                                         "F2-02.bmp", "B-again.bmp"}));
 }
 
 int RunSaveFaultTests(int argc, char** argv)

@@ -1,19 +1,20 @@
-#include "render/ArtImages.h"
+#include "art/ArtFiles.h"
 
 #include <algorithm>
 #include <string>
 
 #include "util/ByteReader.h"
 #include "util/Error.h"
+#include "util/Text.h"
 
 namespace varek {
 
 IndexedImage BuildWallImage(std::span<const std::uint8_t> bytes, bool rotate)
 {
     if (bytes.size() < kWallBytes) {
-        ThrowIndexOutOfRange("Index out of range: the file holds " + std::to_string(bytes.size()) +
-                             (bytes.size() == 1 ? " byte" : " bytes") +
-                             ", a wall or sprite needs 4096");
+        throw Error(ErrorKind::Truncated, "the file holds " +
+                                              Counted(bytes.size(), "byte", "bytes") +
+                                              ", a wall or sprite needs 4096");
     }
     IndexedImage image;
     image.width = kWallSize;
@@ -47,19 +48,20 @@ IndexedImage BuildCelImage(std::span<const std::uint8_t> bytes)
     const std::int64_t needed = static_cast<std::int64_t>(header.width) * header.height;
     const std::string size = std::to_string(header.width) + " x " + std::to_string(header.height);
     if (header.pixelCount <= 0) {
-        ThrowIndexOutOfRange("Index out of range: the still picture gives its pixel count as " +
-                             std::to_string(header.pixelCount));
+        throw Error(ErrorKind::Corrupt, "the still picture gives its pixel count as " +
+                                            std::to_string(header.pixelCount));
     }
     if (header.pixelCount < needed) {
-        ThrowIndexOutOfRange("Index out of range: the still picture of " + size + " pixels gives " +
-                             "its pixel count as " + std::to_string(header.pixelCount));
+        throw Error(ErrorKind::Corrupt, "the still picture of " + size +
+                                            " pixels gives its pixel count as " +
+                                            std::to_string(header.pixelCount));
     }
     const std::int64_t available =
         static_cast<std::int64_t>(bytes.size()) - static_cast<std::int64_t>(kCelPixelOffset);
     if (available < needed) {
-        ThrowIndexOutOfRange("Index out of range: the still picture of " + size + " pixels holds " +
-                             std::to_string(std::max<std::int64_t>(available, 0)) + " of its " +
-                             std::to_string(needed) + " pixel bytes");
+        throw Error(ErrorKind::Truncated, "the still picture of " + size + " pixels holds " +
+                                              std::to_string(std::max<std::int64_t>(available, 0)) +
+                                              " of its " + std::to_string(needed) + " pixel bytes");
     }
     IndexedImage image;
     image.width = header.width;
@@ -76,22 +78,6 @@ IndexedImage FrameImage(const FrameRecord& record)
     image.height = kFrameHeight;
     image.pixels.assign(record.Pixels.begin(), record.Pixels.end());
     return image;
-}
-
-ByteArray EncodeCelImage(const IndexedImage& image, const PaletteBlock& colors)
-{
-    ByteArray out;
-    out.reserve(kCelPixelOffset + image.pixels.size());
-    ByteWriter writer(out);
-    writer.U16(0);
-    writer.U16(static_cast<std::uint16_t>(image.width));
-    writer.U16(static_cast<std::uint16_t>(image.height));
-    writer.Fill(6, 0);
-    writer.U32(static_cast<std::uint32_t>(image.pixels.size()));
-    writer.Fill(kCelHeaderSize - 16, 0);
-    writer.Bytes(colors);
-    writer.Bytes(image.pixels);
-    return out;
 }
 
 }  // namespace varek

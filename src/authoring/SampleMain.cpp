@@ -5,7 +5,7 @@
 #include <iostream>
 #include <string_view>
 
-#include "cli/SampleGame.h"
+#include "authoring/SampleGame.h"
 #include "util/FileIO.h"
 
 namespace {

@@ -1,7 +1,9 @@
-#include "fli/FliWriter.h"
+#include "authoring/FliWriter.h"
 
 #include <algorithm>
-#include <stdexcept>
+#include <cstring>
+
+#include "util/Error.h"
 
 namespace varek {
 
@@ -110,19 +112,8 @@ void EncodeLCRow(const std::uint8_t* previous, const std::uint8_t* row, ByteArra
         }
         x = end;
     }
-    if (packetCount > 255) {
-        // Cannot happen for 320 pixels with the packets above; the whole row as
-        // literals is always within the limit.
-        packets.clear();
-        packetCount = 0;
-        for (std::size_t at = 0; at < kWidth; at += 127) {
-            const std::size_t length = std::min<std::size_t>(127, kWidth - at);
-            packets.push_back(0);
-            packets.push_back(static_cast<std::uint8_t>(length));
-            packets.insert(packets.end(), row + at, row + at + length);
-            ++packetCount;
-        }
-    }
+    // A literal packet ends where a run of three starts, so a packet covers two
+    // pixels on average at worst: 320 pixels never need more than 255 packets.
     out.push_back(static_cast<std::uint8_t>(packetCount));
     out.insert(out.end(), packets.begin(), packets.end());
 }
@@ -266,7 +257,7 @@ ByteArray WriteFLIFile(std::span<const FliFrameData> frames, std::uint16_t speed
                        const FliFrameData* ring)
 {
     if (frames.size() > 32767) {
-        throw std::length_error("an FLI file holds at most 32767 frames");
+        throw Error(ErrorKind::TooLarge, "an FLI file holds at most 32767 frames");
     }
     ByteArray out;
     ByteWriter writer(out);

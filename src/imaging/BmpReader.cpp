@@ -1,4 +1,4 @@
-#include "imaging/Picture.h"
+#include "imaging/BmpReader.h"
 
 #include <cstring>
 #include <string>
@@ -12,16 +12,16 @@ namespace varek {
 IndexedImage ReadBmpPixels(std::span<const std::uint8_t> bmp)
 {
     const ByteReader reader(bmp, "the bitmap");
-    const std::int32_t width = reader.I32(18);
-    const std::int32_t height = reader.I32(22);
-    const std::uint16_t bitsPerPixel = reader.U16(28);
+    const std::int32_t width = reader.I32(kBmpWidthOffset);
+    const std::int32_t height = reader.I32(kBmpHeightOffset);
+    const std::uint16_t bitsPerPixel = reader.U16(kBmpBitsPerPixelOffset);
     if (bitsPerPixel != 8) {
-        ThrowIndexOutOfRange("Index out of range: the bitmap has " + std::to_string(bitsPerPixel) +
-                             " bits per pixel, only 8 can be shown");
+        throw Error(ErrorKind::Unsupported, "the bitmap has " + std::to_string(bitsPerPixel) +
+                                                " bits per pixel, only 8 can be shown");
     }
     if (width < 0 || height < 0) {
-        ThrowOverflow("Overflow: the bitmap gives its size as " + std::to_string(width) + " x " +
-                      std::to_string(height));
+        throw Error(ErrorKind::Corrupt, "the bitmap gives its size as " + std::to_string(width) +
+                                            " x " + std::to_string(height));
     }
     const std::int64_t stride = BmpStride(width);
     reader.Require(kBmpPixelOffset, stride * height);

@@ -1,4 +1,4 @@
-#include "cli/FileIntoPlace.h"
+#include "util/FileIntoPlace.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,6 +9,7 @@
 
 #include "util/Error.h"
 #include "util/FileIO.h"
+#include "util/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -18,11 +19,8 @@ namespace {
 
 [[noreturn]] void ThrowWriteError(const fs::path& path, int error)
 {
-    std::string text = "Cannot write \"";
-    text += path.string();
-    text += "\": ";
-    text += std::error_code(error, std::generic_category()).message();
-    ThrowFileAccess(text);
+    throw Error(ErrorKind::CannotWrite,
+                Quoted(path) + ": " + std::error_code(error, std::generic_category()).message());
 }
 
 bool WriteAll(int file, const ByteArray& bytes)

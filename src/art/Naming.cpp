@@ -1,4 +1,4 @@
-#include "render/Naming.h"
+#include "art/Naming.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "cli/SampleGame.h"
+#include "authoring/SampleGame.h"
 
 #include <algorithm>
 #include <array>
@@ -11,11 +11,13 @@
 #include <system_error>
 #include <vector>
 
-#include "fli/FliWriter.h"
-#include "render/ArtImages.h"
+#include "art/ArtFiles.h"
+#include "art/GameFolder.h"
+#include "authoring/CelWriter.h"
+#include "authoring/FliWriter.h"
 #include "util/Error.h"
 #include "util/FileIO.h"
-#include "util/GameFolder.h"
+#include "util/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -1226,7 +1228,8 @@ void CreateFolder(const fs::path& folder)
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec || !fs::is_directory(folder)) {
-        ThrowFileAccess("Cannot create the folder \"" + folder.string() + "\": " +
+        throw Error(ErrorKind::CannotWrite,
+                    Quoted(folder) + ": the folder cannot be made: " +
                         (ec ? ec.message() : std::string("a file of that name is in the way")));
     }
 }

@@ -1,0 +1,127 @@
+#include "art/GameFolder.h"
+
+#include <system_error>
+
+#include "art/ArtFiles.h"
+#include "util/FileIO.h"
+#include "util/Text.h"
+
+namespace fs = std::filesystem;
+
+namespace varek {
+
+namespace {
+
+constexpr CategoryInfo kCategories[kCategoryCount] = {
+    {"Walls/Sprites", "CELS3", "*.CEL"},
+    {"Other Art", "STILLCEL", "*.CEL"},
+    {"Animated", "FLI", "*.FLI"},
+};
+
+constexpr const char* kMessageTail =
+    "\r\n\r\nBe sure this program is in the same folder as Vorlund.";
+
+fs::path EntryOf(const fs::path& folder, const std::string& name)
+{
+    return FindEntryIgnoringCase(folder, name).value_or(folder / name);
+}
+
+}  // namespace
+
+const CategoryInfo& InfoOf(ArtCategory category)
+{
+    return kCategories[static_cast<std::size_t>(category)];
+}
+
+Picture PictureOf(const FrameRecord& record)
+{
+    return Picture{FrameImage(record), record.Colors};
+}
+
+std::string GameFolder::Check(const fs::path& folder)
+{
+    std::error_code ec;
+    const auto palette = EntryOf(folder, kPaletteFileName);
+    if (!fs::is_regular_file(palette, ec) || IsHiddenName(palette.filename().string())) {
+        return std::string("Could not find file: ") + kPaletteFileName + kMessageTail;
+    }
+    for (const CategoryInfo& category : kCategories) {
+        const auto entry = EntryOf(folder, category.subFolder);
+        const auto status = fs::status(entry, ec);
+        if (!(fs::is_directory(status) || fs::is_regular_file(status)) || IsHiddenName(entry.filename().string())) {
+            return std::string("Could not find path: ") + category.subFolder + kMessageTail;
+        }
+    }
+    return {};
+}
+
+GameFolder GameFolder::Open(const fs::path& folder)
+{
+    std::string missing = Check(folder);
+    if (!missing.empty()) {
+        throw Error(ErrorKind::NotFound, std::move(missing));
+    }
+    return GameFolder(folder);
+}
+
+fs::path GameFolder::Entry(const std::string& name) const
+{
+    return EntryOf(m_path, name);
+}
+
+fs::path GameFolder::CategoryFolder(ArtCategory category) const
+{
+    return Entry(InfoOf(category).subFolder);
+}
+
+fs::path GameFolder::FilePath(ArtCategory category, const std::string& name) const
+{
+    return CategoryFolder(category) / name;
+}
+
+std::vector<std::string> GameFolder::ListFiles(ArtCategory category) const
+{
+    return ListMatchingFiles(CategoryFolder(category), InfoOf(category).pattern);
+}
+
+WallPalette GameFolder::LoadWallPalette() const
+{
+    WallPalette result;
+    ByteArray bytes;
+    try {
+        bytes = ReadFileBytes(Entry(kPaletteFileName));
+    } catch (const Error& error) {
+        result.fault = error;
+        return result;
+    }
+    const DecodedPalette decoded = DecodePaletteBlock(bytes, kPaletteFileBlockOffset);
+    result.palette = decoded.palette;
+    result.entriesRead = decoded.entriesRead;
+    if (!decoded.complete()) {
+        result.fault = Error(ErrorKind::Truncated,
+                             "the file holds " + Counted(bytes.size(), "byte", "bytes") +
+                                 ", too few for its 768-byte colour block: colours " +
+                                 std::to_string(decoded.entriesRead) + " to 255 are black");
+    }
+    return result;
+}
+
+Picture GameFolder::LoadWall(const std::string& name, const Palette& palette, bool rotate) const
+{
+    const ByteArray bytes = ReadGameFile(FilePath(ArtCategory::WallsSprites, name));
+    return Picture{BuildWallImage(bytes, rotate), palette};
+}
+
+Picture GameFolder::LoadStill(const std::string& name) const
+{
+    const ByteArray bytes = ReadGameFile(FilePath(ArtCategory::OtherArt, name));
+    IndexedImage image = BuildCelImage(bytes);
+    return Picture{std::move(image), DecodePaletteBlock(bytes, kStillArtBlockOffset).palette};
+}
+
+Animation GameFolder::LoadAnimation(const std::string& name, FrameStore& store) const
+{
+    return LoadFLIFile(FilePath(ArtCategory::Animated, name), store);
+}
+
+}  // namespace varek

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fli/FliDecoder.h"
+#include "fli/FrameStore.h"
+#include "imaging/IndexedImage.h"
+#include "imaging/Palette.h"
+#include "util/Error.h"
+
+namespace varek {
+
+// The three kinds of art, numbered as the window's category buttons.
+enum class ArtCategory { WallsSprites = 0, OtherArt = 1, Animated = 2 };
+
+inline constexpr std::size_t kCategoryCount = 3;
+inline constexpr std::array<ArtCategory, kCategoryCount> kAllCategories{
+    ArtCategory::WallsSprites, ArtCategory::OtherArt, ArtCategory::Animated};
+
+struct CategoryInfo {
+    const char* caption;    // the button's caption
+    const char* subFolder;  // folder of the game folder holding the files
+    const char* pattern;    // which of its files are listed
+};
+
+const CategoryInfo& InfoOf(ArtCategory category);
+
+inline constexpr const char* kPaletteFileName = "PALETTE.PAL";
+
+// A picture ready to show or write: its pixels and the colours they index.
+struct Picture {
+    IndexedImage image;
+    Palette palette;
+
+    bool operator==(const Picture&) const = default;
+};
+
+// The palette walls and sprites are drawn with, from PALETTE.PAL.
+struct WallPalette {
+    Palette palette;              // colours the file does not hold are black
+    std::size_t entriesRead = 0;  // how many of the 256 it held
+    std::optional<Error> fault;   // why fewer than 256 were read, when they were
+
+    bool complete() const noexcept { return entriesRead == kPaletteEntries; }
+};
+
+// The frames of one animation as loaded into the caller's FrameStore: picture i
+// is record i + 1, drawn in that record's own colours.
+using Animation = FliLoad;
+
+// A picture of an animation: the record's pixels in the record's own colours.
+Picture PictureOf(const FrameRecord& record);
+
+// The game folder and every rule about the art in it: where each category lies,
+// which files it lists, and which colours each picture is drawn with. Names are
+// matched ignoring case; loads read the files afresh each time.
+class GameFolder {
+public:
+    // The message for the first item of the folder that is missing, checked in
+    // the order PALETTE.PAL, CELS3, STILLCEL, FLI; empty when all are there. The
+    // palette must be an ordinary file (an empty one passes); each sub-folder may
+    // be a folder or an ordinary file.
+    static std::string Check(const std::filesystem::path& folder);
+
+    // The folder after Check: throws a NotFound Error whose detail is Check's message.
+    static GameFolder Open(const std::filesystem::path& folder);
+
+    const std::filesystem::path& Path() const noexcept { return m_path; }
+
+    // folder / name, with name matched ignoring case against what is there.
+    std::filesystem::path Entry(const std::string& name) const;
+    std::filesystem::path CategoryFolder(ArtCategory category) const;
+    std::filesystem::path FilePath(ArtCategory category, const std::string& name) const;
+
+    // The category's files: ordinary, not hidden, matching its pattern ignoring
+    // case, in name order ignoring case. Empty when the folder cannot be read.
+    std::vector<std::string> ListFiles(ArtCategory category) const;
+
+    // PALETTE.PAL's colour block at offset 0. Never throws for the file: a short,
+    // empty or vanished file gives what could be read and the fault.
+    WallPalette LoadWallPalette() const;
+
+    // A wall or sprite in palette; with rotate set, turned a quarter turn clockwise.
+    // Throws Error.
+    Picture LoadWall(const std::string& name, const Palette& palette, bool rotate) const;
+
+    // A still picture in its own colours, the block at offset 32. Throws Error.
+    Picture LoadStill(const std::string& name) const;
+
+    // An animation, decoded into store.
+    Animation LoadAnimation(const std::string& name, FrameStore& store) const;
+
+private:
+    explicit GameFolder(std::filesystem::path path) : m_path(std::move(path)) {}
+
+    std::filesystem::path m_path;
+};
+
+}  // namespace varek

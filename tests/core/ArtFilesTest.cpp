@@ -1,0 +1,264 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "art/ArtFiles.h"
+#include "art/GameFolder.h"
+#include "art/Naming.h"
+#include "authoring/CelWriter.h"
+#include "support/ErrorKindOf.h"
+#include "support/TempFolder.h"
+
+namespace fs = std::filesystem;
+using namespace varek;
+using varek::test::ErrorKindOf;
+using varek::test::TempFolder;
+
+namespace {
+
+ByteArray WallBytes(std::size_t size)
+{
+    ByteArray bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 31 + i / 64);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+TEST(WallImage, UnrotatedKeepsTheFileOrderAndUsesOnlyTheFirst4096Bytes)
+{
+    for (const std::size_t size : {std::size_t{4096}, std::size_t{5000}}) {
+        const ByteArray bytes = WallBytes(size);
+        const IndexedImage image = BuildWallImage(bytes, false);
+        EXPECT_EQ(image.width, 64);
+        EXPECT_EQ(image.height, 64);
+        EXPECT_EQ(image.pixels, ByteArray(bytes.begin(), bytes.begin() + 4096));
+    }
+}
+
+TEST(WallImage, RotationTurnsAQuarterClockwise)
+{
+    // Row r, column c of the file is shown at row c, column 63 - r: byte 0 top-right,
+    // byte 63 bottom-right, byte 4032 top-left. Bytes past 4096 are never shown.
+    const ByteArray bytes = WallBytes(4200);
+    const IndexedImage image = BuildWallImage(bytes, true);
+    ASSERT_EQ(image.pixels.size(), 4096u);
+    for (int r = 0; r < 64; ++r) {
+        for (int c = 0; c < 64; ++c) {
+            ASSERT_EQ(image.pixels[c * 64 + (63 - r)], bytes[r * 64 + c]) << r << "," << c;
+        }
+    }
+}
+
+TEST(WallImage, ShortFileIsTruncated)
+{
+    for (const std::size_t size : {0, 1, 64, 4095}) {
+        EXPECT_EQ(ErrorKindOf([&] { BuildWallImage(WallBytes(size), false); }),
+                  ErrorKind::Truncated);
+        EXPECT_EQ(ErrorKindOf([&] { BuildWallImage(WallBytes(size), true); }),
+                  ErrorKind::Truncated);
+    }
+}
+
+TEST(CelImage, HeaderFieldsPaletteAndPixelsAt800)
+{
+    IndexedImage image{5, 3, ByteArray(15)};
+    for (std::size_t i = 0; i < 15; ++i) {
+        image.pixels[i] = static_cast<std::uint8_t>(100 + i);
+    }
+    PaletteBlock colors{};
+    colors[0] = 63;
+    colors[767] = 1;
+    const ByteArray file = EncodeCelImage(image, colors);
+    ASSERT_EQ(file.size(), 815u);
+    const CelHeader header = ReadCelHeader(file);
+    EXPECT_EQ(header.width, 5);
+    EXPECT_EQ(header.height, 3);
+    EXPECT_EQ(header.pixelCount, 15);
+    EXPECT_EQ(file[800], 100);
+    EXPECT_EQ(file[32], 63);
+    EXPECT_EQ(BuildCelImage(file), image);
+    const Palette palette = DecodePaletteBlock(file, kStillArtBlockOffset).palette;
+    EXPECT_EQ(palette[0], 252u);
+    EXPECT_EQ(palette[255], MakeColor(0, 0, 4));
+}
+
+TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
+{
+    const IndexedImage image{5, 3, ByteArray(15, 9)};
+    const ByteArray good = EncodeCelImage(image, PaletteBlock{});
+    auto withCount = [&](std::int32_t count, std::size_t length) {
+        ByteArray file = good;
+        StoreU32(file.data() + 12, static_cast<std::uint32_t>(count));
+        file.resize(length);
+        return file;
+    };
+    const struct {
+        ByteArray file;
+        ErrorKind kind;
+    } bad[] = {
+        {withCount(0, 815), ErrorKind::Corrupt},
+        {withCount(-1, 815), ErrorKind::Corrupt},
+        {withCount(14, 815), ErrorKind::Corrupt},
+        {[&] {  // 65535 x 65535 claiming 2^31 - 1 pixels
+             ByteArray file = withCount(INT32_MAX, 815);
+             StoreU16(file.data() + 2, 65535);
+             StoreU16(file.data() + 4, 65535);
+             return file;
+         }(),
+         ErrorKind::Corrupt},
+        {withCount(15, 814), ErrorKind::Truncated},
+        {withCount(100, 814), ErrorKind::Truncated},
+        {withCount(15, 800), ErrorKind::Truncated},
+        {withCount(15, 15), ErrorKind::Truncated},  // inside the header
+        {ByteArray{}, ErrorKind::Truncated},
+    };
+    for (std::size_t i = 0; i < std::size(bad); ++i) {
+        EXPECT_EQ(ErrorKindOf([&] { BuildCelImage(bad[i].file); }), bad[i].kind) << "case " << i;
+    }
+    // A count above width x height is allowed; the bytes it claims beyond are not needed.
+    EXPECT_EQ(BuildCelImage(withCount(100, 815)), image);
+}
+
+TEST(SuggestedName, DropsTheLastExtensionAndNumbersFrames)
+{
+    EXPECT_EQ(SuggestedName("A.B.CEL"), "A.B.bmp");
+    EXPECT_EQ(SuggestedName("WALL01.CEL"), "WALL01.bmp");
+    EXPECT_EQ(SuggestedName("NODOT"), "NODOT.bmp");
+    EXPECT_EQ(SuggestedName("INTRO.FLI", 1), "INTRO-01.bmp");
+    EXPECT_EQ(SuggestedName("INTRO.FLI", 9), "INTRO-09.bmp");
+    EXPECT_EQ(SuggestedName("INTRO.FLI", 100), "INTRO-100.bmp");
+    EXPECT_EQ(SuggestedName("INTRO.FLI", 12, ".png"), "INTRO-12.png");
+}
+
+TEST(GameFolder, CheckNamesTheFirstMissingItemInOrderAndOpenRefusesIt)
+{
+    TempFolder folder;
+    const std::string tail = "\r\n\r\nBe sure this program is in the same folder as Vorlund.";
+    auto expectMissing = [&](const std::string& message) {
+        EXPECT_EQ(GameFolder::Check(folder.path()), message);
+        try {
+            GameFolder::Open(folder.path());
+            ADD_FAILURE() << "Open took an incomplete folder";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.kind(), ErrorKind::NotFound);
+            EXPECT_EQ(error.detail(), message);
+        }
+    };
+    expectMissing("Could not find file: PALETTE.PAL" + tail);
+    fs::create_directory(folder / "PALETTE.PAL");
+    expectMissing("Could not find file: PALETTE.PAL" + tail);
+    fs::remove(folder / "PALETTE.PAL");
+    folder.Write("palette.pal", {});  // an empty palette passes the check
+    fs::create_directory(folder / "STILLCEL");
+    fs::create_directory(folder / "FLI");
+    expectMissing("Could not find path: CELS3" + tail);
+    folder.Write("CELS3", {1});  // a plain file passes, as a folder would
+    fs::remove(folder / "STILLCEL");
+    expectMissing("Could not find path: STILLCEL" + tail);
+    fs::create_directory(folder / "stillcel");
+    fs::remove(folder / "FLI");
+    expectMissing("Could not find path: FLI" + tail);
+    fs::create_directory(folder / "fli");
+    EXPECT_EQ(GameFolder::Check(folder.path()), "");
+    const GameFolder game = GameFolder::Open(folder.path());
+    EXPECT_EQ(game.Entry("STILLCEL"), folder / "stillcel");
+    EXPECT_EQ(game.Entry("Palette.PAL"), folder / "palette.pal");
+    EXPECT_EQ(game.FilePath(ArtCategory::Animated, "A.FLI"), folder / "fli" / "A.FLI");
+}
+
+TEST(GameFolder, LoadsDrawEachPictureInItsOwnColoursOrGiveTheFault)
+{
+    TempFolder folder;
+    PaletteBlock wallColors{};
+    for (std::size_t i = 0; i < 256; ++i) {
+        wallColors[3 * i] = static_cast<std::uint8_t>(i % 64);
+        wallColors[3 * i + 1] = 1;
+    }
+    const ByteArray paletteFile(wallColors.begin(), wallColors.end());
+    folder.Write("PALETTE.PAL", paletteFile);
+    const ByteArray wall = WallBytes(4096);
+    folder.Write("CELS3/WALL.CEL", wall);
+    folder.Write("CELS3/SHORT.CEL", WallBytes(4095));
+    folder.Write("CELS3/EMPTY.CEL", {});
+    const IndexedImage stillImage{3, 2, {1, 2, 3, 4, 5, 6}};
+    PaletteBlock stillColors{};
+    stillColors.fill(63);
+    folder.Write("STILLCEL/STILL.CEL", EncodeCelImage(stillImage, stillColors));
+    folder.Write("STILLCEL/EMPTY.CEL", {});
+    folder.Write("FLI/EMPTY.FLI", {});
+    const GameFolder game = GameFolder::Open(folder.path());
+
+    // The wall palette holds what the file holds; the rest stays black, with the reason.
+    const struct {
+        std::optional<ByteArray> file;  // nullopt: the file has gone since the folder was opened
+        std::size_t entriesRead;
+        std::optional<ErrorKind> fault;
+    } palettes[] = {
+        {paletteFile, 256, std::nullopt},
+        {ByteArray(paletteFile.begin(), paletteFile.begin() + 100), 33, ErrorKind::Truncated},
+        {ByteArray{}, 0, ErrorKind::Truncated},
+        {std::nullopt, 0, ErrorKind::NotFound},
+    };
+    for (const auto& c : palettes) {
+        if (c.file) {
+            folder.Write("PALETTE.PAL", *c.file);
+        } else {
+            fs::remove(folder / "PALETTE.PAL");
+        }
+        const WallPalette loaded = game.LoadWallPalette();
+        EXPECT_EQ(loaded.entriesRead, c.entriesRead);
+        EXPECT_EQ(loaded.fault ? std::optional(loaded.fault->kind()) : std::nullopt, c.fault)
+            << c.entriesRead;
+        for (std::size_t i = 0; i < 256; ++i) {
+            ASSERT_EQ(loaded.palette[i],
+                      i < c.entriesRead ? VgaColor(static_cast<std::uint8_t>(i % 64), 1, 0) : 0u)
+                << c.entriesRead << " entry " << i;
+        }
+    }
+
+    // A wall in the palette it is given, turned: byte 0 top-right, byte 4032 top-left.
+    const Palette palette = PaletteFromBlock(wallColors);
+    const Picture turned = game.LoadWall("WALL.CEL", palette, true);
+    EXPECT_EQ(turned.palette, palette);
+    ASSERT_EQ(turned.image.pixels.size(), 4096u);
+    EXPECT_EQ(turned.image.pixels[63], wall[0]);
+    EXPECT_EQ(turned.image.pixels[0], wall[4032]);
+    EXPECT_EQ(game.LoadWall("WALL.CEL", palette, false).image.pixels, wall);
+
+    // A still picture in the colours of its own block, whatever the wall palette.
+    const Picture still = game.LoadStill("STILL.CEL");
+    EXPECT_EQ(still.image, stillImage);
+    EXPECT_EQ(still.palette, PaletteFromBlock(stillColors));
+
+    // No art file of the game is empty: an empty one is as missing as one that is not there.
+    const struct {
+        const char* what;
+        std::function<void()> load;
+        ErrorKind kind;
+    } faults[] = {
+        {"empty wall", [&] { game.LoadWall("EMPTY.CEL", palette, false); }, ErrorKind::NotFound},
+        {"missing wall", [&] { game.LoadWall("NONE.CEL", palette, true); }, ErrorKind::NotFound},
+        {"short wall", [&] { game.LoadWall("SHORT.CEL", palette, true); }, ErrorKind::Truncated},
+        {"empty still", [&] { game.LoadStill("EMPTY.CEL"); }, ErrorKind::NotFound},
+        {"empty animation",
+         [&] {
+             FrameStore store;
+             const Animation animation = game.LoadAnimation("EMPTY.FLI", store);
+             EXPECT_TRUE(animation.pictures.empty());
+             EXPECT_EQ(store.FrameCount(), 0u);
+             if (animation.stop) {
+                 throw *animation.stop;
+             }
+         },
+         ErrorKind::NotFound},
+    };
+    for (const auto& c : faults) {
+        EXPECT_EQ(ErrorKindOf(c.load), c.kind) << c.what;
+    }
+}
