@@ -5,17 +5,24 @@
 #   scripts/test.sh --sanitize      the same suite built with AddressSanitizer,
 #                                   UndefinedBehaviorSanitizer and LeakSanitizer in build-asan/
 #   scripts/test.sh --tsan          the exporter's tests built with ThreadSanitizer in build-tsan/
+#   scripts/test.sh --unprivileged  the same suite as the unprivileged user nobody, where
+#                                   permission bits apply; run as root it builds a copy of
+#                                   the checkout owned by nobody in a temporary folder, run
+#                                   as any other user it is the plain run
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 mode="${1:-}"
 case "$mode" in
-  "" | --sanitize | --tsan) ;;
+  "" | --sanitize | --tsan | --unprivileged) ;;
   *)
-    echo "usage: scripts/test.sh [--sanitize | --tsan]" >&2
+    echo "usage: scripts/test.sh [--sanitize | --tsan | --unprivileged]" >&2
     exit 2
     ;;
 esac
+if [ "$mode" = --unprivileged ] && [ "$(id -u)" -ne 0 ]; then
+  mode=""
+fi
 
 scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
@@ -41,6 +48,31 @@ case "$mode" in
     export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
     ctest --test-dir build-tsan --output-on-failure -j2 -R '^(cli\.|corpus_export$)' \
       --no-tests=error
+    ;;
+  --unprivileged)
+    # Root passes every permission check, so the tests of read-only files and
+    # folders prove little as root. nobody cannot reach a checkout under /root, and
+    # the build tree holds absolute paths, so nobody gets a copy of its own to build,
+    # under /tmp, which every user can reach whatever root's TMPDIR says.
+    user=65534
+    group=65534
+    work="$(mktemp -d /tmp/varek-unprivileged.XXXXXX)"
+    trap 'rm -rf "$work"' EXIT
+    mkdir -p "$work/checkout" "$work/home" "$work/tmp" "$work/runtime"
+    chmod 755 "$work"
+    chmod 700 "$work/runtime"
+    chown -R "$user:$group" "$work"
+    as_nobody() {
+      setpriv --reuid="$user" --regid="$group" --clear-groups \
+        env HOME="$work/home" TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/runtime" \
+        USER=nobody LOGNAME=nobody "$@"
+    }
+    tar -C . --anchored --exclude=./.git --exclude='./build*' --exclude=./out -cf - . |
+      as_nobody tar -C "$work/checkout" -xf -
+    as_nobody cmake -S "$work/checkout" -B "$work/checkout/build" -G Ninja \
+      -DCMAKE_BUILD_TYPE=Release -DVAREK_BUILD_BENCH=OFF
+    as_nobody cmake --build "$work/checkout/build"
+    as_nobody ctest --test-dir "$work/checkout/build" --output-on-failure -j2
     ;;
   *)
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
