@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace varek::test {
@@ -40,11 +41,7 @@ public:
 
     ~ScratchFileSystem()
     {
-        std::error_code ec;
-        if (m_writeBitsTaken) {
-            std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ec);
-        }
+        RestoreWriteBits();
 #ifdef __linux__
         if (m_mounted && ::umount2(m_path.c_str(), 0) != 0) {
             ::umount2(m_path.c_str(), MNT_DETACH);  // still busy: gone once let go
@@ -61,7 +58,8 @@ public:
 
     // Makes the folder one this process cannot write in, keeping what is in it: the
     // tmpfs is mounted again read-only, or, where none could be mounted and the
-    // process is not root, the folder's write bits are taken away. Empty when done,
+    // process is not root, the write bits of the folder and of every folder below it
+    // are taken away (and given back when this object goes). Empty when done,
     // otherwise why it cannot be done, for the test to skip.
     std::string MakeReadOnly()
     {
@@ -78,15 +76,32 @@ public:
             return m_mountFailure + ", and permission bits do not stop root";
         }
         std::error_code ec;
-        std::filesystem::permissions(m_path,
-                                     std::filesystem::perms::owner_write |
-                                         std::filesystem::perms::group_write |
-                                         std::filesystem::perms::others_write,
-                                     std::filesystem::perm_options::remove, ec);
-        if (ec) {
-            return "cannot take the folder's write bits away: " + ec.message();
+        std::vector<std::filesystem::path> folders{m_path};
+        for (std::filesystem::recursive_directory_iterator it(m_path, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            if (it->is_directory(ec) && !it->is_symlink(ec)) {
+                folders.push_back(it->path());
+            }
         }
-        m_writeBitsTaken = true;
+        if (ec) {
+            return "cannot list the folders to make read-only: " + ec.message();
+        }
+        constexpr auto writeBits = std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write;
+        for (const std::filesystem::path& folder : folders) {
+            const std::filesystem::perms before = std::filesystem::status(folder, ec).permissions();
+            if (!ec) {
+                std::filesystem::permissions(folder, before & ~writeBits,
+                                             std::filesystem::perm_options::replace, ec);
+            }
+            if (ec) {
+                RestoreWriteBits();
+                return "cannot take the write bits of \"" + folder.string() +
+                       "\" away: " + ec.message();
+            }
+            m_writeBitsTaken.emplace_back(folder, before);
+        }
         return {};
     }
 
@@ -130,6 +145,17 @@ public:
     }
 
 private:
+    // Gives each folder MakeReadOnly changed its permissions back, deepest first.
+    void RestoreWriteBits()
+    {
+        std::error_code ec;
+        for (auto it = m_writeBitsTaken.rbegin(); it != m_writeBitsTaken.rend(); ++it) {
+            std::filesystem::permissions(it->first, it->second,
+                                         std::filesystem::perm_options::replace, ec);
+        }
+        m_writeBitsTaken.clear();
+    }
+
     static std::string Reason(int error)
     {
         return std::error_code(error, std::generic_category()).message();
@@ -137,7 +163,7 @@ private:
 
     std::filesystem::path m_path;
     bool m_mounted = false;
-    bool m_writeBitsTaken = false;
+    std::vector<std::pair<std::filesystem::path, std::filesystem::perms>> m_writeBitsTaken;
     std::string m_mountFailure;
 };
 

@@ -1,9 +1,31 @@
 #include <QApplication>
 
+#include <cstring>
+#include <iterator>
+#include <vector>
+
 int RunMainWindowTests(int argc, char** argv);
 int RunSaveDialogTests(int argc, char** argv);
 int RunSaveFaultTests(int argc, char** argv);
 
+namespace {
+
+struct TestClass {
+    const char* name;
+    int (*run)(int argc, char** argv);
+};
+
+constexpr TestClass kClasses[] = {
+    {"MainWindow", RunMainWindowTests},
+    {"SaveDialog", RunSaveDialogTests},
+    {"SaveFaults", RunSaveFaultTests},
+};
+
+}  // namespace
+
+// varek_window_tests [CLASS] [Qt Test options]: runs the one test class named
+// (MainWindow, SaveDialog or SaveFaults), or all of them when the first argument
+// names none.
 int main(int argc, char** argv)
 {
     // The tests need no screen; a run by hand behaves as one under CTest.
@@ -11,8 +33,23 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication application(argc, argv);
-    int failures = RunMainWindowTests(argc, argv);
-    failures += RunSaveDialogTests(argc, argv);
-    failures += RunSaveFaultTests(argc, argv);
+
+    std::vector<char*> args(argv, argv + argc);
+    const TestClass* only = nullptr;
+    if (args.size() > 1) {
+        for (const TestClass& testClass : kClasses) {
+            if (std::strcmp(args[1], testClass.name) == 0) {
+                only = &testClass;
+                args.erase(args.begin() + 1);
+            }
+        }
+    }
+    const int count = static_cast<int>(args.size());
+    int failures = 0;
+    for (const TestClass& testClass : kClasses) {
+        if (only == nullptr || only == &testClass) {
+            failures += testClass.run(count, args.data());
+        }
+    }
     return failures == 0 ? 0 : 1;
 }
