@@ -25,6 +25,7 @@ class QuietPrompts final : public UserPrompts {
 public:
     void ShowMessage(QWidget*, const QString&, MessageIcon) override {}
     QString AskSavePath(QWidget*, const SaveDialogRequest&) override { return {}; }
+    QString AskFolder(QWidget*, const QString&, const QString&) override { return {}; }
 };
 
 // The sample game folder with a 300-frame animation listed first.

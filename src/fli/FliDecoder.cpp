@@ -220,6 +220,7 @@ void WalkFrames(std::span<const std::uint8_t> bytes, FrameStore& store, FliLoad&
     }
     const std::int16_t frameCount = file.I16(kFliFrameCountOffset);
     load.speed = file.U16(kFliSpeedOffset);
+    load.fileFrames = std::max<std::int32_t>(frameCount, 0);
     const auto fileSize = static_cast<std::int64_t>(bytes.size());
 
     std::int64_t position = kFliHeaderSize;

@@ -56,6 +56,7 @@ struct PictureFrames {
 // What a load of an FLI file gives besides the records in the store.
 struct FliLoad {
     std::uint16_t speed = 0;              // the header's delay between frames, 1/70 s
+    std::int32_t fileFrames = 0;          // the header's frame count, the ring frame not counted
     std::vector<PictureFrames> pictures;  // pictures[i] is record i + 1 of the store
     std::vector<Error> lineFaults;        // line-compression faults; the load went on after each
     std::optional<Error> stop;            // the fault that ended the load early

@@ -129,25 +129,38 @@ QString WindowTitle(int major, int minor, int patch)
         .arg(patch);
 }
 
-MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent) : QWidget(parent), m_prompts(prompts)
+MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
+    : QMainWindow(parent), m_prompts(prompts)
 {
     setObjectName(QStringLiteral("frm"));
     setWindowTitle(WindowTitle(VAREK_VERSION_MAJOR, VAREK_VERSION_MINOR, VAREK_VERSION_PATCH));
     BuildControls();
+    CreateActions();
+    CreateStatusBar();
+    setAcceptDrops(true);
+    // The client area at its own size, with the menu and status bars around it.
+    resize(sizeHint());
+    UpdateActions();
 }
 
 MainWindow::~MainWindow() = default;
 
 void MainWindow::BuildControls()
 {
-    resize(kClientSize);
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("client"));
+    m_client->setMinimumSize(kClientSize);
+    m_client->resize(kClientSize);
+    m_client->installEventFilter(this);
+    setCentralWidget(m_client);
+    QWidget* const client = m_client;
 
-    m_fileList = new QListWidget(this);
+    m_fileList = new QListWidget(client);
     m_fileList->setObjectName(QStringLiteral("File"));
     m_fileList->setSelectionMode(QAbstractItemView::SingleSelection);
     m_fileList->setGeometry(PlaceOf(kFilePlace));
 
-    m_picture = new PictureBox(this);
+    m_picture = new PictureBox(client);
     m_picture->setObjectName(QStringLiteral("pic"));
     m_picture->setFocusPolicy(Qt::TabFocus);
     m_picture->setGeometry(PlaceOf(kPicturePlace));
@@ -156,7 +169,7 @@ void MainWindow::BuildControls()
     m_options->setObjectName(QStringLiteral("opt"));
     m_options->setExclusive(true);
     for (int i = 0; i < static_cast<int>(kCategoryCount); ++i) {
-        auto* button = new QRadioButton(tr(InfoOf(static_cast<ArtCategory>(i)).caption), this);
+        auto* button = new QRadioButton(tr(InfoOf(static_cast<ArtCategory>(i)).caption), client);
         button->setObjectName(QStringLiteral("opt%1").arg(i));
         button->setGeometry(PlaceOf(kOptionPlaces[i]));
         button->installEventFilter(this);
@@ -165,19 +178,21 @@ void MainWindow::BuildControls()
     }
     m_optionButtons[0]->setChecked(true);
 
-    m_rotate = new QCheckBox(tr("Rotate"), this);
+    m_rotate = new QCheckBox(tr("Rotate"), client);
     m_rotate->setObjectName(QStringLiteral("chkRotate"));
     m_rotate->setGeometry(PlaceOf(kRotatePlace));
     m_rotate->setChecked(true);
 
-    m_frameBar = new QScrollBar(Qt::Horizontal, this);
+    m_frameBar = new QScrollBar(Qt::Horizontal, client);
     m_frameBar->setObjectName(QStringLiteral("hsb"));
     m_frameBar->setGeometry(PlaceOf(kFrameBarPlace));
     m_frameBar->setSingleStep(1);
     m_frameBar->setPageStep(1);
+    // A tab stop that a click focuses too, so the keys step through the frames.
+    m_frameBar->setFocusPolicy(Qt::StrongFocus);
     m_frameBar->installEventFilter(this);
 
-    m_save = new QPushButton(tr("Save to BMP"), this);
+    m_save = new QPushButton(tr("Save to BMP"), client);
     m_save->setObjectName(QStringLiteral("cmdSave"));
     m_save->setGeometry(PlaceOf(kSavePlace));
 
@@ -204,7 +219,20 @@ void MainWindow::BuildControls()
     });
     connect(m_rotate, &QCheckBox::toggled, this, [this] { RenderArt(false); });
     connect(m_frameBar, &QScrollBar::valueChanged, this, [this] { RenderArt(false); });
+    // A step the user takes by hand ends playback; the player's own steps do not.
+    connect(m_frameBar, &QScrollBar::actionTriggered, this, [this] { StopPlayback(); });
     connect(m_save, &QPushButton::clicked, this, [this] { RenderArt(true); });
+}
+
+void MainWindow::LayOutControls()
+{
+    // The top row stays; the list grows in height, the picture and its frame bar
+    // take the rest. At the default size every control is where it always was.
+    const QSize extra = (m_client->size() - kClientSize).expandedTo(QSize(0, 0));
+    m_fileList->setGeometry(PlaceOf(kFilePlace).adjusted(0, 0, 0, extra.height()));
+    m_picture->setGeometry(PlaceOf(kPicturePlace).adjusted(0, 0, extra.width(), extra.height()));
+    m_frameBar->setGeometry(
+        PlaceOf(kFrameBarPlace).translated(0, extra.height()).adjusted(0, 0, extra.width(), 0));
 }
 
 bool MainWindow::Start(const fs::path& gameFolder)
@@ -243,6 +271,9 @@ ArtCategory MainWindow::CurrentCategory() const
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_client && event->type() == QEvent::Resize) {
+        LayOutControls();
+    }
     if (watched == m_frameBar && event->type() == QEvent::KeyPress) {
         // Qt 6's horizontal scroll bar steps backwards on the right arrow; the
         // frame bar steps the way the arrow points.
@@ -268,7 +299,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     }
-    return QWidget::eventFilter(watched, event);
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::SelectCategory(int index)
@@ -359,7 +390,8 @@ bool MainWindow::LoadAnimation()
     }
     const fs::path path = m_game->FilePath(ArtCategory::Animated, *name);
     m_animationName = *name;
-    const Animation animation = m_game->LoadAnimation(*name, m_frames);
+    m_animation = m_game->LoadAnimation(*name, m_frames);
+    const Animation& animation = m_animation;
     for (const Error& fault : animation.lineFaults) {
         ReportRoutine(QStringLiteral("Error: ") + QString::fromStdString(fault.what()));
     }
@@ -423,6 +455,7 @@ std::optional<BmpImage> MainWindow::BuildFrameImage(bool save)
     const FrameRecord& record = m_frames.at(static_cast<std::size_t>(frame));
     // The frame's colours stay in the palette until something replaces them.
     m_palette = record.Colors;
+    m_shownName = ToQString(*m_animationName);
     return ShowPicture(FrameImage(record), save);
 }
 
@@ -447,6 +480,7 @@ std::optional<BmpImage> MainWindow::BuildFileImage(bool save)
         return std::nullopt;
     }
     m_palette = picture.palette;
+    m_shownName = ToQString(*name);
     return ShowPicture(picture.image, save);
 }
 
@@ -465,6 +499,7 @@ std::optional<BmpImage> MainWindow::ShowPicture(const IndexedImage& pixels, bool
     }
     const bool enlarge = pixels.width <= kWallSize && pixels.height <= kWallSize;
     m_picture->SetPicture(LoadPictureFromByteArray(image), enlarge);
+    m_shown = Picture{pixels, m_palette};
     return image;
 }
 

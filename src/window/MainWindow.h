@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QMainWindow>
 #include <QPixmap>
-#include <QWidget>
 #include <array>
 #include <filesystem>
 #include <optional>
@@ -12,9 +12,15 @@
 #include "fli/FrameStore.h"
 #include "imaging/BmpImage.h"
 #include "imaging/Palette.h"
+#include "window/PictureBox.h"
 #include "window/UserPrompts.h"
 
+class QAction;
+class QActionGroup;
 class QButtonGroup;
+class QLabel;
+class QMenu;
+class QToolButton;
 class QCheckBox;
 class QListWidget;
 class QPushButton;
@@ -23,16 +29,15 @@ class QScrollBar;
 
 namespace varek {
 
-class PictureBox;
-
 // "Varek - v" and the version, e.g. "Varek - v0.0.4".
 QString WindowTitle(int major, int minor, int patch);
 
-// The one window: the file list of the chosen category on the left, the picture
-// on the right with the frame scroll bar under it, the category buttons, "Rotate"
-// and "Save to BMP" along the top. It owns the game folder, the palette every
-// image is drawn with and the frames of the last animation loaded.
-class MainWindow final : public QWidget {
+// The one window. Its client area holds the file list of the chosen category on
+// the left, the picture on the right with the frame scroll bar under it, the
+// category buttons, "Rotate" and "Save to BMP" along the top; menus and a status
+// bar lie around it. It owns the game folder, the palette every image is drawn
+// with and the frames of the last animation loaded.
+class MainWindow final : public QMainWindow {
     Q_OBJECT
 
 public:
@@ -43,6 +48,10 @@ public:
     // sprite and gives true; otherwise shows which item is missing and gives
     // false, and the window must not be shown.
     bool Start(const std::filesystem::path& gameFolder);
+
+    // Opens another game folder, as "Open Game Folder..." does: a folder that fails
+    // a check gets its message and the current folder stays. True when opened.
+    bool OpenFolder(const std::filesystem::path& gameFolder);
 
     // The game folder after a successful Start, otherwise empty.
     const std::filesystem::path& GameFolderPath() const;
@@ -58,9 +67,26 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void BuildControls();
+    void LayOutControls();
+    void CreateActions();
+    void CreateStatusBar();
+    // The one place that decides which actions can be used now.
+    void UpdateActions();
+    void UpdateStatus();
+    void FillRecentMenu();
+    void RememberFolder(const std::filesystem::path& folder);
+    void ChooseFolder();
+    void CopyPicture();
+    void SetZoom(ZoomMode mode, int factor = 1);
+    void ShowAbout();
+    void StopPlayback();
+    QString SearchedText(const std::filesystem::path& folder) const;
+    QString FrameStatus() const;
     void SelectCategory(int index);
     void UpdateEnabledStates();
     void FillFileList(ArtCategory category);
@@ -88,6 +114,7 @@ private:
     Palette m_palette;
     FrameStore m_frames;
     std::optional<std::string> m_animationName;  // the file m_frames came from
+    Animation m_animation;                       // what its load said of the frames
     bool m_pressingOption = false;
 
     QListWidget* m_fileList = nullptr;
@@ -97,6 +124,24 @@ private:
     QCheckBox* m_rotate = nullptr;
     QScrollBar* m_frameBar = nullptr;
     QPushButton* m_save = nullptr;
+    QWidget* m_client = nullptr;
+
+    // What is on show, for copying and for the status bar.
+    std::optional<Picture> m_shown;
+    QString m_shownName;
+
+    QAction* m_openAction = nullptr;
+    QMenu* m_recentMenu = nullptr;
+    QAction* m_saveAction = nullptr;
+    QAction* m_copyAction = nullptr;
+    QActionGroup* m_zoomGroup = nullptr;
+    QAction* m_zoomInAction = nullptr;
+    QAction* m_zoomOutAction = nullptr;
+    QAction* m_zoomDefaultAction = nullptr;
+    QAction* m_aspectAction = nullptr;
+    QLabel* m_pictureInfo = nullptr;
+    QLabel* m_frameInfo = nullptr;
+    QLabel* m_zoomInfo = nullptr;
 };
 
 }  // namespace varek

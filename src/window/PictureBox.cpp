@@ -1,13 +1,26 @@
 #include "window/PictureBox.h"
 
 #include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <cmath>
 
 namespace varek {
 
-PictureBox::PictureBox(QWidget* parent) : QWidget(parent)
+namespace {
+
+constexpr QSize kAspectSize(320, 200);
+constexpr double kAspectStretch = 1.2;  // 6:5
+
+}  // namespace
+
+PictureBox::PictureBox(QWidget* parent) : QAbstractScrollArea(parent)
 {
+    setFrameShape(QFrame::NoFrame);
     setBackgroundRole(QPalette::Dark);
-    setAutoFillBackground(true);
+    viewport()->setBackgroundRole(QPalette::Dark);
+    viewport()->setAutoFillBackground(true);
+    UpdateScrollBars();
 }
 
 void PictureBox::SetPicture(const QPixmap& picture, bool enlarge)
@@ -20,7 +33,8 @@ void PictureBox::SetPicture(const QPixmap& picture, bool enlarge)
         m_enlarged = picture.scaled(picture.size() * kEnlargement, Qt::IgnoreAspectRatio,
                                     Qt::FastTransformation);
     }
-    update();
+    UpdateScrollBars();
+    viewport()->update();
 }
 
 void PictureBox::Clear()
@@ -28,15 +42,127 @@ void PictureBox::Clear()
     SetPicture(QPixmap(), false);
 }
 
+void PictureBox::SetZoom(ZoomMode mode, int factor)
+{
+    m_mode = mode;
+    m_factor = std::max(factor, 1);
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+void PictureBox::SetAspectCorrection(bool on)
+{
+    m_aspect = on;
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+double PictureBox::Stretch() const
+{
+    const bool applies = m_aspect && m_mode != ZoomMode::Default && m_picture.size() == kAspectSize;
+    return applies ? kAspectStretch : 1.0;
+}
+
+double PictureBox::HorizontalScale() const
+{
+    switch (m_mode) {
+        case ZoomMode::Default:
+            return IsEnlarged() ? kEnlargement : 1;
+        case ZoomMode::Factor:
+            return m_factor;
+        case ZoomMode::Fit:
+            break;
+    }
+    if (m_picture.isNull()) {
+        return 1;
+    }
+    const QSize view = maximumViewportSize();
+    return std::min(view.width() / static_cast<double>(m_picture.width()),
+                    view.height() / (m_picture.height() * Stretch()));
+}
+
+double PictureBox::VerticalScale() const
+{
+    return HorizontalScale() * Stretch();
+}
+
+int PictureBox::ZoomInFactor() const
+{
+    const double scale = HorizontalScale();
+    for (const int factor : kZoomFactors) {
+        if (factor > scale + 1e-9) {
+            return factor;
+        }
+    }
+    return std::end(kZoomFactors)[-1];
+}
+
+int PictureBox::ZoomOutFactor() const
+{
+    const double scale = HorizontalScale();
+    for (auto it = std::rbegin(kZoomFactors); it != std::rend(kZoomFactors); ++it) {
+        if (*it < scale - 1e-9) {
+            return *it;
+        }
+    }
+    return kZoomFactors[0];
+}
+
+QSize PictureBox::ContentSize() const
+{
+    if (m_picture.isNull() || m_mode != ZoomMode::Factor) {
+        return {};
+    }
+    return QSize(static_cast<int>(std::ceil(m_picture.width() * HorizontalScale())),
+                 static_cast<int>(std::ceil(m_picture.height() * VerticalScale())));
+}
+
+void PictureBox::UpdateScrollBars()
+{
+    // The default look and a fitted picture never scroll.
+    const Qt::ScrollBarPolicy policy =
+        m_mode == ZoomMode::Factor ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+    setHorizontalScrollBarPolicy(policy);
+    setVerticalScrollBarPolicy(policy);
+    const QSize content = ContentSize();
+    const QSize view = viewport()->size();
+    horizontalScrollBar()->setRange(0, std::max(0, content.width() - view.width()));
+    horizontalScrollBar()->setPageStep(view.width());
+    horizontalScrollBar()->setSingleStep(16);
+    verticalScrollBar()->setRange(0, std::max(0, content.height() - view.height()));
+    verticalScrollBar()->setPageStep(view.height());
+    verticalScrollBar()->setSingleStep(16);
+}
+
+void PictureBox::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateScrollBars();
+}
+
+void PictureBox::scrollContentsBy(int, int)
+{
+    viewport()->update();
+}
+
 void PictureBox::paintEvent(QPaintEvent*)
 {
     if (m_picture.isNull()) {
         return;
     }
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, m_picture);
-    if (!m_enlarged.isNull()) {
-        painter.drawPixmap(0, 0, m_enlarged);
+    QPainter painter(viewport());
+    if (m_mode == ZoomMode::Default) {
+        painter.drawPixmap(0, 0, m_picture);
+        if (!m_enlarged.isNull()) {
+            painter.drawPixmap(0, 0, m_enlarged);
+        }
+    } else {
+        // Nearest neighbour: every picture pixel stays a block of one colour.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        const QRectF target(-horizontalScrollBar()->value(), -verticalScrollBar()->value(),
+                            m_picture.width() * HorizontalScale(),
+                            m_picture.height() * VerticalScale());
+        painter.drawPixmap(target, m_picture, QRectF(m_picture.rect()));
     }
     painter.end();
     emit picturePainted();

@@ -1,14 +1,22 @@
 #pragma once
 
+#include <QAbstractScrollArea>
 #include <QPixmap>
-#include <QWidget>
 
 namespace varek {
 
-// The picture box: shows one picture from its top-left corner and, for small
-// images, the same picture four times enlarged over it. Both are kept, so every
-// repaint paints them again.
-class PictureBox final : public QWidget {
+// How the picture box scales the picture on show. Default is the box's own look:
+// the picture from the top-left corner and, for small images, the same picture
+// four times enlarged over it, cut at the box. The others scale the whole picture
+// by whole pixels repeated, with scroll bars when it is larger than the box.
+enum class ZoomMode { Default, Factor, Fit };
+
+// The zoom factors offered, smallest first.
+inline constexpr int kZoomFactors[] = {1, 2, 3, 4, 6, 8};
+
+// The picture box. Both the picture and its enlargement are kept, so every repaint
+// paints them again; zooming changes only what is painted, never the picture.
+class PictureBox final : public QAbstractScrollArea {
     Q_OBJECT
 
 public:
@@ -23,16 +31,41 @@ public:
     const QPixmap& Picture() const { return m_picture; }
     bool IsEnlarged() const { return !m_enlarged.isNull(); }
 
+    void SetZoom(ZoomMode mode, int factor = 1);
+    ZoomMode Mode() const { return m_mode; }
+    // Pictures of 320 x 200, drawn for a screen whose pixels were taller than
+    // wide, shown 6:5 taller when set.
+    void SetAspectCorrection(bool on);
+    bool AspectCorrection() const { return m_aspect; }
+
+    // Screen pixels a picture pixel takes across, as painted now.
+    double HorizontalScale() const;
+    // The next zoom factor above or below what is painted now.
+    int ZoomInFactor() const;
+    int ZoomOutFactor() const;
+
 signals:
     // After each paint that showed a picture.
     void picturePainted();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
+    // How much taller than wide a picture pixel is painted: 1, or 6:5.
+    double Stretch() const;
+    double VerticalScale() const;
+    // The size the scaled picture takes; the box's own size in the default mode.
+    QSize ContentSize() const;
+    void UpdateScrollBars();
+
     QPixmap m_picture;
     QPixmap m_enlarged;
+    ZoomMode m_mode = ZoomMode::Default;
+    int m_factor = 1;
+    bool m_aspect = false;
 };
 
 }  // namespace varek

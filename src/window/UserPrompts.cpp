@@ -1,5 +1,7 @@
 #include "window/UserPrompts.h"
 
+#include <QDir>
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace varek {
@@ -19,6 +21,12 @@ void DialogPrompts::ShowMessage(QWidget* owner, const QString& text, MessageIcon
 QString DialogPrompts::AskSavePath(QWidget* owner, const SaveDialogRequest& request)
 {
     return ShowSaveDialog(owner, request);
+}
+
+QString DialogPrompts::AskFolder(QWidget* owner, const QString& title, const QString& startFolder)
+{
+    const QString chosen = QFileDialog::getExistingDirectory(owner, title, startFolder);
+    return chosen.isEmpty() ? QString() : QDir::toNativeSeparators(chosen);
 }
 
 }  // namespace varek

@@ -21,6 +21,9 @@ public:
 
     // The full path the user chose to save to, or an empty text after cancel.
     virtual QString AskSavePath(QWidget* owner, const SaveDialogRequest& request) = 0;
+
+    // A folder the user chose, starting in startFolder, or an empty text after cancel.
+    virtual QString AskFolder(QWidget* owner, const QString& title, const QString& startFolder) = 0;
 };
 
 // The real boxes and dialog.
@@ -28,6 +31,7 @@ class DialogPrompts final : public UserPrompts {
 public:
     void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) override;
     QString AskSavePath(QWidget* owner, const SaveDialogRequest& request) override;
+    QString AskFolder(QWidget* owner, const QString& title, const QString& startFolder) override;
 };
 
 inline constexpr const char* kProgramName = "Varek";

@@ -1,5 +1,6 @@
 #include <QApplication>
-
+#include <QFile>
+#include <QTemporaryDir>
 #include <cstring>
 #include <iterator>
 #include <vector>
@@ -32,6 +33,10 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // Settings the window keeps (recent folders) go to a folder of this run's own,
+    // never to the user's, and test classes run side by side do not share them.
+    QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.path()));
     QApplication application(argc, argv);
 
     std::vector<char*> args(argv, argv + argc);

@@ -230,7 +230,7 @@ void TestMainWindow::layoutAndInitialState()
     auto& window = session.window;
     QCOMPARE(window.objectName(), "frm");
     QCOMPARE(window.windowTitle(), ProgramTitle());
-    QCOMPARE(window.size(), QSize(513, 319));
+    QCOMPARE(window.centralWidget()->size(), QSize(513, 319));
 
     const std::pair<QString, QRect> places[] = {
         {"File", {8, 32, 177, 279}},  {"pic", {192, 32, 320, 257}},

@@ -1,0 +1,300 @@
+// The window's menus, status bar and the abilities they give: opening other
+// folders, copying, zooming. The client area and its behaviour are in MainWindow.cpp.
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QUrl>
+
+#include "window/MainWindow.h"
+#include "window/QtPicture.h"
+
+namespace fs = std::filesystem;
+
+namespace varek {
+
+namespace {
+
+constexpr int kRecentFolders = 8;
+const QString kRecentKey = QStringLiteral("recentFolders");
+
+QString NativePath(const fs::path& path)
+{
+    return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path.string())));
+}
+
+fs::path PathOf(const QString& text)
+{
+    return fs::path(QFile::encodeName(QDir::fromNativeSeparators(text)).toStdString());
+}
+
+// The local folder a drag carries, or an empty text.
+QString DraggedFolder(const QMimeData* data)
+{
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
+        return {};
+    }
+    const QUrl url = data->urls().front();
+    if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isDir()) {
+        return {};
+    }
+    return url.toLocalFile();
+}
+
+}  // namespace
+
+QStringList RecentFolders()
+{
+    return QSettings().value(kRecentKey).toStringList();
+}
+
+void MainWindow::CreateActions()
+{
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    m_openAction = file->addAction(tr("&Open Game Folder..."), this, &MainWindow::ChooseFolder);
+    m_openAction->setShortcut(QKeySequence::Open);
+    m_recentMenu = file->addMenu(tr("Open &Recent"));
+    connect(m_recentMenu, &QMenu::aboutToShow, this, &MainWindow::FillRecentMenu);
+    file->addSeparator();
+    m_saveAction = file->addAction(tr("&Save to BMP"), m_save, &QPushButton::click);
+    m_saveAction->setShortcut(QKeySequence::Save);
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
+    quit->setShortcut(QKeySequence::Quit);
+
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    m_copyAction = edit->addAction(tr("&Copy"), this, &MainWindow::CopyPicture);
+    m_copyAction->setShortcut(QKeySequence::Copy);
+
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    m_zoomInAction = view->addAction(
+        tr("Zoom &In"), this, [this] { SetZoom(ZoomMode::Factor, m_picture->ZoomInFactor()); });
+    m_zoomInAction->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    m_zoomOutAction = view->addAction(
+        tr("Zoom &Out"), this, [this] { SetZoom(ZoomMode::Factor, m_picture->ZoomOutFactor()); });
+    m_zoomOutAction->setShortcut(QKeySequence::ZoomOut);
+    view->addSeparator();
+    m_zoomGroup = new QActionGroup(this);
+    m_zoomDefaultAction =
+        view->addAction(tr("&Default Size"), this, [this] { SetZoom(ZoomMode::Default); });
+    m_zoomDefaultAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    m_zoomGroup->addAction(m_zoomDefaultAction);
+    for (const int factor : kZoomFactors) {
+        QAction* action = view->addAction(tr("%1\u00d7").arg(factor), this,
+                                          [this, factor] { SetZoom(ZoomMode::Factor, factor); });
+        action->setData(factor);
+        m_zoomGroup->addAction(action);
+    }
+    QAction* fit = view->addAction(tr("&Fit"), this, [this] { SetZoom(ZoomMode::Fit); });
+    fit->setData(0);
+    m_zoomGroup->addAction(fit);
+    for (QAction* action : m_zoomGroup->actions()) {
+        action->setCheckable(true);
+    }
+    m_zoomDefaultAction->setChecked(true);
+    view->addSeparator();
+    m_aspectAction = view->addAction(tr("Correct &Aspect (6:5)"), this, [this](bool on) {
+        m_picture->SetAspectCorrection(on);
+        UpdateStatus();
+    });
+    m_aspectAction->setCheckable(true);
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(tr("&About Varek"), this, &MainWindow::ShowAbout);
+
+    connect(this, &MainWindow::artRendered, this, [this] {
+        UpdateActions();
+        UpdateStatus();
+    });
+}
+
+void MainWindow::CreateStatusBar()
+{
+    m_pictureInfo = new QLabel(this);
+    m_pictureInfo->setObjectName(QStringLiteral("pictureInfo"));
+    m_frameInfo = new QLabel(this);
+    m_frameInfo->setObjectName(QStringLiteral("frameInfo"));
+    m_zoomInfo = new QLabel(this);
+    m_zoomInfo->setObjectName(QStringLiteral("zoomInfo"));
+    statusBar()->addPermanentWidget(m_pictureInfo);
+    statusBar()->addPermanentWidget(m_frameInfo);
+    statusBar()->addPermanentWidget(m_zoomInfo);
+}
+
+void MainWindow::UpdateActions()
+{
+    const bool open = m_game.has_value();
+    const bool shown = m_picture->HasPicture() && m_shown.has_value();
+    m_saveAction->setEnabled(open);
+    m_copyAction->setEnabled(shown);
+    m_zoomInAction->setEnabled(shown);
+    m_zoomOutAction->setEnabled(shown);
+    m_zoomGroup->setEnabled(shown);
+    m_aspectAction->setEnabled(shown);
+}
+
+void MainWindow::UpdateStatus()
+{
+    const bool shown = m_picture->HasPicture() && m_shown.has_value();
+    m_pictureInfo->setText(shown ? tr("%1 \u00b7 %2 \u00d7 %3")
+                                       .arg(m_shownName)
+                                       .arg(m_shown->image.width)
+                                       .arg(m_shown->image.height)
+                                 : QString());
+    const bool animated = shown && CurrentCategory() == ArtCategory::Animated;
+    m_frameInfo->setVisible(animated);
+    if (animated) {
+        m_frameInfo->setText(FrameStatus());
+    }
+    const double scale = m_picture->HorizontalScale();
+    QString zoom = m_picture->Mode() == ZoomMode::Fit
+                       ? tr("Fit (%1%)").arg(qRound(scale * 100))
+                       : tr("%1\u00d7").arg(QLocale().toString(scale, 'g', 3));
+    m_zoomInfo->setText(shown ? zoom : QString());
+}
+
+void MainWindow::SetZoom(ZoomMode mode, int factor)
+{
+    m_picture->SetZoom(mode, factor);
+    for (QAction* action : m_zoomGroup->actions()) {
+        const int shown = action->data().isValid() ? action->data().toInt() : -1;
+        const bool current = (mode == ZoomMode::Default && action == m_zoomDefaultAction) ||
+                             (mode == ZoomMode::Fit && shown == 0) ||
+                             (mode == ZoomMode::Factor && shown == factor);
+        action->setChecked(current);
+    }
+    UpdateStatus();
+}
+
+void MainWindow::CopyPicture()
+{
+    if (!m_picture->HasPicture() || !m_shown) {
+        return;
+    }
+    QApplication::clipboard()->setImage(ToQImage(m_shown->image, m_shown->palette));
+    statusBar()->showMessage(tr("Copied %1 (%2 \u00d7 %3) to the clipboard")
+                                 .arg(m_shownName)
+                                 .arg(m_shown->image.width)
+                                 .arg(m_shown->image.height));
+}
+
+void MainWindow::ChooseFolder()
+{
+    const QString chosen = m_prompts.AskFolder(this, tr("Choose the Vorlund game folder"),
+                                               NativePath(GameFolderPath()));
+    if (!chosen.isEmpty()) {
+        OpenFolder(PathOf(chosen));
+    }
+}
+
+bool MainWindow::OpenFolder(const fs::path& gameFolder)
+{
+    const std::string missing = GameFolder::Check(gameFolder);
+    if (!missing.empty()) {
+        ShowMessage(QString::fromStdString(missing) + SearchedText(gameFolder),
+                    MessageIcon::Critical);
+        return false;
+    }
+    StopPlayback();
+    m_game = GameFolder::Open(gameFolder);
+    m_animationName.reset();
+    m_frames.Reset();
+    m_frames.ReleaseUnused();
+    RememberFolder(gameFolder);
+    statusBar()->showMessage(tr("Opened %1").arg(NativePath(gameFolder)));
+    SelectCategory(static_cast<int>(CurrentCategory()));
+    UpdateActions();
+    return true;
+}
+
+QString MainWindow::SearchedText(const fs::path& folder) const
+{
+    return tr("\r\n\r\nFolder searched: %1").arg(NativePath(folder));
+}
+
+void MainWindow::RememberFolder(const fs::path& folder)
+{
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(folder, ec);
+    const QString text = NativePath(ec ? folder : absolute.lexically_normal());
+    QStringList recent = RecentFolders();
+    recent.removeAll(text);
+    recent.prepend(text);
+    while (recent.size() > kRecentFolders) {
+        recent.removeLast();
+    }
+    QSettings().setValue(kRecentKey, recent);
+}
+
+void MainWindow::FillRecentMenu()
+{
+    m_recentMenu->clear();
+    const QStringList recent = RecentFolders();
+    for (const QString& folder : recent) {
+        m_recentMenu->addAction(folder, this, [this, folder] { OpenFolder(PathOf(folder)); });
+    }
+    if (recent.isEmpty()) {
+        m_recentMenu->addAction(tr("No folders yet"))->setEnabled(false);
+    }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!DraggedFolder(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QString folder = DraggedFolder(event->mimeData());
+    if (!folder.isEmpty()) {
+        event->acceptProposedAction();
+        OpenFolder(PathOf(folder));
+    }
+}
+
+QString MainWindow::FrameStatus() const
+{
+    const int picture = m_frameBar->value();
+    const auto& pictures = m_animation.pictures;
+    if (picture < 1 || static_cast<std::size_t>(picture) > pictures.size()) {
+        return {};
+    }
+    const PictureFrames& frames = pictures[static_cast<std::size_t>(picture - 1)];
+    return tr("picture %1 of %2 \u00b7 file frame %3 of %4")
+        .arg(picture)
+        .arg(pictures.size())
+        .arg(frames.firstFrame)
+        .arg(m_animation.fileFrames);
+}
+
+void MainWindow::StopPlayback() {}
+
+void MainWindow::ShowAbout()
+{
+    QMessageBox::about(this, tr("About Varek"),
+                       tr("<p><b>Varek %1</b></p>"
+                          "<p>Shows and exports the artwork of Vorlund: walls and sprites, still "
+                          "pictures and FLI animations.</p>"
+                          "<p>Built with Qt %2, running on Qt %3.</p>"
+                          "<p>Licensed under the MIT licence.</p>")
+                           .arg(QCoreApplication::applicationVersion(),
+                                QStringLiteral(QT_VERSION_STR), QString::fromLatin1(qVersion())));
+}
+
+}  // namespace varek
