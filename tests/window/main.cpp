@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
+
 #include <cstring>
 #include <iterator>
 #include <vector>
@@ -8,6 +9,7 @@
 int RunMainWindowTests(int argc, char** argv);
 int RunSaveDialogTests(int argc, char** argv);
 int RunSaveFaultTests(int argc, char** argv);
+int RunPlayerTests(int argc, char** argv);
 
 namespace {
 
@@ -20,13 +22,14 @@ constexpr TestClass kClasses[] = {
     {"MainWindow", RunMainWindowTests},
     {"SaveDialog", RunSaveDialogTests},
     {"SaveFaults", RunSaveFaultTests},
+    {"Player", RunPlayerTests},
 };
 
 }  // namespace
 
 // varek_window_tests [CLASS] [Qt Test options]: runs the one test class named
-// (MainWindow, SaveDialog or SaveFaults), or all of them when the first argument
-// names none.
+// (MainWindow, SaveDialog, SaveFaults or Player), or all of them when the first
+// argument names none.
 int main(int argc, char** argv)
 {
     // The tests need no screen; a run by hand behaves as one under CTest.
