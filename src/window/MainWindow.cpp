@@ -20,6 +20,7 @@
 #include "imaging/BmpReader.h"
 #include "util/Error.h"
 #include "util/FileIO.h"
+#include "util/Text.h"
 #include "window/PictureBox.h"
 #include "window/QtPicture.h"
 
@@ -240,9 +241,10 @@ bool MainWindow::Start(const fs::path& gameFolder)
     try {
         m_game = GameFolder::Open(gameFolder);
     } catch (const Error& error) {
-        ShowMessage(QString::fromStdString(error.detail()), MessageIcon::Critical);
+        ShowMessage(StartupMessage(error.detail(), gameFolder), MessageIcon::Critical);
         return false;
     }
+    RememberFolder(gameFolder);
     SelectCategory(static_cast<int>(ArtCategory::WallsSprites));
     return true;
 }
@@ -308,6 +310,7 @@ void MainWindow::SelectCategory(int index)
         return;
     }
     const auto category = static_cast<ArtCategory>(index);
+    StopPlayback();
     m_picture->Clear();
     FillFileList(category);
     if (category == ArtCategory::WallsSprites) {
@@ -373,6 +376,7 @@ void MainWindow::LoadPalette()
 
 void MainWindow::HandleFileClick()
 {
+    StopPlayback();
     const bool render = CurrentCategory() != ArtCategory::Animated || LoadAnimation();
     if (render) {
         RenderArt(false);
@@ -392,9 +396,6 @@ bool MainWindow::LoadAnimation()
     m_animationName = *name;
     m_animation = m_game->LoadAnimation(*name, m_frames);
     const Animation& animation = m_animation;
-    for (const Error& fault : animation.lineFaults) {
-        ReportRoutine(QStringLiteral("Error: ") + QString::fromStdString(fault.what()));
-    }
     const int frames = static_cast<int>(std::min<std::size_t>(m_frames.UpperBound(), INT_MAX));
     {
         // One render follows, of frame 1, wherever the bar stood before.
@@ -403,6 +404,25 @@ bool MainWindow::LoadAnimation()
         // nothing is shown.
         m_frameBar->setRange(1, std::max(frames, 1));
         m_frameBar->setValue(1);
+    }
+    if (!animation.lineFaults.empty()) {
+        // One box for the whole load, however many chunks were faulty: its first
+        // line is the first fault, as a single fault was always shown.
+        const auto faults = animation.lineFaults.size() + (animation.stop ? 1 : 0);
+        QString text =
+            QStringLiteral("Error: ") +
+            QString::fromStdString(animation.lineFaults.front().what()) + QStringLiteral("\n\n") +
+            tr("%1: %2 while loading.")
+                .arg(ToQString(path), QString::fromStdString(Counted(faults, "fault", "faults")));
+        if (animation.stop) {
+            text += QLatin1Char(' ') +
+                    tr("It could not be read to its end: %1").arg(ReasonOf(*animation.stop));
+        }
+        text += QStringLiteral("\n\n") +
+                (frames == 1 ? tr("The one frame decoded can be viewed.")
+                             : tr("The %1 frames decoded can be viewed.").arg(frames));
+        ReportRoutine(text);
+        return true;
     }
     if (!animation.stop) {
         return true;

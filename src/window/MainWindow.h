@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "art/GameFolder.h"
+#include "art/Playback.h"
 #include "fli/FrameStore.h"
 #include "imaging/BmpImage.h"
 #include "imaging/Palette.h"
@@ -29,8 +30,17 @@ class QScrollBar;
 
 namespace varek {
 
+class Player;
+
 // "Varek - v" and the version, e.g. "Varek - v0.0.4".
 QString WindowTitle(int major, int minor, int patch);
+
+// The message for a game folder that fails a check: what is missing, then which
+// folder was searched.
+QString StartupMessage(const std::string& missing, const std::filesystem::path& folder);
+
+// The game folders opened, the last first, as the settings keep them.
+QStringList RecentFolders();
 
 // The one window. Its client area holds the file list of the chosen category on
 // the left, the picture on the right with the frame scroll bar under it, the
@@ -85,7 +95,8 @@ private:
     void SetZoom(ZoomMode mode, int factor = 1);
     void ShowAbout();
     void StopPlayback();
-    QString SearchedText(const std::filesystem::path& folder) const;
+    void TogglePlayback();
+    PlaybackSchedule Schedule() const;
     QString FrameStatus() const;
     void SelectCategory(int index);
     void UpdateEnabledStates();
@@ -139,6 +150,9 @@ private:
     QAction* m_zoomOutAction = nullptr;
     QAction* m_zoomDefaultAction = nullptr;
     QAction* m_aspectAction = nullptr;
+    QAction* m_playAction = nullptr;
+    QToolButton* m_playButton = nullptr;
+    Player* m_player = nullptr;
     QLabel* m_pictureInfo = nullptr;
     QLabel* m_frameInfo = nullptr;
     QLabel* m_zoomInfo = nullptr;

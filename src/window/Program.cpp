@@ -1,12 +1,14 @@
 #include "window/Program.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "window/MainWindow.h"
@@ -78,29 +80,119 @@ void TakeScreenshot(MainWindow& window, const QString& file)
     QTimer::singleShot(kScreenshotWait, &window, take);
 }
 
+QString VersionText()
+{
+    return QStringLiteral("%1.%2.%3")
+        .arg(VAREK_VERSION_MAJOR)
+        .arg(VAREK_VERSION_MINOR)
+        .arg(VAREK_VERSION_PATCH);
+}
+
+// With no folder given: the program's own folder, as the game keeps its tools
+// beside it; an installed program's folder is never a game folder, so then the
+// last folder used, and failing that the one the user chooses. Nothing after cancel.
+std::optional<fs::path> DefaultFolder(UserPrompts& prompts)
+{
+    const fs::path own = FolderOf(QCoreApplication::applicationDirPath());
+    if (GameFolder::Check(own).empty()) {
+        return own;
+    }
+    const QStringList recent = RecentFolders();
+    if (!recent.isEmpty() && GameFolder::Check(FolderOf(recent.front())).empty()) {
+        return FolderOf(recent.front());
+    }
+    while (true) {
+        const QString chosen = prompts.AskFolder(
+            nullptr, MainWindow::tr("Choose the Vorlund game folder"), QDir::homePath());
+        if (chosen.isEmpty()) {
+            return std::nullopt;
+        }
+        const fs::path folder = FolderOf(chosen);
+        const std::string missing = GameFolder::Check(folder);
+        if (missing.empty()) {
+            return folder;
+        }
+        prompts.ShowMessage(nullptr, StartupMessage(missing, folder), MessageIcon::Critical);
+    }
+}
+
 }  // namespace
+
+namespace {
+
+// The options and the one argument the program takes.
+struct CommandLine {
+    QCommandLineParser parser;
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
+
+    CommandLine()
+    {
+        QCoreApplication::setApplicationVersion(VersionText());
+        parser.setApplicationDescription(
+            MainWindow::tr("Shows and exports the artwork of Vorlund: walls and sprites, still "
+                           "pictures and FLI animations."));
+        parser.addPositionalArgument(
+            QStringLiteral("folder"),
+            MainWindow::tr("The game folder. Without it: the program's own folder, else the "
+                           "last game folder used, else one you choose."),
+            QStringLiteral("[GAME_FOLDER]"));
+    }
+};
+
+}  // namespace
+
+std::optional<int> AnswerWithoutWindow(const QStringList& arguments)
+{
+    CommandLine line;
+    if (!line.parser.parse(arguments)) {
+        std::fprintf(stderr, "varek: %s\nTry 'varek --help' for more information.\n",
+                     qPrintable(line.parser.errorText()));
+        return kBadArguments;
+    }
+    if (line.parser.isSet(line.help)) {
+        std::fputs(qPrintable(line.parser.helpText()), stdout);
+        return 0;
+    }
+    if (line.parser.isSet(line.version)) {
+        std::printf("varek %s\n", qPrintable(VersionText()));
+        return 0;
+    }
+    return std::nullopt;
+}
 
 int RunProgram(const QStringList& arguments, UserPrompts& prompts)
 {
+    if (const std::optional<int> answered = AnswerWithoutWindow(arguments)) {
+        return *answered;
+    }
+    CommandLine line;
+    line.parser.parse(arguments);
+    const QCommandLineParser& parser = line.parser;
+    const QStringList folders = parser.positionalArguments();
     fs::path gameFolder;
-    if (arguments.size() > 2) {
+    if (folders.size() > 1) {
         prompts.ShowMessage(nullptr,
                             MainWindow::tr("Varek takes at most one argument: the game folder."),
                             MessageIcon::Critical);
         return kBadArguments;
     }
-    if (arguments.size() == 2) {
-        gameFolder = FolderOf(arguments.at(1));
+    if (folders.size() == 1) {
+        gameFolder = FolderOf(folders.front());
         std::error_code ec;
         if (!fs::is_directory(gameFolder, ec)) {
             prompts.ShowMessage(nullptr,
                                 MainWindow::tr("Could not find folder: %1")
-                                    .arg(QDir::toNativeSeparators(arguments.at(1))),
+                                    .arg(QDir::toNativeSeparators(folders.front())),
                                 MessageIcon::Critical);
             return kStartFailed;
         }
     } else {
-        gameFolder = FolderOf(QCoreApplication::applicationDirPath());
+        const std::optional<fs::path> chosen = DefaultFolder(prompts);
+        if (!chosen) {
+            return kStartFailed;
+        }
+        gameFolder = *chosen;
     }
 
     MainWindow window(prompts);

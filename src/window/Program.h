@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <optional>
 
 #include "window/UserPrompts.h"
 
@@ -16,5 +17,10 @@ namespace varek {
 // painted and ends the program; VAREK_TRACE_STARTUP=<nanoseconds since the epoch
 // at launch> prints how long it took until the first image was painted.
 int RunProgram(const QStringList& arguments, UserPrompts& prompts);
+
+// Answers --help and --version on standard output, and tells of unknown options
+// on standard error, before any window is made: the exit status then, or nothing
+// when the window is wanted. Needs only a QCoreApplication.
+std::optional<int> AnswerWithoutWindow(const QStringList& arguments);
 
 }  // namespace varek

@@ -18,9 +18,11 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QUrl>
 
 #include "window/MainWindow.h"
+#include "window/Player.h"
 #include "window/QtPicture.h"
 
 namespace fs = std::filesystem;
@@ -113,6 +115,16 @@ void MainWindow::CreateActions()
     });
     m_aspectAction->setCheckable(true);
 
+    QMenu* animation = menuBar()->addMenu(tr("&Animation"));
+    m_playAction = animation->addAction(tr("&Play"), this, &MainWindow::TogglePlayback);
+    m_playAction->setShortcut(QKeySequence(Qt::Key_Space));
+    m_player = new Player(this);
+    connect(m_player, &Player::pictureDue, m_frameBar, &QScrollBar::setValue);
+    connect(m_player, &Player::playingChanged, this, [this](bool playing) {
+        m_playAction->setText(playing ? tr("&Pause") : tr("&Play"));
+        m_playButton->setText(playing ? tr("Pause") : tr("Play"));
+    });
+
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->addAction(tr("&About Varek"), this, &MainWindow::ShowAbout);
 
@@ -124,6 +136,15 @@ void MainWindow::CreateActions()
 
 void MainWindow::CreateStatusBar()
 {
+    // The client area keeps its size, so the play button sits just under the
+    // frame bar, at the left of the status bar.
+    m_playButton = new QToolButton(this);
+    m_playButton->setObjectName(QStringLiteral("cmdPlay"));
+    m_playButton->setText(tr("Play"));
+    m_playButton->setAutoRaise(true);
+    m_playButton->setFocusPolicy(Qt::NoFocus);
+    connect(m_playButton, &QToolButton::clicked, this, &MainWindow::TogglePlayback);
+    statusBar()->addWidget(m_playButton);
     m_pictureInfo = new QLabel(this);
     m_pictureInfo->setObjectName(QStringLiteral("pictureInfo"));
     m_frameInfo = new QLabel(this);
@@ -145,6 +166,11 @@ void MainWindow::UpdateActions()
     m_zoomOutAction->setEnabled(shown);
     m_zoomGroup->setEnabled(shown);
     m_aspectAction->setEnabled(shown);
+    const bool playable = CurrentCategory() == ArtCategory::Animated &&
+                          m_animationName.has_value() && m_frames.FrameCount() >= 2;
+    m_playAction->setEnabled(playable);
+    m_playButton->setEnabled(playable);
+    m_playButton->setVisible(CurrentCategory() == ArtCategory::Animated);
 }
 
 void MainWindow::UpdateStatus()
@@ -205,8 +231,7 @@ bool MainWindow::OpenFolder(const fs::path& gameFolder)
 {
     const std::string missing = GameFolder::Check(gameFolder);
     if (!missing.empty()) {
-        ShowMessage(QString::fromStdString(missing) + SearchedText(gameFolder),
-                    MessageIcon::Critical);
+        ShowMessage(StartupMessage(missing, gameFolder), MessageIcon::Critical);
         return false;
     }
     StopPlayback();
@@ -221,9 +246,10 @@ bool MainWindow::OpenFolder(const fs::path& gameFolder)
     return true;
 }
 
-QString MainWindow::SearchedText(const fs::path& folder) const
+QString StartupMessage(const std::string& missing, const fs::path& folder)
 {
-    return tr("\r\n\r\nFolder searched: %1").arg(NativePath(folder));
+    return QString::fromStdString(missing) +
+           MainWindow::tr("\r\n\r\nFolder searched: %1").arg(NativePath(folder));
 }
 
 void MainWindow::RememberFolder(const fs::path& folder)
@@ -276,14 +302,41 @@ QString MainWindow::FrameStatus() const
         return {};
     }
     const PictureFrames& frames = pictures[static_cast<std::size_t>(picture - 1)];
-    return tr("picture %1 of %2 \u00b7 file frame %3 of %4")
+    const PlaybackSchedule schedule = Schedule();
+    const std::int64_t end =
+        picture < schedule.PictureCount() ? schedule.StartOf(picture) : schedule.LoopLength();
+    const auto milliseconds = (end - schedule.StartOf(picture - 1) + 500000) / 1000000;
+    return tr("picture %1 of %2 \u00b7 file frame %3 of %4 \u00b7 %5 ms")
         .arg(picture)
         .arg(pictures.size())
         .arg(frames.firstFrame)
-        .arg(m_animation.fileFrames);
+        .arg(m_animation.fileFrames)
+        .arg(milliseconds);
 }
 
-void MainWindow::StopPlayback() {}
+PlaybackSchedule MainWindow::Schedule() const
+{
+    // The store holds the pictures decoded, which a load that stopped early may
+    // say less of than the file.
+    const std::size_t count = std::min(m_animation.pictures.size(), m_frames.FrameCount());
+    return PlaybackSchedule(std::span(m_animation.pictures).first(count), m_animation.speed);
+}
+
+void MainWindow::StopPlayback()
+{
+    if (m_player != nullptr) {
+        m_player->Stop();
+    }
+}
+
+void MainWindow::TogglePlayback()
+{
+    if (m_player->IsPlaying()) {
+        m_player->Stop();
+    } else if (m_playAction->isEnabled()) {
+        m_player->Start(Schedule(), m_frameBar->value());
+    }
+}
 
 void MainWindow::ShowAbout()
 {

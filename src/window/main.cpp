@@ -5,10 +5,16 @@
 
 int main(int argc, char* argv[])
 {
+    // --help and --version need no screen, so they are answered before the GUI starts.
+    {
+        const QCoreApplication console(argc, argv);
+        if (const auto answered = varek::AnswerWithoutWindow(QCoreApplication::arguments())) {
+            return *answered;
+        }
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("varek"));
     QApplication::setOrganizationName(QStringLiteral("varek"));
-    QApplication::setApplicationVersion(QStringLiteral(VAREK_VERSION));
     varek::DialogPrompts prompts;
     return varek::RunProgram(QApplication::arguments(), prompts);
 }

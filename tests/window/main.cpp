@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <cstring>
 #include <iterator>
 #include <vector>

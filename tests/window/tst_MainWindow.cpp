@@ -184,7 +184,9 @@ void TestMainWindow::startupChecks()
     QVERIFY(!started);
     QVERIFY(!session.window.isVisible());
     QCOMPARE(session.prompts.messages.size(), std::size_t{1});
-    QCOMPARE(session.prompts.messages[0].text, message);
+    QCOMPARE(session.prompts.messages[0].text,
+             message + "\r\n\r\nFolder searched: " +
+                 QDir::toNativeSeparators(QString::fromStdString(game.root().string())));
     QCOMPARE(session.prompts.messages[0].icon, MessageIcon::Critical);
     QCOMPARE(session.clicks.count(), 0);
 }
@@ -201,7 +203,9 @@ void TestMainWindow::runProgram()
     fs::remove(game / "PALETTE.PAL");
     QCOMPARE(RunProgram({"varek", folder}, prompts), 1);
     QCOMPARE(prompts.messages.size(), std::size_t{3});
-    QCOMPARE(prompts.messages[2].text, "Could not find file: PALETTE.PAL" + kTail);
+    QCOMPARE(prompts.messages[2].text,
+             "Could not find file: PALETTE.PAL" + kTail +
+                 "\r\n\r\nFolder searched: " + QDir::toNativeSeparators(folder));
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         QVERIFY(!widget->isVisible());
     }
