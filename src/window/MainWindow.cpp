@@ -311,7 +311,7 @@ void MainWindow::SelectCategory(int index)
     }
     const auto category = static_cast<ArtCategory>(index);
     StopPlayback();
-    m_picture->Clear();
+    ClearPicture();
     FillFileList(category);
     if (category == ArtCategory::WallsSprites) {
         LoadPalette();
@@ -329,6 +329,14 @@ void MainWindow::SelectCategory(int index)
     // Focus comes last: a list that gains focus with no current row makes its
     // first row current by itself, which would run the handling a second time.
     m_fileList->setFocus();
+    UpdateActions();
+    UpdateStatus();
+}
+
+void MainWindow::ClearPicture()
+{
+    m_picture->Clear();
+    m_shown.reset();
 }
 
 void MainWindow::UpdateEnabledStates()
@@ -381,7 +389,7 @@ void MainWindow::HandleFileClick()
     if (render) {
         RenderArt(false);
     } else {
-        m_picture->Clear();
+        ClearPicture();
     }
     emit fileClickHandled();
 }
@@ -453,19 +461,19 @@ void MainWindow::RenderArt(bool save)
 std::optional<BmpImage> MainWindow::BuildFrameImage(bool save)
 {
     if (!m_animationName) {
-        m_picture->Clear();
+        ClearPicture();
         ShowMessage(tr("No animation has been loaded yet: choose one from the list."));
         return std::nullopt;
     }
     const fs::path path = m_game->FilePath(ArtCategory::Animated, *m_animationName);
     const int frame = m_frameBar->value();
     if (m_frames.FrameCount() == 0) {
-        m_picture->Clear();
+        ClearPicture();
         ShowMessage(FailureText(save, path, tr("The animation holds no frames.")));
         return std::nullopt;
     }
     if (frame < 1 || static_cast<std::size_t>(frame) > m_frames.UpperBound()) {
-        m_picture->Clear();
+        ClearPicture();
         ShowMessage(FailureText(save, path,
                                 tr("It has no frame %1; its frames are 1 to %2.")
                                     .arg(frame)
@@ -483,7 +491,7 @@ std::optional<BmpImage> MainWindow::BuildFileImage(bool save)
 {
     const auto name = SelectedName();
     if (!name) {
-        m_picture->Clear();
+        ClearPicture();
         if (save) {
             ShowMessage(tr("There is nothing to save: no file is selected in the list."));
         }
@@ -495,7 +503,7 @@ std::optional<BmpImage> MainWindow::BuildFileImage(bool save)
                       ? m_game->LoadWall(*name, m_palette, m_rotate->isChecked())
                       : m_game->LoadStill(*name);
     } catch (const std::exception& error) {
-        m_picture->Clear();
+        ClearPicture();
         ShowMessage(FailureText(save, m_game->FilePath(m_listCategory, *name), ReasonOf(error)));
         return std::nullopt;
     }
@@ -511,7 +519,7 @@ std::optional<BmpImage> MainWindow::ShowPicture(const IndexedImage& pixels, bool
         image = BuildBmpImage(pixels, m_palette);
     } catch (const std::exception&) {
         ReportRoutine(QStringLiteral("AddBMPHeader"));
-        m_picture->Clear();
+        ClearPicture();
         if (save) {
             ShowMessage(NotBuiltReason());
         }

@@ -100,6 +100,7 @@ private:
     QString FrameStatus() const;
     void SelectCategory(int index);
     void UpdateEnabledStates();
+    void ClearPicture();
     void FillFileList(ArtCategory category);
     void LoadPalette();
     void HandleFileClick();

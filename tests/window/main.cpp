@@ -9,6 +9,7 @@ int RunMainWindowTests(int argc, char** argv);
 int RunSaveDialogTests(int argc, char** argv);
 int RunSaveFaultTests(int argc, char** argv);
 int RunPlayerTests(int argc, char** argv);
+int RunViewerTests(int argc, char** argv);
 
 namespace {
 
@@ -22,12 +23,13 @@ constexpr TestClass kClasses[] = {
     {"SaveDialog", RunSaveDialogTests},
     {"SaveFaults", RunSaveFaultTests},
     {"Player", RunPlayerTests},
+    {"Viewer", RunViewerTests},
 };
 
 }  // namespace
 
 // varek_window_tests [CLASS] [Qt Test options]: runs the one test class named
-// (MainWindow, SaveDialog, SaveFaults or Player), or all of them when the first
+// (MainWindow, SaveDialog, SaveFaults, Player or Viewer), or all of them when the first
 // argument names none.
 int main(int argc, char** argv)
 {
