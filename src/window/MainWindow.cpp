@@ -4,13 +4,16 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QListWidget>
+#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStatusBar>
 #include <algorithm>
 #include <climits>
 #include <new>
@@ -576,7 +579,13 @@ void MainWindow::SaveToBMP(const BmpImage& image)
         WriteFileAtomically(ToPath(chosen), image);
     } catch (const std::exception& error) {
         ShowMessage(tr("The image was not saved.\n\n%1").arg(ReasonOf(error)));
+        return;
     }
+    const QString path = QDir::toNativeSeparators(chosen);
+    statusBar()->showMessage(tr("Saved %1 (%2 bytes) to %3")
+                                 .arg(QFileInfo(chosen).fileName(),
+                                      QLocale().toString(static_cast<qulonglong>(image.size())),
+                                      path));
 }
 
 }  // namespace varek

@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStatusBar>
 #include <QToolButton>
 #include <QUrl>
 #include <QtTest>
@@ -128,11 +129,16 @@ void TestViewer::actionsFollowTheCategory()
         QCOMPARE(play->isEnabled(), c.play);
     }
 
-    // Ctrl+S is the button: the same save dialog, with the same proposal.
+    // Ctrl+S is the button: the same save dialog, with the same proposal; the
+    // status bar then says where the file went.
     session.Press(0);
+    const QString target = QString::fromStdString((game / "W.bmp").string());
+    session.prompts.answers = {target};
     QTest::keyClick(&session.window, Qt::Key_S, Qt::ControlModifier);
     QCOMPARE(session.prompts.requests.size(), std::size_t{1});
     QCOMPARE(session.prompts.requests[0].fileName, "W.bmp");
+    QCOMPARE(session.window.statusBar()->currentMessage(),
+             "Saved W.bmp (" + QLocale().toString(5174) + " bytes) to " + target);
 }
 
 void TestViewer::otherFoldersByMenuAndDrop()
