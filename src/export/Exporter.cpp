@@ -1,4 +1,4 @@
-#include "cli/Exporter.h"
+#include "export/Exporter.h"
 
 #include <algorithm>
 #include <atomic>
