@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "authoring/SampleGame.h"
-#include "cli/FolderSnapshot.h"
 #include "export/Exporter.h"
+#include "support/FolderSnapshot.h"
 #include "support/TempFolder.h"
 #include "util/Text.h"
 
