@@ -21,4 +21,10 @@ QString DialogPrompts::AskSavePath(QWidget* owner, const SaveDialogRequest& requ
     return ShowSaveDialog(owner, request);
 }
 
+std::optional<ExportChoice> DialogPrompts::AskExportTarget(QWidget* owner,
+                                                           const ExportChoiceRequest& request)
+{
+    return ShowExportDialog(owner, request);
+}
+
 }  // namespace varek

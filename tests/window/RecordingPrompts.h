@@ -1,14 +1,16 @@
 #pragma once
 
 #include <QStringList>
+#include <deque>
 #include <vector>
 
 #include "window/UserPrompts.h"
 
 namespace varek::test {
 
-// Stands in for the user: keeps every message and save request and answers the
-// save dialog with the next of answers (an empty text, or none left, cancels).
+// Stands in for the user: keeps every message and request and answers the save
+// dialog with the next of answers (an empty text, or none left, cancels) and the
+// export dialog with the next of exportAnswers (none left cancels).
 class RecordingPrompts final : public UserPrompts {
 public:
     struct Message {
@@ -25,10 +27,23 @@ public:
         requests.push_back(request);
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
+    std::optional<ExportChoice> AskExportTarget(QWidget*,
+                                                const ExportChoiceRequest& request) override
+    {
+        exportRequests.push_back(request);
+        if (exportAnswers.empty()) {
+            return std::nullopt;
+        }
+        const ExportChoice answer = exportAnswers.front();
+        exportAnswers.pop_front();
+        return answer;
+    }
 
     std::vector<Message> messages;
     std::vector<SaveDialogRequest> requests;
     QStringList answers;
+    std::vector<ExportChoiceRequest> exportRequests;
+    std::deque<ExportChoice> exportAnswers;
 };
 
 }  // namespace varek::test
