@@ -1,5 +1,4 @@
 #include <QApplication>
-
 #include <cstring>
 #include <iterator>
 #include <vector>
@@ -7,6 +6,7 @@
 int RunMainWindowTests(int argc, char** argv);
 int RunSaveDialogTests(int argc, char** argv);
 int RunSaveFaultTests(int argc, char** argv);
+int RunExportRunnerTests(int argc, char** argv);
 
 namespace {
 
@@ -19,13 +19,14 @@ constexpr TestClass kClasses[] = {
     {"MainWindow", RunMainWindowTests},
     {"SaveDialog", RunSaveDialogTests},
     {"SaveFaults", RunSaveFaultTests},
+    {"ExportRunner", RunExportRunnerTests},
 };
 
 }  // namespace
 
 // varek_window_tests [CLASS] [Qt Test options]: runs the one test class named
-// (MainWindow, SaveDialog or SaveFaults), or all of them when the first argument
-// names none.
+// (MainWindow, SaveDialog, SaveFaults or ExportRunner), or all of them when the
+// first argument names none.
 int main(int argc, char** argv)
 {
     // The tests need no screen; a run by hand behaves as one under CTest.
