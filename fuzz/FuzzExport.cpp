@@ -16,7 +16,7 @@
 #include <string>
 #include <system_error>
 
-#include "cli/Exporter.h"
+#include "export/Exporter.h"
 
 namespace fs = std::filesystem;
 

@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 
 #include "authoring/SampleGame.h"
@@ -26,6 +27,10 @@ public:
     void ShowMessage(QWidget*, const QString&, MessageIcon) override {}
     QString AskSavePath(QWidget*, const SaveDialogRequest&) override { return {}; }
     QString AskFolder(QWidget*, const QString&, const QString&) override { return {}; }
+    std::optional<ExportChoice> AskExportTarget(QWidget*, const ExportChoiceRequest&) override
+    {
+        return std::nullopt;
+    }
 };
 
 // The sample game folder with a 300-frame animation listed first.

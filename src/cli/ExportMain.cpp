@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "art/GameFolder.h"
-#include "cli/Exporter.h"
+#include "export/Exporter.h"
 #include "util/Error.h"
 #include "util/Text.h"
 

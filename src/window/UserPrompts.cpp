@@ -29,4 +29,10 @@ QString DialogPrompts::AskFolder(QWidget* owner, const QString& title, const QSt
     return chosen.isEmpty() ? QString() : QDir::toNativeSeparators(chosen);
 }
 
+std::optional<ExportChoice> DialogPrompts::AskExportTarget(QWidget* owner,
+                                                           const ExportChoiceRequest& request)
+{
+    return ShowExportDialog(owner, request);
+}
+
 }  // namespace varek

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
+#include "dialogs/ExportDialog.h"
 #include "dialogs/SaveDialog.h"
 
 class QWidget;
@@ -10,8 +12,9 @@ namespace varek {
 
 enum class MessageIcon { None, Warning, Critical };
 
-// Every question the program puts to the user: message boxes and the save dialog.
-// The window asks only through this, so a test can give the user's answers.
+// Every question the program puts to the user: message boxes, the save dialog and
+// the export dialog. The window asks only through this, so a test can give the
+// user's answers.
 class UserPrompts {
 public:
     virtual ~UserPrompts() = default;
@@ -24,14 +27,21 @@ public:
 
     // A folder the user chose, starting in startFolder, or an empty text after cancel.
     virtual QString AskFolder(QWidget* owner, const QString& title, const QString& startFolder) = 0;
+
+    // The folder and image format the user chose to export to, or nothing after cancel.
+    virtual std::optional<ExportChoice> AskExportTarget(QWidget* owner,
+                                                        const ExportChoiceRequest& request) = 0;
 };
 
-// The real boxes and dialog.
+// The real boxes and dialogs.
 class DialogPrompts final : public UserPrompts {
 public:
     void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) override;
     QString AskSavePath(QWidget* owner, const SaveDialogRequest& request) override;
     QString AskFolder(QWidget* owner, const QString& title, const QString& startFolder) override;
+
+    std::optional<ExportChoice> AskExportTarget(QWidget* owner,
+                                                const ExportChoiceRequest& request) override;
 };
 
 inline constexpr const char* kProgramName = "Varek";

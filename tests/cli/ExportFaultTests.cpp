@@ -8,10 +8,10 @@
 #include "art/ArtFiles.h"
 #include "authoring/CelWriter.h"
 #include "authoring/FliWriter.h"
-#include "cli/FolderSnapshot.h"
 #include "cli/RunProgram.h"
 #include "fli/FliDecoder.h"
 #include "imaging/BmpImage.h"
+#include "support/FolderSnapshot.h"
 #include "support/ScratchFileSystem.h"
 #include "support/TempFolder.h"
 

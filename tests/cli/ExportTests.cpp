@@ -11,11 +11,11 @@
 #include "art/GameFolder.h"
 #include "authoring/FliWriter.h"
 #include "authoring/SampleGame.h"
-#include "cli/FolderSnapshot.h"
 #include "cli/RunProgram.h"
 #include "fli/FliDecoder.h"
 #include "imaging/BmpImage.h"
 #include "imaging/BmpReader.h"
+#include "support/FolderSnapshot.h"
 #include "support/TempFolder.h"
 #include "util/Error.h"
 

@@ -8,9 +8,9 @@
 #include "art/ArtFiles.h"
 #include "art/GameFolder.h"
 #include "authoring/SampleGame.h"
-#include "cli/FolderSnapshot.h"
 #include "cli/RunProgram.h"
 #include "fli/FliDecoder.h"
+#include "support/FolderSnapshot.h"
 #include "support/TempFolder.h"
 #include "util/FileIO.h"
 

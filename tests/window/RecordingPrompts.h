@@ -1,15 +1,17 @@
 #pragma once
 
 #include <QStringList>
+#include <deque>
 #include <vector>
 
 #include "window/UserPrompts.h"
 
 namespace varek::test {
 
-// Stands in for the user: keeps every message and save request and answers the
-// save dialog with the next of answers and the folder chooser with the next of
-// folderAnswers (an empty text, or none left, cancels).
+// Stands in for the user: keeps every message and request and answers the save
+// dialog with the next of answers, the folder chooser with the next of
+// folderAnswers (an empty text, or none left, cancels) and the export dialog with
+// the next of exportAnswers (none left cancels).
 class RecordingPrompts final : public UserPrompts {
 public:
     struct Message {
@@ -26,6 +28,17 @@ public:
         requests.push_back(request);
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
+    std::optional<ExportChoice> AskExportTarget(QWidget*,
+                                                const ExportChoiceRequest& request) override
+    {
+        exportRequests.push_back(request);
+        if (exportAnswers.empty()) {
+            return std::nullopt;
+        }
+        const ExportChoice answer = exportAnswers.front();
+        exportAnswers.pop_front();
+        return answer;
+    }
 
     QString AskFolder(QWidget*, const QString& title, const QString&) override
     {
@@ -38,6 +51,8 @@ public:
     QStringList answers;
     QStringList folderTitles;   // one for each time a folder was asked for
     QStringList folderAnswers;  // the folders chosen, in turn; none left cancels
+    std::vector<ExportChoiceRequest> exportRequests;
+    std::deque<ExportChoice> exportAnswers;
 };
 
 }  // namespace varek::test

@@ -10,6 +10,7 @@ int RunSaveDialogTests(int argc, char** argv);
 int RunSaveFaultTests(int argc, char** argv);
 int RunPlayerTests(int argc, char** argv);
 int RunViewerTests(int argc, char** argv);
+int RunExportRunnerTests(int argc, char** argv);
 
 namespace {
 
@@ -24,13 +25,14 @@ constexpr TestClass kClasses[] = {
     {"SaveFaults", RunSaveFaultTests},
     {"Player", RunPlayerTests},
     {"Viewer", RunViewerTests},
+    {"ExportRunner", RunExportRunnerTests},
 };
 
 }  // namespace
 
 // varek_window_tests [CLASS] [Qt Test options]: runs the one test class named
-// (MainWindow, SaveDialog, SaveFaults, Player or Viewer), or all of them when the first
-// argument names none.
+// (MainWindow, SaveDialog, SaveFaults, Player, Viewer or ExportRunner), or all of
+// them when the first argument names none.
 int main(int argc, char** argv)
 {
     // The tests need no screen; a run by hand behaves as one under CTest.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <stop_token>
 #include <string>
 
 #include "art/GameFolder.h"
@@ -20,12 +21,17 @@ struct ExportOptions {
     bool rotate =
         true;  // walls and sprites turned a quarter turn clockwise, as the window shows them
     std::array<bool, kCategoryCount> categories{true, true, true};  // indexed by ArtCategory
+    // Once a stop is requested, from any thread, the export starts no further file
+    // and returns soon; an image already being written is finished, so every file
+    // it leaves is whole.
+    std::stop_token stop;
 };
 
 struct ExportSummary {
     std::size_t filesRead = 0;
     std::size_t imagesWritten = 0;
     std::size_t failures = 0;
+    bool cancelled = false;  // stopped through options.stop before everything was written
 
     bool operator==(const ExportSummary&) const = default;
 };
@@ -77,5 +83,12 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
 // is written to the game folder.
 ExportSummary ExportGameFolder(const GameFolder& game, const std::filesystem::path& outFolder,
                                const ExportOptions& options, ExportListener& listener);
+
+// Exports the pictures of one animation of game, name being a file of its FLI folder
+// matched ignoring case, as ExportGameFolder exports them: the same files of the
+// same bytes in outFolder's FLI folder. options.categories is not consulted.
+ExportSummary ExportAnimation(const GameFolder& game, const std::string& name,
+                              const std::filesystem::path& outFolder, const ExportOptions& options,
+                              ExportListener& listener);
 
 }  // namespace varek

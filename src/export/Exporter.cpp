@@ -1,4 +1,4 @@
-#include "cli/Exporter.h"
+#include "export/Exporter.h"
 
 #include <algorithm>
 #include <atomic>
@@ -72,6 +72,11 @@ struct Source {
     std::string name;      // category folder and file name, for the user
 };
 
+Source SourceOf(ArtCategory category, const std::string& fileName)
+{
+    return {category, fileName, std::string(InfoOf(category).subFolder) + "/" + fileName};
+}
+
 class Export {
 public:
     Export(const GameFolder& game, const fs::path& outFolder, const ExportOptions& options,
@@ -80,19 +85,13 @@ public:
     {
     }
 
-    ExportSummary Run()
+    ExportSummary Run(const std::vector<Source>& sources)
     {
-        std::vector<Source> sources;
-        for (const ArtCategory category : kAllCategories) {
-            if (!m_options.categories[static_cast<std::size_t>(category)]) {
-                continue;
-            }
-            const std::string folder = InfoOf(category).subFolder;
-            for (const std::string& fileName : m_game.ListFiles(category)) {
-                sources.push_back({category, fileName, folder + "/" + fileName});
-            }
-        }
         for (std::size_t i = 0; i < sources.size(); ++i) {
+            if (Stopped()) {
+                m_summary.cancelled = true;
+                break;
+            }
             const Source& source = sources[i];
             m_listener.FileStarted(i + 1, sources.size(), source.name);
             const std::size_t before = m_summary.imagesWritten;
@@ -104,6 +103,8 @@ public:
     }
 
 private:
+    bool Stopped() const { return m_options.stop.stop_requested(); }
+
     void Fail(const std::string& name, const std::string& reason)
     {
         ++m_summary.failures;
@@ -114,7 +115,7 @@ private:
     {
         if (source.category == ArtCategory::Animated) {
             try {
-                ExportAnimation(source, position, total);
+                ExportAnimationSource(source, position, total);
             } catch (const std::bad_alloc&) {
                 Fail(source.name, kNoMemory);
             }
@@ -156,7 +157,7 @@ private:
         return *m_wallPalette;
     }
 
-    void ExportAnimation(const Source& source, std::size_t position, std::size_t total)
+    void ExportAnimationSource(const Source& source, std::size_t position, std::size_t total)
     {
         FrameStore store;
         const Animation animation = m_game.LoadAnimation(source.fileName, store);
@@ -221,6 +222,10 @@ private:
     void WriteImage(const Source& source, int frame, std::int32_t width, std::int32_t height,
                     std::span<const std::uint8_t> pixels, const Palette& palette)
     {
+        if (Stopped()) {
+            m_summary.cancelled = true;
+            return;
+        }
         const std::string fileName = ClaimName(source, frame);
         if (fileName.empty()) {
             return;
@@ -243,6 +248,10 @@ private:
         if (frameCount == 0) {
             return;
         }
+        if (Stopped()) {
+            m_summary.cancelled = true;
+            return;
+        }
         fs::path folder;
         try {
             folder = TargetFolder(source.category);
@@ -260,6 +269,11 @@ private:
         std::size_t finished = 0;
         auto work = [&] {
             for (std::size_t frame = next++; frame <= frameCount; frame = next++) {
+                if (Stopped()) {
+                    const std::lock_guard lock(mutex);
+                    m_summary.cancelled = true;
+                    return;
+                }
                 std::optional<std::string> failure;
                 if (!names[frame].empty()) {
                     try {
@@ -365,7 +379,32 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
 ExportSummary ExportGameFolder(const GameFolder& game, const fs::path& outFolder,
                                const ExportOptions& options, ExportListener& listener)
 {
-    return Export(game, outFolder, options, listener).Run();
+    std::vector<Source> sources;
+    for (const ArtCategory category : kAllCategories) {
+        if (options.categories[static_cast<std::size_t>(category)]) {
+            for (const std::string& fileName : game.ListFiles(category)) {
+                sources.push_back(SourceOf(category, fileName));
+            }
+        }
+    }
+    return Export(game, outFolder, options, listener).Run(sources);
+}
+
+ExportSummary ExportAnimation(const GameFolder& game, const std::string& name,
+                              const fs::path& outFolder, const ExportOptions& options,
+                              ExportListener& listener)
+{
+    // The name as the folder listing spells it, so the images are named as the
+    // whole-folder export names them.
+    std::string fileName = name;
+    for (const std::string& listed : game.ListFiles(ArtCategory::Animated)) {
+        if (LowerAscii(listed) == LowerAscii(name)) {
+            fileName = listed;
+            break;
+        }
+    }
+    return Export(game, outFolder, options, listener)
+        .Run({SourceOf(ArtCategory::Animated, fileName)});
 }
 
 }  // namespace varek

@@ -1,0 +1,321 @@
+#include "window/ExportRunner.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProgressDialog>
+#include <QTimer>
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <mutex>
+#include <stop_token>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "util/Error.h"
+#include "util/Text.h"
+
+namespace fs = std::filesystem;
+
+namespace varek {
+
+namespace {
+
+constexpr int kShowAfterMs = 400;            // an export done sooner shows no dialog
+constexpr int kRefreshMs = 50;               // drawing every picture's progress slows the export
+constexpr std::size_t kStepsPerFile = 1000;  // the bar's steps through one file's pictures
+constexpr std::size_t kFailuresListed = 10;
+
+QString ToQString(const std::string& text)
+{
+    return QFile::decodeName(QByteArray::fromStdString(text));
+}
+
+QString ToQString(const fs::path& path)
+{
+    return QDir::toNativeSeparators(ToQString(path.string()));
+}
+
+fs::path ToPath(const QString& text)
+{
+    return fs::path(QFile::encodeName(text).toStdString());
+}
+
+QString CountedImages(std::size_t count)
+{
+    return count == 1 ? ExportRunner::tr("1 image") : ExportRunner::tr("%1 images").arg(count);
+}
+
+ArtCategory CategoryOf(const ExportRequest& request)
+{
+    return request.animation.empty() ? request.category : ArtCategory::Animated;
+}
+
+}  // namespace
+
+// Carries the export's news from its threads to the window's: the progress and the
+// failures, kept under a lock, and each file's start, handed over and waited for.
+class ExportRunner::Relay final : public ExportListener {
+public:
+    struct Progress {
+        std::size_t position = 0;
+        std::size_t total = 0;
+        std::string name;
+        std::size_t frame = 0;
+        std::size_t frameCount = 0;
+    };
+
+    explicit Relay(ExportRunner& runner) : m_runner(runner) {}
+
+    void FileStarted(std::size_t position, std::size_t total, const std::string& name) override
+    {
+        Keep({position, total, name, 0, 0});
+        const QString shown = ToQString(name);
+        QMetaObject::invokeMethod(
+            &m_runner,
+            [&] {
+                m_runner.ShowProgress();
+                emit m_runner.fileStarted(shown, static_cast<int>(position),
+                                          static_cast<int>(total));
+            },
+            Qt::BlockingQueuedConnection);
+    }
+
+    void FrameWritten(std::size_t position, std::size_t total, const std::string& name,
+                      std::size_t frame, std::size_t frameCount) override
+    {
+        Keep({position, total, name, frame, frameCount});
+    }
+
+    void Failed(const std::string& name, const std::string& reason) override
+    {
+        const std::lock_guard lock(m_mutex);
+        m_failures.push_back({name, reason});
+    }
+
+    Progress Current()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_progress;
+    }
+
+    std::vector<ExportFailure> TakeFailures()
+    {
+        const std::lock_guard lock(m_mutex);
+        return std::move(m_failures);
+    }
+
+private:
+    void Keep(Progress progress)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_progress = std::move(progress);
+    }
+
+    ExportRunner& m_runner;
+    std::mutex m_mutex;
+    Progress m_progress;
+    std::vector<ExportFailure> m_failures;
+};
+
+ExportRunner::ExportRunner(UserPrompts& prompts, QWidget* owner)
+    : QObject(owner), m_prompts(prompts), m_owner(owner)
+{
+}
+
+ExportRunner::~ExportRunner() = default;
+
+std::optional<ExportReport> ExportRunner::Run(const GameFolder& game, const ExportRequest& request)
+{
+    if (m_progress != nullptr) {
+        return std::nullopt;
+    }
+    const ArtCategory category = CategoryOf(request);
+    const QString subFolder = QString::fromLatin1(InfoOf(category).subFolder);
+
+    ExportChoiceRequest ask;
+    ask.title = tr("Export");
+    ask.subFolder = subFolder;
+    if (!request.animation.empty()) {
+        ask.description = tr("Exports every picture of %1 as image files.")
+                              .arg(subFolder + u'/' + ToQString(request.animation));
+    } else {
+        const std::size_t count = game.ListFiles(category).size();
+        if (count == 0) {
+            m_prompts.ShowMessage(m_owner,
+                                  tr("There is nothing to export: %1 holds no files to export.")
+                                      .arg(ToQString(game.CategoryFolder(category))),
+                                  MessageIcon::None);
+            return std::nullopt;
+        }
+        const QString files = count == 1 ? tr("the 1 file") : tr("the %1 files").arg(count);
+        if (category == ArtCategory::Animated) {
+            ask.description =
+                tr("Exports every picture of %1 of %2 as image files.").arg(files, subFolder);
+        } else if (category == ArtCategory::WallsSprites) {
+            ask.description = (request.rotate ? tr("Exports %1 of %2 as image files, turned a "
+                                                   "quarter turn as \"Rotate\" shows them.")
+                                              : tr("Exports %1 of %2 as image files, as stored, "
+                                                   "not turned."))
+                                  .arg(files, subFolder);
+        } else {
+            ask.description = tr("Exports %1 of %2 as image files.").arg(files, subFolder);
+        }
+    }
+    ask.initialFolder =
+        m_lastChoice ? m_lastChoice->folder : QDir::homePath() + QStringLiteral("/Varek export");
+    ask.format = m_lastChoice ? m_lastChoice->format : ImageFormat::Bmp;
+    const std::optional<ExportChoice> choice = m_prompts.AskExportTarget(m_owner, ask);
+    if (!choice || choice->folder.isEmpty()) {
+        return std::nullopt;
+    }
+    m_lastChoice = choice;
+
+    ExportReport report;
+    report.choice = *choice;
+    if (ExportUnderProgress(game, request, report)) {
+        Tell(report, request);
+    }
+    return report;
+}
+
+bool ExportRunner::ExportUnderProgress(const GameFolder& game, const ExportRequest& request,
+                                       ExportReport& report)
+{
+    const fs::path out = ToPath(report.choice.folder);
+    try {
+        CheckOutputFolder(game, out);
+        std::error_code ec;
+        fs::create_directories(out, ec);
+        if (ec) {
+            throw Error(ErrorKind::CannotWrite,
+                        Quoted(out) + ": the folder cannot be made: " + ec.message());
+        }
+    } catch (const Error& error) {
+        report.failures.push_back({out.string(), error.detail()});
+        report.summary.failures = 1;
+        m_prompts.ShowMessage(m_owner,
+                              tr("Nothing was exported: %1.").arg(ToQString(error.detail())),
+                              MessageIcon::Critical);
+        return false;
+    }
+
+    const ArtCategory category = CategoryOf(request);
+    ExportOptions options;
+    options.format = report.choice.format;
+    options.rotate = request.rotate;
+    options.categories.fill(false);
+    options.categories[static_cast<std::size_t>(category)] = true;
+    std::stop_source stop;
+    options.stop = stop.get_token();
+
+    QProgressDialog dialog(m_owner);
+    dialog.setObjectName(QStringLiteral("exportProgress"));
+    dialog.setWindowTitle(tr("Exporting"));
+    dialog.setWindowModality(m_owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+    dialog.setAutoReset(false);
+    dialog.setAutoClose(false);
+    dialog.setLabelText(tr("Exporting..."));
+    dialog.setMinimumDuration(kShowAfterMs);
+    dialog.setValue(0);
+    connect(&dialog, &QProgressDialog::canceled, &dialog, [&stop] { stop.request_stop(); });
+    QTimer refresh;
+    connect(&refresh, &QTimer::timeout, this, &ExportRunner::ShowProgress);
+    refresh.start(kRefreshMs);
+
+    Relay relay(*this);
+    m_relay = &relay;
+    m_progress = &dialog;
+    m_finished = false;
+    std::optional<std::string> stopped;
+    auto work = [&, game] {
+        try {
+            report.summary = request.animation.empty()
+                                 ? ExportGameFolder(game, out, options, relay)
+                                 : ExportAnimation(game, request.animation, out, options, relay);
+        } catch (const std::exception& error) {
+            stopped = error.what();
+        }
+        m_finished = true;
+        QMetaObject::invokeMethod(
+            this, [] {}, Qt::QueuedConnection);  // ends the wait below
+    };
+    std::thread worker;
+    try {
+        worker = std::thread(work);
+    } catch (const std::system_error& error) {
+        stopped = error.what();
+        m_finished = true;
+    }
+    // Until the dialog shows, the window must not take the user's clicks and keys:
+    // they wait, and then go to the dialog, which blocks the window.
+    while (!m_finished) {
+        QCoreApplication::processEvents(
+            QEventLoop::WaitForMoreEvents |
+            (dialog.isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents));
+    }
+    if (worker.joinable()) {
+        worker.join();
+    }
+    m_relay = nullptr;
+    m_progress = nullptr;
+
+    report.failures = relay.TakeFailures();
+    if (stopped) {
+        report.failures.push_back({out.string(), "the export stopped: " + *stopped});
+        ++report.summary.failures;
+    }
+    return true;
+}
+
+void ExportRunner::ShowProgress()
+{
+    if (m_relay == nullptr || m_progress == nullptr) {
+        return;
+    }
+    const Relay::Progress progress = m_relay->Current();
+    if (progress.total == 0) {
+        return;
+    }
+    const std::size_t steps = progress.total > 100000 ? 1 : kStepsPerFile;
+    const std::size_t within =
+        progress.frameCount == 0 ? 0 : progress.frame * steps / progress.frameCount;
+    QString label = tr("Exporting %1").arg(ToQString(progress.name));
+    if (progress.total > 1) {
+        label += tr(", file %1 of %2").arg(progress.position).arg(progress.total);
+    }
+    if (progress.frameCount > 0) {
+        label += u'\n' + tr("Picture %1 of %2").arg(progress.frame).arg(progress.frameCount);
+    }
+    m_progress->setLabelText(label);
+    m_progress->setMaximum(static_cast<int>(progress.total * steps));
+    m_progress->setValue(static_cast<int>((progress.position - 1) * steps + within));
+}
+
+void ExportRunner::Tell(const ExportReport& report, const ExportRequest& request)
+{
+    const ExportSummary& summary = report.summary;
+    const QString folder =
+        ToQString(ExportFolder(ToPath(report.choice.folder), CategoryOf(request)));
+    QString text = summary.cancelled ? tr("The export was cancelled: %1 written to %2.")
+                                     : tr("%1 written to %2.");
+    text = text.arg(CountedImages(summary.imagesWritten), folder);
+    if (!report.failures.empty()) {
+        const std::size_t count = report.failures.size();
+        text += QStringLiteral("\n\n") +
+                (count == 1 ? tr("1 failure:") : tr("%1 failures:").arg(count));
+        for (std::size_t i = 0; i < std::min(count, kFailuresListed); ++i) {
+            text += u'\n' + ToQString(report.failures[i].name) + QStringLiteral(": ") +
+                    ToQString(report.failures[i].reason);
+        }
+        if (count > kFailuresListed) {
+            text += u'\n' + tr("and %1 more.").arg(count - kFailuresListed);
+        }
+    }
+    m_prompts.ShowMessage(m_owner, text,
+                          report.failures.empty() ? MessageIcon::None : MessageIcon::Warning);
+}
+
+}  // namespace varek
