@@ -30,6 +30,7 @@ class QScrollBar;
 
 namespace varek {
 
+class ExportRunner;
 class Player;
 
 // "Varek - v" and the version, e.g. "Varek - v0.0.4".
@@ -94,6 +95,7 @@ private:
     void CopyPicture();
     void SetZoom(ZoomMode mode, int factor = 1);
     void ShowAbout();
+    void ExportArt(bool animationOnly);
     void StopPlayback();
     void TogglePlayback();
     PlaybackSchedule Schedule() const;
@@ -145,6 +147,8 @@ private:
     QAction* m_openAction = nullptr;
     QMenu* m_recentMenu = nullptr;
     QAction* m_saveAction = nullptr;
+    QAction* m_exportCategoryAction = nullptr;
+    QAction* m_exportAnimationAction = nullptr;
     QAction* m_copyAction = nullptr;
     QActionGroup* m_zoomGroup = nullptr;
     QAction* m_zoomInAction = nullptr;
@@ -154,6 +158,7 @@ private:
     QAction* m_playAction = nullptr;
     QToolButton* m_playButton = nullptr;
     Player* m_player = nullptr;
+    ExportRunner* m_exporter = nullptr;
     QLabel* m_pictureInfo = nullptr;
     QLabel* m_frameInfo = nullptr;
     QLabel* m_zoomInfo = nullptr;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -22,6 +23,8 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include "util/Text.h"
+#include "window/ExportRunner.h"
 #include "window/MainWindow.h"
 #include "window/Player.h"
 #include "window/QtPicture.h"
@@ -75,6 +78,12 @@ void MainWindow::CreateActions()
     file->addSeparator();
     m_saveAction = file->addAction(tr("&Save to BMP"), m_save, &QPushButton::click);
     m_saveAction->setShortcut(QKeySequence::Save);
+    m_exporter = new ExportRunner(m_prompts, this);
+    m_exportCategoryAction =
+        file->addAction(tr("&Export Category..."), this, [this] { ExportArt(false); });
+    m_exportCategoryAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    m_exportAnimationAction =
+        file->addAction(tr("Export &Animation..."), this, [this] { ExportArt(true); });
     file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
@@ -162,6 +171,9 @@ void MainWindow::UpdateActions()
     const bool open = m_game.has_value();
     const bool shown = m_picture->HasPicture() && m_shown.has_value();
     m_saveAction->setEnabled(open);
+    m_exportCategoryAction->setEnabled(open && !m_listNames.empty());
+    m_exportAnimationAction->setEnabled(open && CurrentCategory() == ArtCategory::Animated &&
+                                        m_animationName.has_value());
     m_copyAction->setEnabled(shown);
     m_zoomInAction->setEnabled(shown);
     m_zoomOutAction->setEnabled(shown);
@@ -337,6 +349,38 @@ void MainWindow::TogglePlayback()
     } else if (m_playAction->isEnabled()) {
         m_player->Start(Schedule(), m_frameBar->value());
     }
+}
+
+void MainWindow::ExportArt(bool animationOnly)
+{
+    if (!m_game) {
+        return;
+    }
+    StopPlayback();
+    ExportRequest request;
+    request.category = CurrentCategory();
+    request.rotate = m_rotate->isChecked();
+    if (animationOnly && m_animationName) {
+        request.animation = *m_animationName;
+    }
+    const std::optional<ExportReport> report = m_exporter->Run(*m_game, request);
+    if (!report) {
+        return;
+    }
+    QString text =
+        tr("Exported %1 to %2")
+            .arg(QString::fromStdString(Counted(report->summary.imagesWritten, "image", "images")),
+                 QDir::toNativeSeparators(report->choice.folder));
+    if (report->summary.cancelled) {
+        text += tr(" before it was cancelled");
+    }
+    if (!report->failures.empty()) {
+        const ExportFailure& first = report->failures.front();
+        text += tr("; %1 failed: %2: %3")
+                    .arg(report->failures.size())
+                    .arg(QString::fromStdString(first.name), QString::fromStdString(first.reason));
+    }
+    statusBar()->showMessage(text);
 }
 
 void MainWindow::ShowAbout()

@@ -59,6 +59,7 @@ private slots:
     void manyFaultyChunksGiveOneMessage();
     void playbackStepsTheFrameBarAndAHandStepStopsIt();
     void startWithoutFolderAsksForOne();
+    void exportAnimationFromTheMenu();
 };
 
 void TestViewer::frameBarStepsByKeyboardAfterTabAndClick()
@@ -285,6 +286,27 @@ void TestViewer::startWithoutFolderAsksForOne()
     QCOMPARE(prompts.messages.size(), std::size_t{1});
     QVERIFY(prompts.messages[0].text.startsWith("Could not find file: PALETTE.PAL"));
     QVERIFY(prompts.messages[0].text.contains("Folder searched: "));
+}
+
+void TestViewer::exportAnimationFromTheMenu()
+{
+    GameFixture game;
+    game.WriteAnimation("A.FLI", WriteAnimation(NumberedFrames(3)));
+    game.WriteAnimation("B.FLI", WriteAnimation(NumberedFrames(2)));
+    const TempFolder out;
+    WindowDriver session;
+    QVERIFY(session.Start(game.root()));
+    session.Press(2);
+    session.ClickRow(1);
+    const QString folder = QString::fromStdString(out.path().string());
+    session.prompts.exportAnswers.push_back({folder, ImageFormat::Bmp});
+    ActionNamed(session.window, "Export Animation...")->trigger();
+    QCOMPARE(session.prompts.exportRequests.size(), std::size_t{1});
+    // Only the animation on show, as varek-export names its pictures.
+    QVERIFY(fs::exists(out / "FLI" / "B-01.bmp") && fs::exists(out / "FLI" / "B-02.bmp"));
+    QVERIFY(!fs::exists(out / "FLI" / "A-01.bmp"));
+    QCOMPARE(session.window.statusBar()->currentMessage(),
+             "Exported 2 images to " + QDir::toNativeSeparators(folder));
 }
 
 int RunViewerTests(int argc, char** argv)
