@@ -48,7 +48,8 @@ std::string GameFolder::Check(const fs::path& folder)
     for (const CategoryInfo& category : kCategories) {
         const auto entry = EntryOf(folder, category.subFolder);
         const auto status = fs::status(entry, ec);
-        if (!(fs::is_directory(status) || fs::is_regular_file(status)) || IsHiddenName(entry.filename().string())) {
+        if (!(fs::is_directory(status) || fs::is_regular_file(status)) ||
+            IsHiddenName(entry.filename().string())) {
             return std::string("Could not find path: ") + category.subFolder + kMessageTail;
         }
     }
@@ -119,9 +120,10 @@ Picture GameFolder::LoadStill(const std::string& name) const
     return Picture{std::move(image), DecodePaletteBlock(bytes, kStillArtBlockOffset).palette};
 }
 
-Animation GameFolder::LoadAnimation(const std::string& name, FrameStore& store) const
+Animation GameFolder::LoadAnimation(const std::string& name, FrameStore& store,
+                                    const LoadProgress& progress) const
 {
-    return LoadFLIFile(FilePath(ArtCategory::Animated, name), store);
+    return LoadFLIFile(FilePath(ArtCategory::Animated, name), store, progress);
 }
 
 }  // namespace varek

@@ -92,8 +92,9 @@ public:
     // A still picture in its own colours, the block at offset 32. Throws Error.
     Picture LoadStill(const std::string& name) const;
 
-    // An animation, decoded into store.
-    Animation LoadAnimation(const std::string& name, FrameStore& store) const;
+    // An animation, decoded into store; progress as LoadFLIFile takes it.
+    Animation LoadAnimation(const std::string& name, FrameStore& store,
+                            const LoadProgress& progress = {}) const;
 
 private:
     explicit GameFolder(std::filesystem::path path) : m_path(std::move(path)) {}

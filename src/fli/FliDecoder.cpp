@@ -210,7 +210,8 @@ namespace {
 }
 
 // The frame walk. Fills store and load, and throws the fault that ends it.
-void WalkFrames(std::span<const std::uint8_t> bytes, FrameStore& store, FliLoad& load)
+void WalkFrames(std::span<const std::uint8_t> bytes, FrameStore& store, FliLoad& load,
+                const LoadProgress& progress)
 {
     const ByteReader file(bytes, "the FLI file");
     if (bytes.size() < static_cast<std::size_t>(kFliHeaderSize)) {
@@ -288,17 +289,23 @@ void WalkFrames(std::span<const std::uint8_t> bytes, FrameStore& store, FliLoad&
             ++load.pictures.back().frameCount;
         }
         position = frameEnd;
+        // A stop asked for after the last frame leaves nothing unread.
+        if (progress && !progress(frameIndex + 1, frameCount) && frameIndex + 1 < frameCount) {
+            load.cancelled = true;
+            return;
+        }
     }
 }
 
 }  // namespace
 
-FliLoad DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store)
+FliLoad DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
+                      const LoadProgress& progress)
 {
     store.Reset();
     FliLoad load;
     try {
-        WalkFrames(bytes, store, load);
+        WalkFrames(bytes, store, load, progress);
     } catch (const Error& error) {
         load.stop = error;
     } catch (...) {
@@ -310,7 +317,8 @@ FliLoad DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store)
     return load;
 }
 
-FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store)
+FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store,
+                    const LoadProgress& progress)
 {
     ByteArray bytes;
     try {
@@ -322,7 +330,7 @@ FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store)
         load.stop = error;
         return load;
     }
-    return DecodeFLIFile(bytes, store);
+    return DecodeFLIFile(bytes, store, progress);
 }
 
 }  // namespace varek

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -60,6 +61,7 @@ struct FliLoad {
     std::vector<PictureFrames> pictures;  // pictures[i] is record i + 1 of the store
     std::vector<Error> lineFaults;        // line-compression faults; the load went on after each
     std::optional<Error> stop;            // the fault that ended the load early
+    bool cancelled = false;               // the progress callback ended the load early
 
     bool complete() const noexcept { return !stop.has_value(); }
 };
@@ -74,10 +76,16 @@ struct FliLoad {
 // 16, a chunk size below 6, a fault in another decoder, a store that would pass its
 // bound) ends the load as its stop, the records made before it kept. Throws only
 // when memory runs out.
-FliLoad DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store);
+// Told after each file frame how many of the header's frames have been read;
+// returning false ends the load there, with what was decoded kept.
+using LoadProgress = std::function<bool(std::int32_t framesRead, std::int32_t frameCount)>;
+
+FliLoad DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
+                      const LoadProgress& progress = {});
 
 // Reads the file with ReadGameFile and decodes it as DecodeFLIFile does; a file
 // that cannot be read is the stop of a load without pictures.
-FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store);
+FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store,
+                    const LoadProgress& progress = {});
 
 }  // namespace varek

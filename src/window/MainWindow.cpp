@@ -3,20 +3,26 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QLocale>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <exception>
 #include <new>
+#include <thread>
 
 #include "art/ArtFiles.h"
 #include "art/Naming.h"
@@ -47,6 +53,10 @@ QRect PlaceOf(const ControlPlace& place)
 {
     return QRect(Pixels(place.left), Pixels(place.top), Pixels(place.width), Pixels(place.height));
 }
+
+// Files at least this long are loaded on a thread of their own under a progress
+// dialog; shorter ones decode in well under a tenth of a second.
+constexpr std::uintmax_t kBackgroundLoadBytes = std::uintmax_t{16} << 20;
 
 constexpr QSize kClientSize(Pixels(7695), Pixels(4785));
 constexpr ControlPlace kFilePlace{120, 480, 2655, 4185};
@@ -405,7 +415,17 @@ bool MainWindow::LoadAnimation()
     }
     const fs::path path = m_game->FilePath(ArtCategory::Animated, *name);
     m_animationName = *name;
-    m_animation = m_game->LoadAnimation(*name, m_frames);
+    std::error_code ec;
+    const auto bytes = fs::file_size(path, ec);
+    try {
+        m_animation = !ec && bytes >= kBackgroundLoadBytes ? LoadInBackground(*name)
+                                                           : m_game->LoadAnimation(*name, m_frames);
+    } catch (const std::bad_alloc&) {
+        m_frames.Reset();
+        m_frames.ReleaseUnused();
+        m_animation = Animation{};
+        m_animation.stop = Error(ErrorKind::TooLarge, "there is not enough memory for its frames");
+    }
     const Animation& animation = m_animation;
     const int frames = static_cast<int>(std::min<std::size_t>(m_frames.UpperBound(), INT_MAX));
     {
@@ -449,6 +469,64 @@ bool MainWindow::LoadAnimation()
     ShowMessage(tr("%1 could not be read to its end.").arg(ToQString(path)) +
                 QStringLiteral("\n\n") + fault + QStringLiteral("\n\n") + kept);
     return true;
+}
+
+Animation MainWindow::LoadInBackground(const std::string& name)
+{
+    // The last animation's frames go first: they are not shown again.
+    m_frames.Reset();
+    m_frames.ReleaseUnused();
+    FrameStore store;
+    std::atomic<std::int32_t> framesRead{0};
+    std::atomic<std::int32_t> frameCount{0};
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> finished{false};
+    Animation animation;
+    std::exception_ptr failure;
+    std::thread loader([&] {
+        try {
+            animation =
+                m_game->LoadAnimation(name, store, [&](std::int32_t read, std::int32_t count) {
+                    framesRead = read;
+                    frameCount = count;
+                    return !cancel;
+                });
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        finished = true;
+    });
+
+    // The window stays drawn and answers, but takes no input until the load ends.
+    QProgressDialog progress(tr("Loading %1...").arg(ToQString(name)), tr("Cancel"), 0, 0, this);
+    progress.setWindowTitle(QString::fromLatin1(kProgramName));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    connect(&progress, &QProgressDialog::canceled, this, [&] { cancel = true; });
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (finished) {
+            loop.quit();
+            return;
+        }
+        progress.setMaximum(std::max(frameCount.load(), 1));
+        progress.setValue(std::min(framesRead.load(), progress.maximum() - 1));
+    });
+    poll.start(20);
+    loop.exec();
+    loader.join();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    m_frames = std::move(store);
+    if (animation.cancelled) {
+        statusBar()->showMessage(tr("Loading %1 was cancelled after %2 of %3 frames")
+                                     .arg(ToQString(name))
+                                     .arg(framesRead.load())
+                                     .arg(frameCount.load()));
+    }
+    return animation;
 }
 
 void MainWindow::RenderArt(bool save)

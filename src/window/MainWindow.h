@@ -107,6 +107,7 @@ private:
     void LoadPalette();
     void HandleFileClick();
     bool LoadAnimation();
+    Animation LoadInBackground(const std::string& name);
     void RenderArt(bool save);
     std::optional<BmpImage> BuildFrameImage(bool save);
     std::optional<BmpImage> BuildFileImage(bool save);

@@ -286,6 +286,26 @@ TEST(FrameWalk, PicturesStandForTheFramesUpToTheNextPictureAndSpeedComesFromTheH
     }
 }
 
+TEST(FrameWalk, ProgressIsToldEveryFrameAndCanEndTheLoad)
+{
+    const FliFrameData frame{{Chunk(FLI_BRUN, BrunFill(3))}};
+    const ByteArray file = Fli({frame, FliFrameData{}, frame, frame});
+    for (const int stopAfter : {1, 2, 4}) {
+        std::vector<std::pair<std::int32_t, std::int32_t>> told;
+        FrameStore store;
+        const FliLoad load = DecodeFLIFile(file, store, [&](std::int32_t read, std::int32_t count) {
+            told.emplace_back(read, count);
+            return read < stopAfter;
+        });
+        ASSERT_EQ(told.size(), static_cast<std::size_t>(stopAfter));
+        EXPECT_EQ(told.back(), std::make_pair(stopAfter, 4));
+        EXPECT_EQ(load.cancelled, stopAfter < 4) << stopAfter;
+        EXPECT_TRUE(load.complete());
+        EXPECT_EQ(store.FrameCount(), load.pictures.size());
+        EXPECT_EQ(load.pictures.size(), stopAfter == 1 ? 1u : stopAfter == 2 ? 1u : 3u);
+    }
+}
+
 TEST(LoadFLIFile, ReadsTheFileAndDiscardsTheLastLoad)
 {
     TempFolder folder;

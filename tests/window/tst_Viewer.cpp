@@ -60,6 +60,8 @@ private slots:
     void playbackStepsTheFrameBarAndAHandStepStopsIt();
     void startWithoutFolderAsksForOne();
     void exportAnimationFromTheMenu();
+    void largeAnimationLoadsOnAThreadOfItsOwn();
+    void windowGrowsAroundTheClientArea();
 };
 
 void TestViewer::frameBarStepsByKeyboardAfterTabAndClick()
@@ -307,6 +309,48 @@ void TestViewer::exportAnimationFromTheMenu()
     QVERIFY(!fs::exists(out / "FLI" / "A-01.bmp"));
     QCOMPARE(session.window.statusBar()->currentMessage(),
              "Exported 2 images to " + QDir::toNativeSeparators(folder));
+}
+
+void TestViewer::largeAnimationLoadsOnAThreadOfItsOwn()
+{
+    GameFixture game;
+    std::vector<FliFrameData> frames = EncodeAnimation(NumberedFrames(3));
+    // A frame of 16 MiB that adds no picture makes the file large enough.
+    frames.push_back({{{99, ByteArray(std::size_t{16} << 20, 0)}}});
+    game.WriteAnimation("LARGE.FLI", WriteFLIFile(frames));
+    WindowDriver session;
+    QVERIFY(session.Start(game.root()));
+    session.Press(2);
+    QVERIFY(session.prompts.messages.empty());
+    QCOMPARE(session.hsb->maximum(), 3);
+    QCOMPARE(session.window.Frames().FrameCount(), std::size_t{3});
+    QTest::keyClick(session.hsb, Qt::Key_End);
+    QCOMPARE(session.pic->viewport()->grab().toImage().pixel(0, 0), RgbOf(TestBlock(3), 13));
+    QVERIFY(session.window.findChild<QLabel*>("frameInfo")
+                ->text()
+                .startsWith("picture 3 of 3 \u00b7 file frame 3 of 4"));
+}
+
+void TestViewer::windowGrowsAroundTheClientArea()
+{
+    GameFixture game;
+    game.WriteWall("W.CEL", ByteArray(kWallBytes, 5));
+    WindowDriver session;
+    QVERIFY(session.Start(game.root()));
+    const QRect list = session.list->geometry();
+    const QRect pic = session.pic->geometry();
+    const QRect bar = session.hsb->geometry();
+    const QRect button = session.save->geometry();
+    session.window.resize(session.window.size() + QSize(200, 100));
+    QTRY_COMPARE(session.window.centralWidget()->size(), QSize(713, 419));
+    QCOMPARE(session.list->geometry(), list.adjusted(0, 0, 0, 100));
+    QCOMPARE(session.pic->geometry(), pic.adjusted(0, 0, 200, 100));
+    QCOMPARE(session.hsb->geometry(), bar.translated(0, 100).adjusted(0, 0, 200, 0));
+    QCOMPARE(session.save->geometry(), button);
+    // Never smaller than the client area's own size.
+    session.window.resize(200, 100);
+    QTRY_COMPARE(session.window.centralWidget()->size(), QSize(513, 319));
+    QCOMPARE(session.pic->geometry(), pic);
 }
 
 int RunViewerTests(int argc, char** argv)
