@@ -1,5 +1,6 @@
 #include "window/Program.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -23,6 +24,7 @@ namespace {
 constexpr int kStartFailed = 1;
 constexpr int kBadArguments = 2;
 constexpr int kScreenshotWait = 5000;  // ms; for a folder with nothing to paint
+constexpr int kPlayingWait = 1500;     // ms of playback before the picture is taken
 
 fs::path FolderOf(const QString& argument)
 {
@@ -56,7 +58,7 @@ void TraceStartup(MainWindow& window, const QByteArray& launchedAt)
     });
 }
 
-void TakeScreenshot(MainWindow& window, const QString& file)
+void TakeScreenshot(MainWindow& window, const QString& file, bool playing)
 {
     auto taken = std::make_shared<bool>(false);
     auto take = [&window, file, taken] {
@@ -74,6 +76,15 @@ void TakeScreenshot(MainWindow& window, const QString& file)
             QCoreApplication::exit(kStartFailed);
         }
     };
+    if (playing) {
+        // The first animation, a moment into playback.
+        QTimer::singleShot(0, &window, [&window] {
+            window.findChild<QAbstractButton*>(QStringLiteral("opt2"))->click();
+            window.findChild<QAbstractButton*>(QStringLiteral("cmdPlay"))->click();
+        });
+        QTimer::singleShot(kPlayingWait, &window, take);
+        return;
+    }
     auto* picture = window.findChild<PictureBox*>(QStringLiteral("pic"));
     // Queued, so the grab runs after the paint that announced the picture.
     QObject::connect(picture, &PictureBox::picturePainted, &window, take, Qt::QueuedConnection);
@@ -205,7 +216,7 @@ int RunProgram(const QStringList& arguments, UserPrompts& prompts)
     }
     const QString screenshot = qEnvironmentVariable("VAREK_SCREENSHOT");
     if (!screenshot.isEmpty()) {
-        TakeScreenshot(window, screenshot);
+        TakeScreenshot(window, screenshot, !qEnvironmentVariableIsEmpty("VAREK_SCREENSHOT_PLAYING"));
     }
     window.show();
     return QApplication::exec();

@@ -14,8 +14,10 @@ namespace varek {
 //
 // Two environment variables serve the demo and the measurements:
 // VAREK_SCREENSHOT=<file> saves a picture of the window once the first image is
-// painted and ends the program; VAREK_TRACE_STARTUP=<nanoseconds since the epoch
-// at launch> prints how long it took until the first image was painted.
+// painted and ends the program; with VAREK_SCREENSHOT_PLAYING=1 too, the picture
+// is taken a moment into playback of the first animation instead.
+// VAREK_TRACE_STARTUP=<nanoseconds since the epoch at launch> prints how long it
+// took until the first image was painted.
 int RunProgram(const QStringList& arguments, UserPrompts& prompts);
 
 // Answers --help and --version on standard output, and tells of unknown options
