@@ -16,6 +16,7 @@
 
 #include "util/Error.h"
 #include "util/Text.h"
+#include "window/PathText.h"
 
 namespace fs = std::filesystem;
 
@@ -27,21 +28,6 @@ constexpr int kShowAfterMs = 400;            // an export done sooner shows no d
 constexpr int kRefreshMs = 50;               // drawing every picture's progress slows the export
 constexpr std::size_t kStepsPerFile = 1000;  // the bar's steps through one file's pictures
 constexpr std::size_t kFailuresListed = 10;
-
-QString ToQString(const std::string& text)
-{
-    return QFile::decodeName(QByteArray::fromStdString(text));
-}
-
-QString ToQString(const fs::path& path)
-{
-    return QDir::toNativeSeparators(ToQString(path.string()));
-}
-
-fs::path ToPath(const QString& text)
-{
-    return fs::path(QFile::encodeName(text).toStdString());
-}
 
 QString CountedImages(std::size_t count)
 {

@@ -30,6 +30,7 @@
 #include "util/Error.h"
 #include "util/FileIO.h"
 #include "util/Text.h"
+#include "window/PathText.h"
 #include "window/PictureBox.h"
 #include "window/QtPicture.h"
 
@@ -66,21 +67,6 @@ constexpr ControlPlace kOptionPlaces[] = {
 constexpr ControlPlace kRotatePlace{4320, 120, 975, 345};
 constexpr ControlPlace kFrameBarPlace{2880, 4440, 4695, 255};
 constexpr ControlPlace kSavePlace{6360, 120, 1215, 315};
-
-QString ToQString(const std::string& text)
-{
-    return QFile::decodeName(QByteArray::fromStdString(text));
-}
-
-QString ToQString(const fs::path& path)
-{
-    return QDir::toNativeSeparators(ToQString(path.string()));
-}
-
-fs::path ToPath(const QString& text)
-{
-    return fs::path(QFile::encodeName(text).toStdString());
-}
 
 // The texts the window shows when something goes wrong.
 QString FailureText(bool save, const fs::path& file, const QString& reason)

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "window/MainWindow.h"
+#include "window/PathText.h"
 #include "window/PictureBox.h"
 
 namespace fs = std::filesystem;
@@ -29,7 +30,7 @@ constexpr int kPlayingWait = 1500;     // ms of playback before the picture is t
 fs::path FolderOf(const QString& argument)
 {
     std::error_code ec;
-    fs::path folder = fs::absolute(fs::path(QFile::encodeName(argument).toStdString()), ec);
+    fs::path folder = fs::absolute(ToPath(argument), ec);
     folder = folder.lexically_normal();
     if (!folder.has_filename() && folder.has_parent_path() && folder != folder.root_path()) {
         folder = folder.parent_path();
@@ -216,7 +217,8 @@ int RunProgram(const QStringList& arguments, UserPrompts& prompts)
     }
     const QString screenshot = qEnvironmentVariable("VAREK_SCREENSHOT");
     if (!screenshot.isEmpty()) {
-        TakeScreenshot(window, screenshot, !qEnvironmentVariableIsEmpty("VAREK_SCREENSHOT_PLAYING"));
+        TakeScreenshot(window, screenshot,
+                       !qEnvironmentVariableIsEmpty("VAREK_SCREENSHOT_PLAYING"));
     }
     window.show();
     return QApplication::exec();

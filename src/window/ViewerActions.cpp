@@ -26,6 +26,7 @@
 #include "util/Text.h"
 #include "window/ExportRunner.h"
 #include "window/MainWindow.h"
+#include "window/PathText.h"
 #include "window/Player.h"
 #include "window/QtPicture.h"
 
@@ -37,16 +38,6 @@ namespace {
 
 constexpr int kRecentFolders = 8;
 const QString kRecentKey = QStringLiteral("recentFolders");
-
-QString NativePath(const fs::path& path)
-{
-    return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path.string())));
-}
-
-fs::path PathOf(const QString& text)
-{
-    return fs::path(QFile::encodeName(QDir::fromNativeSeparators(text)).toStdString());
-}
 
 // The local folder a drag carries, or an empty text.
 QString DraggedFolder(const QMimeData* data)
@@ -234,9 +225,9 @@ void MainWindow::CopyPicture()
 void MainWindow::ChooseFolder()
 {
     const QString chosen = m_prompts.AskFolder(this, tr("Choose the Vorlund game folder"),
-                                               NativePath(GameFolderPath()));
+                                               ToQString(GameFolderPath()));
     if (!chosen.isEmpty()) {
-        OpenFolder(PathOf(chosen));
+        OpenFolder(ToPath(chosen));
     }
 }
 
@@ -253,7 +244,7 @@ bool MainWindow::OpenFolder(const fs::path& gameFolder)
     m_frames.Reset();
     m_frames.ReleaseUnused();
     RememberFolder(gameFolder);
-    statusBar()->showMessage(tr("Opened %1").arg(NativePath(gameFolder)));
+    statusBar()->showMessage(tr("Opened %1").arg(ToQString(gameFolder)));
     SelectCategory(static_cast<int>(CurrentCategory()));
     UpdateActions();
     return true;
@@ -262,14 +253,14 @@ bool MainWindow::OpenFolder(const fs::path& gameFolder)
 QString StartupMessage(const std::string& missing, const fs::path& folder)
 {
     return QString::fromStdString(missing) +
-           MainWindow::tr("\r\n\r\nFolder searched: %1").arg(NativePath(folder));
+           MainWindow::tr("\r\n\r\nFolder searched: %1").arg(ToQString(folder));
 }
 
 void MainWindow::RememberFolder(const fs::path& folder)
 {
     std::error_code ec;
     const fs::path absolute = fs::absolute(folder, ec);
-    const QString text = NativePath(ec ? folder : absolute.lexically_normal());
+    const QString text = ToQString(ec ? folder : absolute.lexically_normal());
     QStringList recent = RecentFolders();
     recent.removeAll(text);
     recent.prepend(text);
@@ -284,7 +275,7 @@ void MainWindow::FillRecentMenu()
     m_recentMenu->clear();
     const QStringList recent = RecentFolders();
     for (const QString& folder : recent) {
-        m_recentMenu->addAction(folder, this, [this, folder] { OpenFolder(PathOf(folder)); });
+        m_recentMenu->addAction(folder, this, [this, folder] { OpenFolder(ToPath(folder)); });
     }
     if (recent.isEmpty()) {
         m_recentMenu->addAction(tr("No folders yet"))->setEnabled(false);
@@ -303,7 +294,7 @@ void MainWindow::dropEvent(QDropEvent* event)
     const QString folder = DraggedFolder(event->mimeData());
     if (!folder.isEmpty()) {
         event->acceptProposedAction();
-        OpenFolder(PathOf(folder));
+        OpenFolder(ToPath(folder));
     }
 }
 
