@@ -183,9 +183,10 @@ private:
     // The image file name for source, or empty after reporting that another source
     // has it: two game files whose names differ only in case would share one name on
     // a file system that ignores case, and the first keeps it.
-    std::string ClaimName(const Source& source, int frame)
+    std::string ClaimName(const Source& source, int frame, int pictureCount = 0)
     {
-        std::string fileName = ExportFileName(source.fileName, m_options.format, frame);
+        std::string fileName =
+            ExportFileName(source.fileName, m_options.format, frame, pictureCount);
         auto& taken = m_taken[static_cast<std::size_t>(source.category)];
         const auto [owner, isNew] = taken.emplace(LowerAscii(fileName), source.name);
         if (!isNew && owner->second != source.name) {
@@ -261,7 +262,7 @@ private:
         }
         std::vector<std::string> names(frameCount + 1);
         for (std::size_t frame = 1; frame <= frameCount; ++frame) {
-            names[frame] = ClaimName(source, static_cast<int>(frame));
+            names[frame] = ClaimName(source, static_cast<int>(frame), static_cast<int>(frameCount));
         }
 
         std::atomic<std::size_t> next{1};
@@ -325,10 +326,11 @@ fs::path ExportFolder(const fs::path& outFolder, ArtCategory category)
     return outFolder / InfoOf(category).subFolder;
 }
 
-std::string ExportFileName(const std::string& sourceName, ImageFormat format, int frame)
+std::string ExportFileName(const std::string& sourceName, ImageFormat format, int frame,
+                           int pictureCount)
 {
     return SuggestedName(sourceName, frame > 0 ? std::optional<int>(frame) : std::nullopt,
-                         format == ImageFormat::Png ? ".png" : ".bmp");
+                         format == ImageFormat::Png ? ".png" : ".bmp", pictureCount);
 }
 
 void CheckOutputFolder(const GameFolder& game, const fs::path& outFolder)

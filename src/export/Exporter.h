@@ -61,10 +61,12 @@ public:
 };
 
 // The folder each category's images go to inside the output folder, and the name
-// of an image file, both as the export writes them.
+// of an image file, both as the export writes them. frame 0 is not an animation
+// frame; an animation's frame numbers take the digits of its pictureCount, at
+// least two, so that every listing keeps them in order.
 std::filesystem::path ExportFolder(const std::filesystem::path& outFolder, ArtCategory category);
-std::string ExportFileName(const std::string& sourceName, ImageFormat format,
-                           int frame = 0);  // frame 0: not an animation frame
+std::string ExportFileName(const std::string& sourceName, ImageFormat format, int frame = 0,
+                           int pictureCount = 0);
 
 // Throws a CannotWrite Error saying why outFolder must not take the export of game:
 // the export would write into the game folder itself or into one of its category

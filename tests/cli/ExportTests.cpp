@@ -95,9 +95,11 @@ Snapshot ExpectedExport(const fs::path& game, bool rotate, const Layout& layout 
     for (const auto& [name, bytes] : FilesOf(game / layout.animations, ".fli")) {
         FrameStore store;
         DecodeFLIFile(bytes, store);
+        // Numbers as wide as the count of pictures, at least two digits.
+        const int width = std::max(2, static_cast<int>(std::to_string(store.FrameCount()).size()));
         for (std::size_t frame = 1; frame <= store.FrameCount(); ++frame) {
-            char suffix[16];
-            std::snprintf(suffix, sizeof suffix, "-%02zu.bmp", frame);
+            char suffix[32];
+            std::snprintf(suffix, sizeof suffix, "-%0*zu.bmp", width, frame);
             images["FLI/" + Stem(name) + suffix] =
                 BuildBmpImage(320, 200, store[frame].Pixels, store[frame].Colors);
         }
@@ -226,6 +228,19 @@ TEST_F(ExportTest, ATerminalGetsOneLineKeptUpToDate)
     EXPECT_EQ(result.err.find('\n'), std::string::npos);
     EXPECT_EQ(result.out, std::to_string(sources.size()) + " files read, " +
                               std::to_string(expected.size()) + " images written, 0 failures\n");
+}
+
+TEST_F(ExportTest, FrameNumbersSortInEveryListing)
+{
+    const fs::path game = CopyOfSample();
+    m_work.Write("game/FLI/LONG.FLI", MakeSampleAnimation(100));
+    const ProgramResult result = Export({"-q", "--category", "animations", game.string(), Out()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    Snapshot expected = ExpectedExport(game, true);
+    std::erase_if(expected, [](const auto& entry) { return !entry.first.starts_with("FLI/"); });
+    ExpectExported(Out(), expected);
+    EXPECT_TRUE(fs::exists(fs::path(Out()) / "FLI" / "LONG-001.bmp"));
+    EXPECT_TRUE(fs::exists(fs::path(Out()) / "FLI" / "LONG-100.bmp"));
 }
 
 TEST_F(ExportTest, NoRotateAndCategoriesLimitWhatIsWritten)

@@ -134,6 +134,19 @@ TEST(SuggestedName, DropsTheLastExtensionAndNumbersFrames)
     EXPECT_EQ(SuggestedName("INTRO.FLI", 9), "INTRO-09.bmp");
     EXPECT_EQ(SuggestedName("INTRO.FLI", 100), "INTRO-100.bmp");
     EXPECT_EQ(SuggestedName("INTRO.FLI", 12, ".png"), "INTRO-12.png");
+    // Numbered for a listing: as many digits as the count has, at least two.
+    const struct {
+        int frame;
+        int count;
+        const char* name;
+    } padded[] = {{7, 9, "A-07.bmp"},
+                  {7, 99, "A-07.bmp"},
+                  {7, 100, "A-007.bmp"},
+                  {173, 173, "A-173.bmp"},
+                  {12, 20000, "A-00012.bmp"}};
+    for (const auto& c : padded) {
+        EXPECT_EQ(SuggestedName("A.FLI", c.frame, ".bmp", c.count), c.name) << c.count;
+    }
 }
 
 TEST(GameFolder, CheckNamesTheFirstMissingItemInOrderAndOpenRefusesIt)
