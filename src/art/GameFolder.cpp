@@ -38,14 +38,20 @@ Picture PictureOf(const FrameRecord& record)
     return Picture{FrameImage(record), record.Colors};
 }
 
-std::string GameFolder::Check(const fs::path& folder)
+std::string GameFolder::Check(const fs::path& folder,
+                              const std::array<bool, kCategoryCount>& needed)
 {
     std::error_code ec;
     const auto palette = EntryOf(folder, kPaletteFileName);
-    if (!fs::is_regular_file(palette, ec) || IsHiddenName(palette.filename().string())) {
+    if (needed[static_cast<std::size_t>(ArtCategory::WallsSprites)] &&
+        (!fs::is_regular_file(palette, ec) || IsHiddenName(palette.filename().string()))) {
         return std::string("Could not find file: ") + kPaletteFileName + kMessageTail;
     }
-    for (const CategoryInfo& category : kCategories) {
+    for (const ArtCategory which : kAllCategories) {
+        if (!needed[static_cast<std::size_t>(which)]) {
+            continue;
+        }
+        const CategoryInfo& category = InfoOf(which);
         const auto entry = EntryOf(folder, category.subFolder);
         const auto status = fs::status(entry, ec);
         if (!(fs::is_directory(status) || fs::is_regular_file(status)) ||
@@ -56,9 +62,9 @@ std::string GameFolder::Check(const fs::path& folder)
     return {};
 }
 
-GameFolder GameFolder::Open(const fs::path& folder)
+GameFolder GameFolder::Open(const fs::path& folder, const std::array<bool, kCategoryCount>& needed)
 {
-    std::string missing = Check(folder);
+    std::string missing = Check(folder, needed);
     if (!missing.empty()) {
         throw Error(ErrorKind::NotFound, std::move(missing));
     }

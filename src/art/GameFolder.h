@@ -31,6 +31,7 @@ struct CategoryInfo {
 const CategoryInfo& InfoOf(ArtCategory category);
 
 inline constexpr const char* kPaletteFileName = "PALETTE.PAL";
+inline constexpr std::array<bool, kCategoryCount> kEveryCategory{true, true, true};
 
 // A picture ready to show or write: its pixels and the colours they index.
 struct Picture {
@@ -64,11 +65,14 @@ public:
     // The message for the first item of the folder that is missing, checked in
     // the order PALETTE.PAL, CELS3, STILLCEL, FLI; empty when all are there. The
     // palette must be an ordinary file (an empty one passes); each sub-folder may
-    // be a folder or an ordinary file.
-    static std::string Check(const std::filesystem::path& folder);
+    // be a folder or an ordinary file. With needed, only the folders of the
+    // categories marked there, and the palette only for walls and sprites.
+    static std::string Check(const std::filesystem::path& folder,
+                             const std::array<bool, kCategoryCount>& needed = kEveryCategory);
 
     // The folder after Check: throws a NotFound Error whose detail is Check's message.
-    static GameFolder Open(const std::filesystem::path& folder);
+    static GameFolder Open(const std::filesystem::path& folder,
+                           const std::array<bool, kCategoryCount>& needed = kEveryCategory);
 
     const std::filesystem::path& Path() const noexcept { return m_path; }
 

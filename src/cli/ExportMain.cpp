@@ -39,6 +39,10 @@ constexpr const char* kUsage =
     "                       PNG files with the same pixels and 256 colours\n"
     "  --category NAME      export only walls, stills or animations; may be repeated\n"
     "  --no-rotate          write walls and sprites as stored, not turned\n"
+    "  --timeline           one image for every frame of an animation file, numbered\n"
+    "                       by file frame. The default is one image for every\n"
+    "                       picture: a frame that holds no picture of its own would\n"
+    "                       only repeat the one before it\n"
     "  -q, --quiet          no progress on standard error\n"
     "  -h, --help           show this help and exit\n"
     "  --version            show the version and exit\n"
@@ -179,6 +183,8 @@ int main(int argc, char** argv)
                 quiet = true;
             } else if (arg == "--no-rotate") {
                 options.rotate = false;
+            } else if (arg == "--timeline") {
+                options.timeline = true;
             } else if (OptionValue(arg, "--format", i, argc, argv, value)) {
                 if (value == "bmp") {
                     options.format = varek::ImageFormat::Bmp;
@@ -217,7 +223,8 @@ int main(int argc, char** argv)
     std::optional<varek::GameFolder> game;
     const fs::path outFolder = folders[1];
     try {
-        game = varek::GameFolder::Open(folders[0]);
+        // Each category needs only its own folder, and walls the palette.
+        game = varek::GameFolder::Open(folders[0], options.categories);
     } catch (const varek::Error& error) {
         std::cerr << WithNativeLineBreaks(error.detail()) << '\n';
         return 2;

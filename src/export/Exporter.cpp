@@ -177,7 +177,7 @@ private:
             }
             Fail(source.name, reason);
         }
-        WriteFrames(source, store, position, total);
+        WriteFrames(source, store, animation, position, total);
     }
 
     // The image file name for source, or empty after reporting that another source
@@ -242,8 +242,8 @@ private:
 
     // Frames are encoded and written on several threads: making a file costs the
     // system more than decoding and encoding a frame does, and much of it overlaps.
-    void WriteFrames(const Source& source, const FrameStore& store, std::size_t position,
-                     std::size_t total)
+    void WriteFrames(const Source& source, const FrameStore& store, const Animation& animation,
+                     std::size_t position, std::size_t total)
     {
         const std::size_t frameCount = store.FrameCount();
         if (frameCount == 0) {
@@ -260,27 +260,43 @@ private:
             Fail(source.name, error.what());
             return;
         }
-        std::vector<std::string> names(frameCount + 1);
-        for (std::size_t frame = 1; frame <= frameCount; ++frame) {
-            names[frame] = ClaimName(source, static_cast<int>(frame), static_cast<int>(frameCount));
+        // Each image to write: the record it shows and its file name, or an empty
+        // name when another source has that name.
+        std::vector<std::pair<std::size_t, std::string>> jobs;
+        if (m_options.timeline) {
+            // One image for every file frame a picture stands for, numbered by file frame.
+            for (std::size_t picture = 1;
+                 picture <= frameCount && picture <= animation.pictures.size(); ++picture) {
+                const PictureFrames& frames = animation.pictures[picture - 1];
+                for (int frame = frames.firstFrame; frame < frames.firstFrame + frames.frameCount;
+                     ++frame) {
+                    jobs.emplace_back(picture, ClaimName(source, frame, animation.fileFrames));
+                }
+            }
+        } else {
+            for (std::size_t picture = 1; picture <= frameCount; ++picture) {
+                jobs.emplace_back(picture, ClaimName(source, static_cast<int>(picture),
+                                                     static_cast<int>(frameCount)));
+            }
         }
 
-        std::atomic<std::size_t> next{1};
+        std::atomic<std::size_t> next{0};
         std::mutex mutex;
         std::size_t finished = 0;
         auto work = [&] {
-            for (std::size_t frame = next++; frame <= frameCount; frame = next++) {
+            for (std::size_t job = next++; job < jobs.size(); job = next++) {
+                const auto& [picture, name] = jobs[job];
                 if (Stopped()) {
                     const std::lock_guard lock(mutex);
                     m_summary.cancelled = true;
                     return;
                 }
                 std::optional<std::string> failure;
-                if (!names[frame].empty()) {
+                if (!name.empty()) {
                     try {
-                        const FrameRecord& record = store[frame];
-                        WriteImageFile(folder / names[frame], kFrameWidth, kFrameHeight,
-                                       record.Pixels, record.Colors);
+                        const FrameRecord& record = store[picture];
+                        WriteImageFile(folder / name, kFrameWidth, kFrameHeight, record.Pixels,
+                                       record.Colors);
                     } catch (const std::exception& error) {
                         failure = error.what();
                     }
@@ -288,10 +304,10 @@ private:
                 const std::lock_guard lock(mutex);
                 if (failure) {
                     Fail(source.name, *failure);
-                } else if (!names[frame].empty()) {
+                } else if (!name.empty()) {
                     ++m_summary.imagesWritten;
                 }
-                m_listener.FrameWritten(position, total, source.name, ++finished, frameCount);
+                m_listener.FrameWritten(position, total, source.name, ++finished, jobs.size());
             }
         };
         std::vector<std::thread> helpers;

@@ -21,6 +21,9 @@ struct ExportOptions {
     bool rotate =
         true;  // walls and sprites turned a quarter turn clockwise, as the window shows them
     std::array<bool, kCategoryCount> categories{true, true, true};  // indexed by ArtCategory
+    // One image for each file frame instead of each picture: a picture that stands
+    // for several file frames is written once for each, numbered by file frame.
+    bool timeline = false;
     // Once a stop is requested, from any thread, the export starts no further file
     // and returns soon; an image already being written is finished, so every file
     // it leaves is whole.

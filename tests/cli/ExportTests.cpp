@@ -243,6 +243,47 @@ TEST_F(ExportTest, FrameNumbersSortInEveryListing)
     EXPECT_TRUE(fs::exists(fs::path(Out()) / "FLI" / "LONG-100.bmp"));
 }
 
+TEST_F(ExportTest, TimelineWritesAPictureForEveryFileFrame)
+{
+    std::vector<AnimationFrame> pictures(2);
+    pictures[0].pixels.fill(3);
+    pictures[1].pixels.fill(4);
+    std::vector<FliFrameData> frames = EncodeAnimation(pictures);
+    // Two frames that hold no picture: the first picture stands for file frames 1 to 3.
+    frames.insert(frames.begin() + 1, 2, FliFrameData{});
+    const fs::path game = CopyOfSample();
+    fs::remove_all(game / "FLI");
+    m_work.Write("game/FLI/T.FLI", WriteFLIFile(frames));
+
+    const ProgramResult pictureWise = Export({"-q", game.string(), Out()});
+    ASSERT_EQ(pictureWise.exitCode, 0) << pictureWise.err;
+    const Snapshot expected = ExpectedExport(game, true);
+    const Snapshot written = TakeSnapshot(fs::path(Out()) / "FLI");
+    EXPECT_EQ(Names(written), (std::vector<std::string>{"T-01.bmp", "T-02.bmp"}));
+
+    const fs::path timeline = m_work / "timeline";
+    ASSERT_EQ(Export({"-q", "--timeline", game.string(), timeline.string()}).exitCode, 0);
+    const Snapshot byFrame = TakeSnapshot(timeline / "FLI");
+    EXPECT_EQ(Names(byFrame),
+              (std::vector<std::string>{"T-01.bmp", "T-02.bmp", "T-03.bmp", "T-04.bmp"}));
+    for (const char* name : {"T-01.bmp", "T-02.bmp", "T-03.bmp"}) {
+        EXPECT_TRUE(byFrame.at(name) == expected.at("FLI/T-01.bmp")) << name;
+    }
+    EXPECT_TRUE(byFrame.at("T-04.bmp") == expected.at("FLI/T-02.bmp"));
+}
+
+TEST_F(ExportTest, ACategoryNeedsOnlyItsOwnFolder)
+{
+    const fs::path game = CopyOfSample();
+    fs::remove_all(game / "FLI");
+    fs::remove_all(game / "STILLCEL");
+    const ProgramResult walls = Export({"-q", "--category", "walls", game.string(), Out()});
+    EXPECT_EQ(walls.exitCode, 0) << walls.err;
+    const ProgramResult stills = Export({"-q", "--category", "stills", game.string(), Out()});
+    EXPECT_EQ(stills.exitCode, 2);
+    EXPECT_TRUE(stills.err.starts_with("Could not find path: STILLCEL")) << stills.err;
+}
+
 TEST_F(ExportTest, NoRotateAndCategoriesLimitWhatIsWritten)
 {
     ProgramResult result =

@@ -185,6 +185,28 @@ TEST(GameFolder, CheckNamesTheFirstMissingItemInOrderAndOpenRefusesIt)
     EXPECT_EQ(game.FilePath(ArtCategory::Animated, "A.FLI"), folder / "fli" / "A.FLI");
 }
 
+TEST(GameFolder, EachCategoryNeedsOnlyItsOwnFolderAndWallsThePalette)
+{
+    TempFolder folder;
+    fs::create_directory(folder / "STILLCEL");
+    const std::string tail = "\r\n\r\nBe sure this program is in the same folder as Vorlund.";
+    const struct {
+        std::array<bool, kCategoryCount> needed;
+        std::string message;
+    } cases[] = {
+        {{false, true, false}, ""},
+        {{false, true, true}, "Could not find path: FLI" + tail},
+        {{true, false, false}, "Could not find file: PALETTE.PAL" + tail},
+        {kEveryCategory, "Could not find file: PALETTE.PAL" + tail},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(GameFolder::Check(folder.path(), c.needed), c.message);
+    }
+    folder.Write("PALETTE.PAL", ByteArray(768, 1));
+    EXPECT_EQ(GameFolder::Check(folder.path(), {true, false, false}),
+              "Could not find path: CELS3" + tail);
+}
+
 TEST(GameFolder, LoadsDrawEachPictureInItsOwnColoursOrGiveTheFault)
 {
     TempFolder folder;
