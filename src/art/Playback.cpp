@@ -22,6 +22,17 @@ std::int64_t NanosecondsOfTicks(std::int64_t ticks)
                kTicksPerSecond;
 }
 
+std::int64_t TickOf(std::uint16_t speed)
+{
+    return speed == 0 ? kSpeedWhenZero : speed;
+}
+
+// A picture standing for no frame would take no time and never show.
+std::int64_t FramesOf(const PictureFrames& picture)
+{
+    return std::max<std::int32_t>(picture.frameCount, 1);
+}
+
 }  // namespace
 
 PlaybackSchedule::PlaybackSchedule(std::span<const PictureFrames> pictures, std::uint16_t speed)
@@ -29,14 +40,13 @@ PlaybackSchedule::PlaybackSchedule(std::span<const PictureFrames> pictures, std:
     if (pictures.empty()) {
         return;
     }
-    const std::int64_t tick = speed == 0 ? kSpeedWhenZero : speed;
+    const std::int64_t tick = TickOf(speed);
     m_starts.reserve(pictures.size() + 1);
     m_starts.push_back(0);
     // A file counts its frames in 16 bits, so the total stays far below overflow.
     std::int64_t frames = 0;
     for (const PictureFrames& picture : pictures) {
-        // A picture standing for no frame would take no time and never show.
-        frames += std::max<std::int32_t>(picture.frameCount, 1);
+        frames += FramesOf(picture);
         m_starts.push_back(NanosecondsOfTicks(frames * tick));
     }
 }
@@ -68,6 +78,25 @@ std::optional<std::int64_t> PlaybackSchedule::NextDueAfter(std::int64_t time) co
     const std::int64_t clamped = std::max<std::int64_t>(time, 0);
     const std::int64_t loopStart = clamped - clamped % LoopLength();
     return loopStart + m_starts[static_cast<std::size_t>(PictureAt(clamped)) + 1];
+}
+
+std::vector<std::int64_t> ComputeGifDelays(std::span<const PictureFrames> pictures,
+                                           std::uint16_t speed)
+{
+    constexpr std::int64_t kCentisecondsPerSecond = 100;
+    const std::int64_t tick = TickOf(speed);
+    std::vector<std::int64_t> delays;
+    delays.reserve(pictures.size());
+    std::int64_t frames = 0;
+    std::int64_t previousEnd = 0;
+    for (const PictureFrames& picture : pictures) {
+        frames += FramesOf(picture);
+        const std::int64_t end =
+            (frames * tick * kCentisecondsPerSecond + kTicksPerSecond / 2) / kTicksPerSecond;
+        delays.push_back(end - previousEnd);
+        previousEnd = end;
+    }
+    return delays;
 }
 
 }  // namespace varek

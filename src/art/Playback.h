@@ -47,4 +47,11 @@ private:
     std::vector<std::int64_t> m_starts;
 };
 
+// How many hundredths of a second each picture lasts in a GIF file, which counts
+// time in whole hundredths. Ticks as in PlaybackSchedule; each picture ends at its
+// exact end rounded to the nearest hundredth, so the running total never strays
+// more than half a hundredth from the file's, however many pictures there are.
+std::vector<std::int64_t> ComputeGifDelays(std::span<const PictureFrames> pictures,
+                                           std::uint16_t speed);
+
 }  // namespace varek

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -67,4 +68,38 @@ TEST(PlaybackSchedule, PictureDueAndNextChange)
     EXPECT_EQ(schedule.PictureAt(schedule.StartOf(2)), 2);
     EXPECT_EQ(schedule.PictureAt(schedule.StartOf(2) + 71'428'571), 0);
     EXPECT_EQ(PlaybackSchedule().LoopLength(), 0);
+}
+
+TEST(GifDelays, WholeHundredthsThatNeverDrift)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::int32_t> frameCounts;
+        std::uint16_t speed;
+        std::vector<std::int64_t> delays;
+    };
+    const Case cases[] = {
+        // 5/70 s is 7.14 hundredths: ends at 7.14, 14.29 and 21.43 round to 7, 14, 21.
+        {"speed 0 is 5 ticks", {1, 1, 1}, 0, {7, 7, 7}},
+        // Ends at 7.14 and 28.57 (3 more ticks of 5/70 s).
+        {"3 frames, 3 ticks", {1, 3}, 0, {7, 22}},
+        {"no frame is one", {0, 1}, 7, {10, 10}},
+        {"whole hundredths", {2}, 35, {100}},
+        {"nothing", {}, 1, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ComputeGifDelays(Pictures(c.frameCounts), c.speed), c.delays) << c.what;
+    }
+
+    // At speed 1 a picture lasts 1.43 hundredths: after picture i the total stays
+    // within half a hundredth of the exact 100 i / 70.
+    const std::vector<std::int64_t> delays =
+        ComputeGifDelays(Pictures(std::vector<std::int32_t>(1000, 1)), 1);
+    ASSERT_EQ(delays.size(), 1000u);
+    std::int64_t total = 0;
+    for (std::size_t i = 0; i < delays.size(); ++i) {
+        total += delays[i];
+        const std::int64_t exactTimes70 = 100 * static_cast<std::int64_t>(i + 1);
+        EXPECT_LE(std::abs(total * 70 - exactTimes70), 35) << "after picture " << i;
+    }
 }

@@ -1,0 +1,351 @@
+#include "imaging/GifImage.h"
+
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <array>
+#include <new>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "util/Error.h"
+
+namespace varek {
+
+namespace {
+
+// A GIF file stores sizes, positions and delays in 16 bits.
+constexpr std::int32_t kMaxGifSide = 65535;
+constexpr std::int64_t kMaxGifDelay = 65535;
+
+struct Rectangle {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+struct PendingPicture {
+    IndexedImage image;
+    Palette palette;
+    std::int64_t delay = 0;
+};
+
+// Whether a and b, of the same size, show the same colour at every pixel.
+bool ShowSameColors(const PendingPicture& a, const IndexedImage& image, const Palette& palette)
+{
+    return std::equal(a.image.pixels.begin(), a.image.pixels.end(), image.pixels.begin(),
+                      [&](std::uint8_t p, std::uint8_t q) { return a.palette[p] == palette[q]; });
+}
+
+// The smallest rectangle holding every pixel whose colour differs from shown's;
+// the top left pixel when none does, as a frame holds at least one.
+Rectangle ChangedRectangle(const PendingPicture& shown, const PendingPicture& next)
+{
+    const std::int32_t width = next.image.width;
+    std::int32_t left = width;
+    std::int32_t right = -1;
+    std::int32_t top = next.image.height;
+    std::int32_t bottom = -1;
+    for (std::int32_t y = 0; y < next.image.height; ++y) {
+        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+        for (std::int32_t x = 0; x < width; ++x) {
+            const std::size_t at = row + static_cast<std::size_t>(x);
+            if (shown.palette[shown.image.pixels[at]] != next.palette[next.image.pixels[at]]) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    if (right < 0) {
+        return Rectangle{0, 0, 1, 1};
+    }
+    return Rectangle{left, top, right - left + 1, bottom - top + 1};
+}
+
+// An index no changed pixel of the rectangle uses, to stand for the pixels that
+// keep their colour; none when every pixel changes or every index is taken.
+int FindTransparentIndex(const PendingPicture& shown, const PendingPicture& next,
+                         const Rectangle& area)
+{
+    std::array<bool, kPaletteEntries> used{};
+    bool anyUnchanged = false;
+    for (std::int32_t y = area.top; y < area.top + area.height; ++y) {
+        const std::size_t row =
+            static_cast<std::size_t>(y) * static_cast<std::size_t>(next.image.width);
+        for (std::int32_t x = area.left; x < area.left + area.width; ++x) {
+            const std::size_t at = row + static_cast<std::size_t>(x);
+            const std::uint8_t index = next.image.pixels[at];
+            if (shown.palette[shown.image.pixels[at]] == next.palette[index]) {
+                anyUnchanged = true;
+            } else {
+                used[index] = true;
+            }
+        }
+    }
+    if (!anyUnchanged) {
+        return NO_TRANSPARENT_COLOR;
+    }
+    const auto free = std::find(used.begin(), used.end(), false);
+    return free == used.end() ? NO_TRANSPARENT_COLOR
+                              : static_cast<int>(std::distance(used.begin(), free));
+}
+
+std::array<GifColorType, kPaletteEntries> ColorsOf(const Palette& palette)
+{
+    std::array<GifColorType, kPaletteEntries> colors{};
+    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+        colors[i] = GifColorType{RedOf(palette[i]), GreenOf(palette[i]), BlueOf(palette[i])};
+    }
+    return colors;
+}
+
+struct ColorMapDeleter {
+    void operator()(ColorMapObject* map) const noexcept { GifFreeMapObject(map); }
+};
+using ColorMap = std::unique_ptr<ColorMapObject, ColorMapDeleter>;
+
+ColorMap MakeColorMap(const Palette& palette)
+{
+    auto colors = ColorsOf(palette);
+    ColorMap map(GifMakeMapObject(static_cast<int>(kPaletteEntries), colors.data()));
+    if (map == nullptr) {
+        throw std::bad_alloc();
+    }
+    return map;
+}
+
+}  // namespace
+
+struct GifWriter::State {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    ByteArray out;
+    bool outOfMemory = false;
+    GifFileType* gif = nullptr;
+    bool started = false;
+    bool animated = false;
+    bool finished = false;
+    Palette global;
+    // The picture the frames written so far show, and the one still to be written,
+    // which may yet gain the delay of pictures that look the same.
+    std::optional<PendingPicture> shown;
+    std::optional<PendingPicture> pending;
+
+    ~State()
+    {
+        if (gif != nullptr) {
+            EGifCloseFile(gif, nullptr);
+        }
+    }
+
+    // giflib reports a failed step by its return value and the code in gif->Error.
+    void Check(int result) const
+    {
+        if (result == GIF_ERROR) {
+            Fail(gif->Error);
+        }
+    }
+
+    [[noreturn]] void Fail(int code) const
+    {
+        if (outOfMemory) {
+            throw std::bad_alloc();
+        }
+        const char* reason = GifErrorString(code);
+        throw Error(ErrorKind::CannotWrite,
+                    "the GIF encoder failed on a picture of " + std::to_string(width) + " x " +
+                        std::to_string(height) +
+                        " pixels: " + (reason != nullptr ? reason : "an unknown error"));
+    }
+
+    void Start(const Palette& palette, bool loops)
+    {
+        animated = loops;
+        global = palette;
+        EGifSetGifVersion(gif, true);
+        const ColorMap map = MakeColorMap(palette);
+        Check(EGifPutScreenDesc(gif, width, height, 8, 0, map.get()));
+        if (animated) {
+            // The application extension browsers read as "repeat forever": sub-block 1
+            // holds the loop count, 0 meaning no end.
+            static const GifByteType kApplication[] = {'N', 'E', 'T', 'S', 'C', 'A',
+                                                       'P', 'E', '2', '.', '0'};
+            static const GifByteType kLoopForever[] = {1, 0, 0};
+            Check(EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE));
+            Check(EGifPutExtensionBlock(gif, sizeof kApplication, kApplication));
+            Check(EGifPutExtensionBlock(gif, sizeof kLoopForever, kLoopForever));
+            Check(EGifPutExtensionTrailer(gif));
+        }
+        started = true;
+    }
+
+    void PutFrame(const PendingPicture& picture, const Rectangle& area, int transparent,
+                  std::int64_t delay)
+    {
+        if (animated) {
+            GraphicsControlBlock control{};
+            control.DisposalMode = DISPOSE_DO_NOT;
+            control.UserInputFlag = false;
+            control.DelayTime = static_cast<int>(delay);
+            control.TransparentColor = transparent;
+            GifByteType extension[4];
+            const auto length = EGifGCBToExtension(&control, extension);
+            Check(
+                EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension));
+        }
+        ColorMap local;
+        if (picture.palette != global) {
+            local = MakeColorMap(picture.palette);
+        }
+        Check(EGifPutImageDesc(gif, area.left, area.top, area.width, area.height, false,
+                               local.get()));
+        std::vector<GifPixelType> line(static_cast<std::size_t>(area.width));
+        for (std::int32_t y = area.top; y < area.top + area.height; ++y) {
+            const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+            for (std::int32_t x = area.left; x < area.left + area.width; ++x) {
+                const std::size_t at = row + static_cast<std::size_t>(x);
+                std::uint8_t index = picture.image.pixels[at];
+                if (transparent != NO_TRANSPARENT_COLOR && shown.has_value() &&
+                    shown->palette[shown->image.pixels[at]] == picture.palette[index]) {
+                    index = static_cast<std::uint8_t>(transparent);
+                }
+                line[static_cast<std::size_t>(x - area.left)] = index;
+            }
+            Check(EGifPutLine(gif, line.data(), area.width));
+        }
+    }
+
+    // Writes the pending picture; more tells whether another follows it.
+    void WritePending(bool more)
+    {
+        PendingPicture& picture = *pending;
+        if (!started) {
+            Start(picture.palette, more);
+        }
+        Rectangle area{0, 0, width, height};
+        int transparent = NO_TRANSPARENT_COLOR;
+        if (shown.has_value()) {
+            area = ChangedRectangle(*shown, picture);
+            transparent = FindTransparentIndex(*shown, picture, area);
+        }
+        std::int64_t delay = animated ? picture.delay : 0;
+        PutFrame(picture, area, transparent, std::min(delay, kMaxGifDelay));
+        delay -= std::min(delay, kMaxGifDelay);
+        // The rest of a long delay goes to frames that repaint one pixel as it is.
+        shown = std::move(picture);
+        pending.reset();
+        while (delay > 0) {
+            const std::int64_t part = std::min(delay, kMaxGifDelay);
+            PutFrame(*shown, Rectangle{0, 0, 1, 1}, NO_TRANSPARENT_COLOR, part);
+            delay -= part;
+        }
+    }
+
+    static int AppendBytes(GifFileType* file, const GifByteType* data, int length)
+    {
+        auto* state = static_cast<State*>(file->UserData);
+        try {
+            state->out.insert(state->out.end(), data, data + length);
+        } catch (const std::bad_alloc&) {
+            state->outOfMemory = true;  // no exception may cross giflib's C frames
+            return 0;
+        }
+        return length;
+    }
+
+    void CheckOpen() const
+    {
+        if (finished) {
+            throw Error(ErrorKind::CannotWrite, "the GIF file is already finished");
+        }
+    }
+};
+
+GifWriter::GifWriter(std::int32_t width, std::int32_t height) : m_state(std::make_unique<State>())
+{
+    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    if (width <= 0 || height <= 0) {
+        throw Error(ErrorKind::Unsupported,
+                    "a GIF file cannot hold a picture of " + size + " pixels");
+    }
+    if (width > kMaxGifSide || height > kMaxGifSide) {
+        throw Error(ErrorKind::TooLarge,
+                    "a picture of " + size + " pixels is too large for a GIF file");
+    }
+    m_state->width = width;
+    m_state->height = height;
+    int code = 0;
+    m_state->gif = EGifOpen(m_state.get(), State::AppendBytes, &code);
+    if (m_state->gif == nullptr) {
+        m_state->Fail(code);
+    }
+}
+
+GifWriter::~GifWriter() = default;
+GifWriter::GifWriter(GifWriter&&) noexcept = default;
+GifWriter& GifWriter::operator=(GifWriter&&) noexcept = default;
+
+void GifWriter::AddPicture(const IndexedImage& image, const Palette& palette,
+                           std::int64_t delayCentiseconds)
+{
+    State& state = *m_state;
+    state.CheckOpen();
+    if (image.width != state.width || image.height != state.height) {
+        throw Error(ErrorKind::Unsupported,
+                    "a picture of " + std::to_string(image.width) + " x " +
+                        std::to_string(image.height) + " pixels cannot join a GIF file of " +
+                        std::to_string(state.width) + " x " + std::to_string(state.height));
+    }
+    const std::size_t count =
+        static_cast<std::size_t>(state.width) * static_cast<std::size_t>(state.height);
+    if (image.pixels.size() < count) {
+        throw Error(ErrorKind::Truncated, "a picture of " + std::to_string(image.width) + " x " +
+                                              std::to_string(image.height) + " pixels needs " +
+                                              std::to_string(count) + " pixel bytes, " +
+                                              std::to_string(image.pixels.size()) + " were given");
+    }
+    const std::int64_t delay = std::max<std::int64_t>(delayCentiseconds, 0);
+    if (state.pending.has_value() && ShowSameColors(*state.pending, image, palette)) {
+        state.pending->delay += delay;
+        return;
+    }
+    if (state.pending.has_value()) {
+        state.WritePending(true);
+    }
+    IndexedImage stored{
+        image.width,
+        image.height,
+        {image.pixels.begin(), image.pixels.begin() + static_cast<std::ptrdiff_t>(count)}};
+    state.pending = PendingPicture{std::move(stored), palette, delay};
+}
+
+ByteArray GifWriter::Finish()
+{
+    State& state = *m_state;
+    state.CheckOpen();
+    if (!state.pending.has_value()) {
+        throw Error(ErrorKind::NotFound, "a GIF file needs at least one picture");
+    }
+    state.WritePending(false);
+    state.finished = true;
+    GifFileType* gif = std::exchange(state.gif, nullptr);
+    int code = 0;
+    if (EGifCloseFile(gif, &code) == GIF_ERROR) {
+        state.Fail(code);
+    }
+    return std::move(state.out);
+}
+
+ByteArray EncodeGifImage(const IndexedImage& image, const Palette& palette)
+{
+    GifWriter writer(image.width, image.height);
+    writer.AddPicture(image, palette, 0);
+    return writer.Finish();
+}
+
+}  // namespace varek

@@ -1,0 +1,222 @@
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "imaging/GifImage.h"
+#include "support/ErrorKindOf.h"
+
+using namespace varek;
+using varek::test::ErrorKindOf;
+
+namespace {
+
+IndexedImage Noise(std::int32_t width, std::int32_t height, unsigned seed)
+{
+    std::mt19937 random(seed);
+    IndexedImage image{width, height, {}};
+    image.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    for (auto& p : image.pixels) {
+        p = static_cast<std::uint8_t>(random() % 200);  // leaves indices free for transparency
+    }
+    return image;
+}
+
+Palette Ramp(ColorValue step)
+{
+    Palette palette;
+    for (std::size_t i = 0; i < 256; ++i) {
+        palette[i] = static_cast<ColorValue>(i * step) & 0xFFFFFFu;
+    }
+    return palette;
+}
+
+void Paint(IndexedImage& image, int left, int top, int width, int height, std::uint8_t index)
+{
+    for (int y = top; y < top + height; ++y) {
+        for (int x = left; x < left + width; ++x) {
+            image.pixels[static_cast<std::size_t>(y * image.width + x)] = index;
+        }
+    }
+}
+
+struct Input {
+    IndexedImage image;
+    Palette palette;
+    std::int64_t delay;
+};
+
+// What a GIF decoder shows: giflib reads the file, the frames are laid on the
+// canvas here, each within its rectangle and skipping its transparent index.
+struct Frame {
+    std::vector<ColorValue> canvas;
+    GifImageDesc rectangle;
+    GraphicsControlBlock control;
+    bool hasControl;
+    bool loopsForever;
+};
+
+struct GifCloser {
+    void operator()(GifFileType* gif) const { DGifCloseFile(gif, nullptr); }
+};
+
+struct Source {
+    const ByteArray* bytes;
+    std::size_t at = 0;
+};
+
+int ReadBytes(GifFileType* gif, GifByteType* into, int length)
+{
+    auto* source = static_cast<Source*>(gif->UserData);
+    const std::size_t n =
+        std::min(static_cast<std::size_t>(length), source->bytes->size() - source->at);
+    std::memcpy(into, source->bytes->data() + source->at, n);
+    source->at += n;
+    return static_cast<int>(n);
+}
+
+bool IsLoopForever(const SavedImage& image)
+{
+    for (int i = 0; i + 1 < image.ExtensionBlockCount; ++i) {
+        const ExtensionBlock& app = image.ExtensionBlocks[i];
+        const ExtensionBlock& data = image.ExtensionBlocks[i + 1];
+        if (app.Function == APPLICATION_EXT_FUNC_CODE && app.ByteCount == 11 &&
+            std::memcmp(app.Bytes, "NETSCAPE2.0", 11) == 0 && data.ByteCount == 3 &&
+            data.Bytes[0] == 1 && data.Bytes[1] == 0 && data.Bytes[2] == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Decodes bytes and checks on the way that every frame's indices and colours are
+// the ones of the input picture it shows.
+std::vector<Frame> DecodeAndCheck(const ByteArray& bytes, const std::vector<Input>& shows)
+{
+    Source source{&bytes};
+    int code = 0;
+    std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&source, ReadBytes, &code));
+    EXPECT_NE(gif, nullptr) << code;
+    if (gif == nullptr || DGifSlurp(gif.get()) != GIF_OK) {
+        ADD_FAILURE() << "giflib cannot read the file";
+        return {};
+    }
+    EXPECT_EQ(gif->ImageCount, static_cast<int>(shows.size()));
+    std::vector<ColorValue> canvas(static_cast<std::size_t>(gif->SWidth * gif->SHeight),
+                                   0xFFFFFFFF);
+    std::vector<Frame> frames;
+    for (int f = 0; f < gif->ImageCount && f < static_cast<int>(shows.size()); ++f) {
+        const SavedImage& saved = gif->SavedImages[f];
+        const GifImageDesc& d = saved.ImageDesc;
+        const ColorMapObject* map = d.ColorMap != nullptr ? d.ColorMap : gif->SColorMap;
+        const Input& show = shows[static_cast<std::size_t>(f)];
+        Frame frame{{}, d, {}, false, IsLoopForever(saved)};
+        frame.control.TransparentColor = NO_TRANSPARENT_COLOR;
+        frame.hasControl = DGifSavedExtensionToGCB(gif.get(), f, &frame.control) == GIF_OK;
+        EXPECT_EQ(map->ColorCount, 256) << "frame " << f;
+        for (int i = 0; i < map->ColorCount; ++i) {
+            const GifColorType c = map->Colors[i];
+            EXPECT_EQ(MakeColor(c.Red, c.Green, c.Blue), show.palette[static_cast<std::size_t>(i)])
+                << "frame " << f << " colour " << i;
+        }
+        for (int y = 0; y < d.Height; ++y) {
+            for (int x = 0; x < d.Width; ++x) {
+                const int index = saved.RasterBits[y * d.Width + x];
+                const auto at = static_cast<std::size_t>((d.Top + y) * gif->SWidth + d.Left + x);
+                if (index != frame.control.TransparentColor) {
+                    EXPECT_EQ(index, show.image.pixels[at]) << "frame " << f;
+                    canvas[at] = show.palette[static_cast<std::size_t>(index)];
+                }
+            }
+        }
+        frame.canvas = canvas;
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+std::vector<ColorValue> ColorsOf(const Input& input)
+{
+    std::vector<ColorValue> colors;
+    for (std::uint8_t index : input.image.pixels) {
+        colors.push_back(input.palette[index]);
+    }
+    return colors;
+}
+
+}  // namespace
+
+TEST(GifImage, AnimationShowsEveryPictureExactlyInFewFrames)
+{
+    const Palette first = Ramp(0x010203);
+    Palette second = first;  // indices 50 and up keep their colours
+    for (std::size_t i = 0; i < 50; ++i) {
+        second[i] = 0xFFFFFFu - static_cast<ColorValue>(i);
+    }
+    const IndexedImage a = Noise(40, 30, 1);
+    IndexedImage b = a;
+    Paint(b, 5, 7, 10, 4, 250);
+    IndexedImage c = b;
+    Paint(c, 30, 20, 3, 9, 251);
+    // The same pixels in other colours, shown twice: one frame of the two delays.
+    const Input pictures[] = {{a, first, 7},   {b, first, 7},      {c, second, 10},
+                              {c, second, 20}, {b, first, 70'000}, {a, first, 4}};
+    GifWriter writer(40, 30);
+    for (const Input& p : pictures) {
+        writer.AddPicture(p.image, p.palette, p.delay);
+    }
+    const ByteArray bytes = writer.Finish();
+
+    // 70000 hundredths pass what a frame holds: one more frame repaints one pixel.
+    const std::vector<Input> shows = {pictures[0], pictures[1], pictures[2],
+                                      pictures[4], pictures[4], pictures[5]};
+    const std::vector<Frame> frames = DecodeAndCheck(bytes, shows);
+    ASSERT_EQ(frames.size(), shows.size());
+    const std::int64_t delays[] = {7, 7, 30, 65535, 70'000 - 65535, 4};
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        EXPECT_EQ(frames[f].canvas, ColorsOf(shows[f])) << "frame " << f;
+        EXPECT_TRUE(frames[f].hasControl) << "frame " << f;
+        EXPECT_EQ(frames[f].control.DelayTime, delays[f]) << "frame " << f;
+        EXPECT_EQ(frames[f].control.DisposalMode, DISPOSE_DO_NOT) << "frame " << f;
+    }
+    EXPECT_TRUE(frames[0].loopsForever);
+    // Only what changed is stored, the rest of its rectangle transparent.
+    const GifImageDesc& changed = frames[1].rectangle;
+    EXPECT_EQ((std::vector{changed.Left, changed.Top, changed.Width, changed.Height}),
+              (std::vector{5, 7, 10, 4}));
+    EXPECT_EQ(frames[1].rectangle.ColorMap, nullptr);
+    EXPECT_NE(frames[2].rectangle.ColorMap, nullptr);
+    EXPECT_NE(frames[2].control.TransparentColor, NO_TRANSPARENT_COLOR);
+}
+
+TEST(GifImage, StillPictureAndRefusals)
+{
+    const Input still{Noise(7, 5, 3), Ramp(0x050301), 0};
+    const std::vector<Frame> frames =
+        DecodeAndCheck(EncodeGifImage(still.image, still.palette), {still});
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].canvas, ColorsOf(still));
+    EXPECT_FALSE(frames[0].hasControl);
+    EXPECT_FALSE(frames[0].loopsForever);
+
+    const Palette palette = Ramp(1);
+    EXPECT_EQ(ErrorKindOf([] { GifWriter(0, 5); }), ErrorKind::Unsupported);
+    EXPECT_EQ(ErrorKindOf([] { GifWriter(65536, 1); }), ErrorKind::TooLarge);
+    EXPECT_EQ(ErrorKindOf([] { GifWriter(3, 2).Finish(); }), ErrorKind::NotFound);
+    GifWriter writer(3, 2);
+    EXPECT_EQ(ErrorKindOf([&] { writer.AddPicture(Noise(2, 3, 1), palette, 1); }),
+              ErrorKind::Unsupported);
+    EXPECT_EQ(ErrorKindOf([&] {
+                  writer.AddPicture(IndexedImage{3, 2, {1, 2}}, palette, 1);
+              }),
+              ErrorKind::Truncated);
+    writer.AddPicture(Noise(3, 2, 1), palette, 1);
+    writer.Finish();
+    EXPECT_EQ(ErrorKindOf([&] { writer.AddPicture(Noise(3, 2, 1), palette, 1); }),
+              ErrorKind::CannotWrite);
+}
