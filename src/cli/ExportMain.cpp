@@ -35,8 +35,10 @@ constexpr const char* kUsage =
     "sort in order in every listing)\n"
     "\n"
     "Options:\n"
-    "  --format bmp|png     the image format (default bmp); png writes 8-bit indexed\n"
-    "                       PNG files with the same pixels and 256 colours\n"
+    "  --format bmp|png|gif the image format (default bmp); png writes 8-bit indexed\n"
+    "                       PNG files with the same pixels and 256 colours; gif\n"
+    "                       writes each animation as one looping NAME.gif at its\n"
+    "                       own speed, each picture in its own colours\n"
     "  --category NAME      export only walls, stills or animations; may be repeated\n"
     "  --no-rotate          write walls and sprites as stored, not turned\n"
     "  --timeline           one image for every frame of an animation file, numbered\n"
@@ -190,8 +192,10 @@ int main(int argc, char** argv)
                     options.format = varek::ImageFormat::Bmp;
                 } else if (value == "png") {
                     options.format = varek::ImageFormat::Png;
+                } else if (value == "gif") {
+                    options.format = varek::ImageFormat::Gif;
                 } else {
-                    return UsageError("unknown format '" + value + "' (bmp or png)");
+                    return UsageError("unknown format '" + value + "' (bmp, png or gif)");
                 }
             } else if (OptionValue(arg, "--category", i, argc, argv, value)) {
                 static constexpr const char* kNames[] = {"walls", "stills", "animations"};

@@ -50,6 +50,8 @@ ExportDialog::ExportDialog(QWidget* owner, const ExportChoiceRequest& request)
     m_format->setObjectName(QStringLiteral("format"));
     m_format->addItem(tr("BMP, 8-bit"), static_cast<int>(ImageFormat::Bmp));
     m_format->addItem(tr("PNG, 8-bit indexed"), static_cast<int>(ImageFormat::Png));
+    m_format->addItem(tr("GIF, animations as one looping file"),
+                      static_cast<int>(ImageFormat::Gif));
     m_format->setCurrentIndex(m_format->findData(static_cast<int>(request.format)));
 
     m_target = new QLabel(this);

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "art/Naming.h"
+#include "art/Playback.h"
 #include "imaging/BmpImage.h"
+#include "imaging/GifImage.h"
 #include "imaging/PngImage.h"
 #include "util/Error.h"
 #include "util/FileIntoPlace.h"
@@ -242,6 +244,36 @@ private:
 
     // Frames are encoded and written on several threads: making a file costs the
     // system more than decoding and encoding a frame does, and much of it overlaps.
+    // The whole animation as one looping GIF file, each picture for as long as the
+    // file frames it stands for.
+    void WriteAnimatedGif(const Source& source, const FrameStore& store, const Animation& animation,
+                          const fs::path& folder, std::size_t position, std::size_t total)
+    {
+        const std::string name = ClaimName(source, 0);
+        if (name.empty()) {
+            return;
+        }
+        const std::size_t count = std::min(store.FrameCount(), animation.pictures.size());
+        const std::vector<std::int64_t> delays =
+            ComputeGifDelays(std::span(animation.pictures).first(count), animation.speed);
+        try {
+            GifWriter writer(kFrameWidth, kFrameHeight);
+            for (std::size_t picture = 1; picture <= count; ++picture) {
+                if (Stopped()) {
+                    m_summary.cancelled = true;
+                    return;
+                }
+                const Picture shown = PictureOf(store[picture]);
+                writer.AddPicture(shown.image, shown.palette, delays[picture - 1]);
+                m_listener.FrameWritten(position, total, source.name, picture, count);
+            }
+            WriteFileIntoPlace(folder / name, writer.Finish());
+            ++m_summary.imagesWritten;
+        } catch (const std::exception& error) {
+            Fail(source.name, error.what());
+        }
+    }
+
     void WriteFrames(const Source& source, const FrameStore& store, const Animation& animation,
                      std::size_t position, std::size_t total)
     {
@@ -258,6 +290,10 @@ private:
             folder = TargetFolder(source.category);
         } catch (const std::exception& error) {
             Fail(source.name, error.what());
+            return;
+        }
+        if (m_options.format == ImageFormat::Gif) {
+            WriteAnimatedGif(source, store, animation, folder, position, total);
             return;
         }
         // Each image to write: the record it shows and its file name, or an empty
@@ -345,8 +381,11 @@ fs::path ExportFolder(const fs::path& outFolder, ArtCategory category)
 std::string ExportFileName(const std::string& sourceName, ImageFormat format, int frame,
                            int pictureCount)
 {
+    const char* extension = format == ImageFormat::Png   ? ".png"
+                            : format == ImageFormat::Gif ? ".gif"
+                                                         : ".bmp";
     return SuggestedName(sourceName, frame > 0 ? std::optional<int>(frame) : std::nullopt,
-                         format == ImageFormat::Png ? ".png" : ".bmp", pictureCount);
+                         extension, pictureCount);
 }
 
 void CheckOutputFolder(const GameFolder& game, const fs::path& outFolder)
@@ -388,6 +427,9 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
                           std::span<const std::uint8_t> pixels, const Palette& palette,
                           ImageFormat format)
 {
+    if (format == ImageFormat::Gif) {
+        return EncodeGifImage(IndexedImage{width, height, {pixels.begin(), pixels.end()}}, palette);
+    }
     if (format == ImageFormat::Png) {
         return EncodePngImage(width, height, pixels, palette);
     }

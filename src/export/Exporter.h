@@ -14,7 +14,9 @@
 
 namespace varek {
 
-enum class ImageFormat { Bmp, Png };
+// Walls and stills are one file each in every format; an animation is one file a
+// picture as BMP or PNG, one animated file as GIF.
+enum class ImageFormat { Bmp, Png, Gif };
 
 struct ExportOptions {
     ImageFormat format = ImageFormat::Bmp;

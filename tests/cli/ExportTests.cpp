@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QImageReader>
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -284,6 +285,56 @@ TEST_F(ExportTest, ACategoryNeedsOnlyItsOwnFolder)
     EXPECT_TRUE(stills.err.starts_with("Could not find path: STILLCEL")) << stills.err;
 }
 
+// Qt's GIF reader, independent of the giflib writer, plays every animation back
+// exactly: each picture in its own colours, for as long as its file frames last.
+TEST_F(ExportTest, GifAnimationsPlayBackEveryPictureInItsOwnColours)
+{
+    const ProgramResult result =
+        Export({"-q", "--format", "gif", "--category", "animations", Sample(), Out()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const GameFolder game = GameFolder::Open(Sample());
+    for (const std::string& name : game.ListFiles(ArtCategory::Animated)) {
+        FrameStore store;
+        const Animation animation = game.LoadAnimation(name, store);
+        const std::string gif = (fs::path(Out()) / "FLI" / (Stem(name) + ".gif")).string();
+        QImageReader reader(QString::fromStdString(gif));
+        ASSERT_TRUE(reader.canRead()) << gif;
+        std::int64_t shownMs = 0;
+        QImage frame;
+        std::size_t picture = 1;
+        while (picture <= store.FrameCount()) {
+            ASSERT_TRUE(reader.read(&frame)) << gif << " picture " << picture;
+            const Picture expected = PictureOf(store[picture]);
+            auto colourAt = [&](int x, int y) {
+                const std::uint8_t index =
+                    expected.image.pixels[static_cast<std::size_t>(y * 320 + x)];
+                const ColorValue c = expected.palette[index];
+                return qRgb(RedOf(c), GreenOf(c), BlueOf(c));
+            };
+            for (int y = 0; y < 200; y += 7) {
+                for (int x = 0; x < 320; x += 5) {
+                    ASSERT_EQ(frame.pixel(x, y) & 0xFFFFFF, colourAt(x, y) & 0xFFFFFF)
+                        << gif << " picture " << picture << " at " << x << "," << y;
+                }
+            }
+            shownMs += reader.nextImageDelay();
+            // Pictures that look the same as this one were merged into it.
+            ++picture;
+            while (picture <= store.FrameCount() &&
+                   PictureOf(store[picture]).image == expected.image &&
+                   store[picture].Colors == expected.palette) {
+                ++picture;
+            }
+        }
+        const std::int64_t ticks = animation.speed == 0 ? 5 : animation.speed;
+        std::int64_t frames = 0;
+        for (const PictureFrames& p : animation.pictures) {
+            frames += p.frameCount;
+        }
+        EXPECT_NEAR(static_cast<double>(shownMs), frames * ticks * 1000.0 / 70, 10.0) << gif;
+    }
+}
+
 TEST_F(ExportTest, NoRotateAndCategoriesLimitWhatIsWritten)
 {
     ProgramResult result =
@@ -492,7 +543,7 @@ TEST_F(ExportTest, OptionsHelpAndVersion)
         {},
         {Sample()},
         {Sample(), Out(), "third"},
-        {"--format", "gif", Sample(), Out()},
+        {"--format", "tiff", Sample(), Out()},
         {"--category", "monsters", Sample(), Out()},
         {"--category"},
         {"--colour", Sample(), Out()},
