@@ -201,6 +201,11 @@ struct GifWriter::State {
         ColorMap local;
         if (picture.palette != global) {
             local = MakeColorMap(picture.palette);
+        } else if (gif->Image.ColorMap != nullptr) {
+            // giflib drops, without freeing, its copy of the last frame's own colour
+            // table when the next frame has none.
+            GifFreeMapObject(gif->Image.ColorMap);
+            gif->Image.ColorMap = nullptr;
         }
         Check(EGifPutImageDesc(gif, area.left, area.top, area.width, area.height, false,
                                local.get()));
