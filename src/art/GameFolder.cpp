@@ -132,4 +132,18 @@ Animation GameFolder::LoadAnimation(const std::string& name, FrameStore& store,
     return LoadFLIFile(FilePath(ArtCategory::Animated, name), store, progress);
 }
 
+Animation GameFolder::StreamAnimation(const std::string& name, const PictureSink& sink,
+                                      const LoadProgress& progress) const
+{
+    ByteArray bytes;
+    try {
+        bytes = ReadGameFile(FilePath(ArtCategory::Animated, name));
+    } catch (const Error& error) {
+        Animation animation;
+        animation.stop = error;
+        return animation;
+    }
+    return StreamFLIFile(bytes, sink, progress);
+}
+
 }  // namespace varek

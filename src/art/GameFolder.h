@@ -100,6 +100,12 @@ public:
     Animation LoadAnimation(const std::string& name, FrameStore& store,
                             const LoadProgress& progress = {}) const;
 
+    // An animation, decoded one picture at a time and handed to sink as
+    // StreamFLIFile does; a file that cannot be read is the stop of a load
+    // without pictures.
+    Animation StreamAnimation(const std::string& name, const PictureSink& sink,
+                              const LoadProgress& progress = {}) const;
+
 private:
     explicit GameFolder(std::filesystem::path path) : m_path(std::move(path)) {}
 

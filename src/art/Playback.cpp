@@ -80,21 +80,27 @@ std::optional<std::int64_t> PlaybackSchedule::NextDueAfter(std::int64_t time) co
     return loopStart + m_starts[static_cast<std::size_t>(PictureAt(clamped)) + 1];
 }
 
+GifDelayClock::GifDelayClock(std::uint16_t speed) : m_tick(TickOf(speed)) {}
+
+std::int64_t GifDelayClock::Next(const PictureFrames& picture)
+{
+    constexpr std::int64_t kCentisecondsPerSecond = 100;
+    m_frames += FramesOf(picture);
+    const std::int64_t end =
+        (m_frames * m_tick * kCentisecondsPerSecond + kTicksPerSecond / 2) / kTicksPerSecond;
+    const std::int64_t delay = end - m_previousEnd;
+    m_previousEnd = end;
+    return delay;
+}
+
 std::vector<std::int64_t> ComputeGifDelays(std::span<const PictureFrames> pictures,
                                            std::uint16_t speed)
 {
-    constexpr std::int64_t kCentisecondsPerSecond = 100;
-    const std::int64_t tick = TickOf(speed);
+    GifDelayClock clock(speed);
     std::vector<std::int64_t> delays;
     delays.reserve(pictures.size());
-    std::int64_t frames = 0;
-    std::int64_t previousEnd = 0;
     for (const PictureFrames& picture : pictures) {
-        frames += FramesOf(picture);
-        const std::int64_t end =
-            (frames * tick * kCentisecondsPerSecond + kTicksPerSecond / 2) / kTicksPerSecond;
-        delays.push_back(end - previousEnd);
-        previousEnd = end;
+        delays.push_back(clock.Next(picture));
     }
     return delays;
 }

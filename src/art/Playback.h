@@ -54,4 +54,17 @@ private:
 std::vector<std::int64_t> ComputeGifDelays(std::span<const PictureFrames> pictures,
                                            std::uint16_t speed);
 
+// The same delays one picture at a time, for pictures that arrive as they are decoded.
+class GifDelayClock {
+public:
+    explicit GifDelayClock(std::uint16_t speed);
+    // The delay of the picture after those already given.
+    std::int64_t Next(const PictureFrames& picture);
+
+private:
+    std::int64_t m_tick;
+    std::int64_t m_frames = 0;
+    std::int64_t m_previousEnd = 0;
+};
+
 }  // namespace varek

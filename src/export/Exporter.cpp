@@ -1,7 +1,8 @@
 #include "export/Exporter.h"
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -67,6 +68,7 @@ bool IsReadFault(const Error& error)
 }
 
 constexpr const char* kNoMemory = "there is not enough memory to decode it";
+constexpr const char* kNoMemoryToWrite = "there is not enough memory to write it";
 
 struct Source {
     ArtCategory category;
@@ -161,8 +163,30 @@ private:
 
     void ExportAnimationSource(const Source& source, std::size_t position, std::size_t total)
     {
-        FrameStore store;
-        const Animation animation = m_game.LoadAnimation(source.fileName, store);
+        AnimationTarget target{source, position, total};
+        const LoadProgress goOn = [this](std::int32_t, std::int32_t) { return !Stopped(); };
+        Animation animation;
+        if (m_options.format == ImageFormat::Gif) {
+            animation = m_game.StreamAnimation(
+                source.fileName,
+                [&](const StreamedPicture& picture) { AddGifPicture(target, picture); }, goOn);
+            FinishGif(target);
+        } else {
+            FrameWriters writers(*this, target);
+            try {
+                animation = m_game.StreamAnimation(
+                    source.fileName,
+                    [&](const StreamedPicture& picture) { QueuePicture(target, writers, picture); },
+                    goOn);
+            } catch (...) {
+                writers.Finish();
+                throw;
+            }
+            writers.Finish();
+        }
+        if (animation.cancelled || Stopped()) {
+            m_summary.cancelled = true;
+        }
         if (!animation.stop || !IsReadFault(*animation.stop)) {
             ++m_summary.filesRead;
         }
@@ -170,16 +194,275 @@ private:
             Fail(source.name, fault.what());
         }
         if (animation.stop) {
-            const std::size_t kept = store.FrameCount();
+            const std::size_t kept = animation.pictures.size();
             std::string reason = animation.stop->what();
             if (!IsReadFault(*animation.stop)) {
                 reason += kept == 0 ? std::string("; no frame could be decoded")
-                                    : "; the " + Counted(kept, "frame", "frames") +
-                                          " decoded before it are written";
+                          : kept == 1
+                              ? std::string("; the 1 frame decoded before it is written")
+                              : "; the " + std::to_string(kept) +
+                                    " frames decoded before it are written";
             }
             Fail(source.name, reason);
         }
-        WriteFrames(source, store, animation, position, total);
+    }
+
+    // One animation being written: where its images go once the first picture
+    // arrives, and whether they can go there at all.
+    struct AnimationTarget {
+        AnimationTarget(const Source& of, std::size_t at, std::size_t outOf)
+            : source(of), position(at), total(outOf)
+        {
+        }
+
+        const Source& source;
+        std::size_t position;
+        std::size_t total;
+        std::optional<fs::path> folder;
+        bool skip = false;  // a failure was reported; the rest is decoded but not written
+        std::size_t imagesToWrite = 0;
+        std::size_t imagesDone = 0;  // under the writers' lock
+        std::optional<GifWriter> gif;
+        std::optional<GifDelayClock> clock;
+        std::string gifName;
+    };
+
+    // The category folder for target, made at its first picture; false when it
+    // cannot be, after reporting why.
+    bool Prepare(AnimationTarget& target)
+    {
+        if (target.skip) {
+            return false;
+        }
+        if (!target.folder) {
+            try {
+                target.folder = TargetFolder(target.source.category);
+            } catch (const std::exception& error) {
+                Fail(target.source.name, error.what());
+                target.skip = true;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Frames are encoded and written on threads of their own while the next
+    // pictures are decoded: making a file costs the system more than decoding and
+    // encoding a frame does. Only the frames in flight are held, a few for each
+    // thread, so memory stays the same however long the animation is.
+    class FrameWriters {
+    public:
+        struct Job {
+            FrameRecord record;
+            std::vector<std::string> names;  // an empty one belongs to another source
+        };
+
+        FrameWriters(Export& owner, AnimationTarget& target) : m_owner(owner), m_target(target)
+        {
+            const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
+            for (unsigned i = 0; i < threads; ++i) {
+                try {
+                    m_threads.emplace_back([this] { Work(); });
+                } catch (const std::system_error&) {
+                    break;  // the threads already started share the work
+                }
+            }
+            for (std::size_t i = 0; i < std::max<std::size_t>(m_threads.size(), 1) * 3; ++i) {
+                m_idle.push_back(std::make_unique<Job>());
+            }
+        }
+        FrameWriters(const FrameWriters&) = delete;
+        FrameWriters& operator=(const FrameWriters&) = delete;
+        ~FrameWriters() { Finish(); }
+
+        // A job to fill, once one is free.
+        std::unique_ptr<Job> Take()
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return !m_idle.empty(); });
+            std::unique_ptr<Job> job = std::move(m_idle.back());
+            m_idle.pop_back();
+            return job;
+        }
+
+        void Submit(std::unique_ptr<Job> job)
+        {
+            if (m_threads.empty()) {
+                Write(*job);  // no thread could be started: the decoding thread writes
+                const std::lock_guard lock(m_mutex);
+                m_idle.push_back(std::move(job));
+                return;
+            }
+            {
+                const std::lock_guard lock(m_mutex);
+                m_queue.push_back(std::move(job));
+            }
+            m_changed.notify_all();
+        }
+
+        // Waits until every job submitted is written.
+        void Finish()
+        {
+            {
+                const std::lock_guard lock(m_mutex);
+                m_closing = true;
+            }
+            m_changed.notify_all();
+            for (std::thread& thread : m_threads) {
+                thread.join();
+            }
+            m_threads.clear();
+        }
+
+    private:
+        void Work()
+        {
+            for (;;) {
+                std::unique_ptr<Job> job;
+                {
+                    std::unique_lock lock(m_mutex);
+                    m_changed.wait(lock, [this] { return m_closing || !m_queue.empty(); });
+                    if (m_queue.empty()) {
+                        return;
+                    }
+                    job = std::move(m_queue.front());
+                    m_queue.pop_front();
+                }
+                Write(*job);
+                {
+                    const std::lock_guard lock(m_mutex);
+                    m_idle.push_back(std::move(job));
+                }
+                m_changed.notify_all();
+            }
+        }
+
+        void Write(const Job& job)
+        {
+            ByteArray image;
+            for (const std::string& name : job.names) {
+                std::optional<std::string> failure;
+                if (m_owner.Stopped()) {
+                    const std::lock_guard lock(m_owner.m_mutex);
+                    m_owner.m_summary.cancelled = true;
+                    return;
+                }
+                if (!name.empty()) {
+                    try {
+                        if (image.empty()) {
+                            image = EncodeImageFile(kFrameWidth, kFrameHeight, job.record.Pixels,
+                                                    job.record.Colors, m_owner.m_options.format);
+                        }
+                        WriteFileIntoPlace(*m_target.folder / name, image);
+                    } catch (const std::bad_alloc&) {
+                        failure = kNoMemoryToWrite;
+                    } catch (const std::exception& error) {
+                        failure = error.what();
+                    }
+                }
+                const std::lock_guard lock(m_owner.m_mutex);
+                if (failure) {
+                    m_owner.Fail(m_target.source.name, *failure);
+                } else if (!name.empty()) {
+                    ++m_owner.m_summary.imagesWritten;
+                }
+                m_owner.m_listener.FrameWritten(m_target.position, m_target.total,
+                                                m_target.source.name, ++m_target.imagesDone,
+                                                m_target.imagesToWrite);
+            }
+        }
+
+        Export& m_owner;
+        AnimationTarget& m_target;
+        std::mutex m_mutex;
+        std::condition_variable m_changed;
+        std::vector<std::unique_ptr<Job>> m_idle;
+        std::deque<std::unique_ptr<Job>> m_queue;
+        bool m_closing = false;
+        std::vector<std::thread> m_threads;
+    };
+
+    // Names the images of one picture and hands it to the writers: one image, or
+    // with the timeline one for each file frame it stands for.
+    void QueuePicture(AnimationTarget& target, FrameWriters& writers,
+                      const StreamedPicture& picture)
+    {
+        if (Stopped() || !Prepare(target)) {
+            return;
+        }
+        const FliLoad& outline = picture.outline;
+        std::unique_ptr<FrameWriters::Job> job = writers.Take();
+        job->names.clear();
+        {
+            // The writers report under this lock, and the names taken are shared.
+            const std::lock_guard lock(m_mutex);
+            if (m_options.timeline) {
+                if (target.imagesToWrite == 0) {
+                    for (const PictureFrames& frames : outline.pictures) {
+                        target.imagesToWrite += static_cast<std::size_t>(frames.frameCount);
+                    }
+                }
+                const PictureFrames& frames = picture.frames;
+                for (int frame = frames.firstFrame; frame < frames.firstFrame + frames.frameCount;
+                     ++frame) {
+                    job->names.push_back(ClaimName(target.source, frame, outline.fileFrames));
+                }
+            } else {
+                target.imagesToWrite = outline.pictures.size();
+                job->names.push_back(ClaimName(target.source, static_cast<int>(picture.number),
+                                               static_cast<int>(outline.pictures.size())));
+            }
+        }
+        job->record = picture.record;
+        writers.Submit(std::move(job));
+    }
+
+    // The whole animation as one looping GIF file, each picture for as long as the
+    // file frames it stands for. Encoding a picture depends on the one before, so
+    // the pictures go into the file on the decoding thread, in order.
+    void AddGifPicture(AnimationTarget& target, const StreamedPicture& picture)
+    {
+        if (Stopped() || !Prepare(target)) {
+            return;
+        }
+        try {
+            if (!target.gif) {
+                target.gifName = ClaimName(target.source, 0);
+                if (target.gifName.empty()) {
+                    target.skip = true;
+                    return;
+                }
+                target.gif.emplace(kFrameWidth, kFrameHeight);
+                target.clock.emplace(picture.outline.speed);
+            }
+            const Picture shown = PictureOf(picture.record);
+            target.gif->AddPicture(shown.image, shown.palette, target.clock->Next(picture.frames));
+        } catch (const std::bad_alloc&) {
+            Fail(target.source.name, kNoMemoryToWrite);
+            target.skip = true;
+            return;
+        } catch (const std::exception& error) {
+            Fail(target.source.name, error.what());
+            target.skip = true;
+            return;
+        }
+        m_listener.FrameWritten(target.position, target.total, target.source.name,
+                                picture.number, picture.outline.pictures.size());
+    }
+
+    void FinishGif(AnimationTarget& target)
+    {
+        if (!target.gif || target.skip || Stopped()) {
+            return;
+        }
+        try {
+            WriteFileIntoPlace(*target.folder / target.gifName, target.gif->Finish());
+            ++m_summary.imagesWritten;
+        } catch (const std::bad_alloc&) {
+            Fail(target.source.name, kNoMemoryToWrite);
+        } catch (const std::exception& error) {
+            Fail(target.source.name, error.what());
+        }
     }
 
     // The image file name for source, or empty after reporting that another source
@@ -242,125 +525,6 @@ private:
         }
     }
 
-    // Frames are encoded and written on several threads: making a file costs the
-    // system more than decoding and encoding a frame does, and much of it overlaps.
-    // The whole animation as one looping GIF file, each picture for as long as the
-    // file frames it stands for.
-    void WriteAnimatedGif(const Source& source, const FrameStore& store, const Animation& animation,
-                          const fs::path& folder, std::size_t position, std::size_t total)
-    {
-        const std::string name = ClaimName(source, 0);
-        if (name.empty()) {
-            return;
-        }
-        const std::size_t count = std::min(store.FrameCount(), animation.pictures.size());
-        const std::vector<std::int64_t> delays =
-            ComputeGifDelays(std::span(animation.pictures).first(count), animation.speed);
-        try {
-            GifWriter writer(kFrameWidth, kFrameHeight);
-            for (std::size_t picture = 1; picture <= count; ++picture) {
-                if (Stopped()) {
-                    m_summary.cancelled = true;
-                    return;
-                }
-                const Picture shown = PictureOf(store[picture]);
-                writer.AddPicture(shown.image, shown.palette, delays[picture - 1]);
-                m_listener.FrameWritten(position, total, source.name, picture, count);
-            }
-            WriteFileIntoPlace(folder / name, writer.Finish());
-            ++m_summary.imagesWritten;
-        } catch (const std::exception& error) {
-            Fail(source.name, error.what());
-        }
-    }
-
-    void WriteFrames(const Source& source, const FrameStore& store, const Animation& animation,
-                     std::size_t position, std::size_t total)
-    {
-        const std::size_t frameCount = store.FrameCount();
-        if (frameCount == 0) {
-            return;
-        }
-        if (Stopped()) {
-            m_summary.cancelled = true;
-            return;
-        }
-        fs::path folder;
-        try {
-            folder = TargetFolder(source.category);
-        } catch (const std::exception& error) {
-            Fail(source.name, error.what());
-            return;
-        }
-        if (m_options.format == ImageFormat::Gif) {
-            WriteAnimatedGif(source, store, animation, folder, position, total);
-            return;
-        }
-        // Each image to write: the record it shows and its file name, or an empty
-        // name when another source has that name.
-        std::vector<std::pair<std::size_t, std::string>> jobs;
-        if (m_options.timeline) {
-            // One image for every file frame a picture stands for, numbered by file frame.
-            for (std::size_t picture = 1;
-                 picture <= frameCount && picture <= animation.pictures.size(); ++picture) {
-                const PictureFrames& frames = animation.pictures[picture - 1];
-                for (int frame = frames.firstFrame; frame < frames.firstFrame + frames.frameCount;
-                     ++frame) {
-                    jobs.emplace_back(picture, ClaimName(source, frame, animation.fileFrames));
-                }
-            }
-        } else {
-            for (std::size_t picture = 1; picture <= frameCount; ++picture) {
-                jobs.emplace_back(picture, ClaimName(source, static_cast<int>(picture),
-                                                     static_cast<int>(frameCount)));
-            }
-        }
-
-        std::atomic<std::size_t> next{0};
-        std::mutex mutex;
-        std::size_t finished = 0;
-        auto work = [&] {
-            for (std::size_t job = next++; job < jobs.size(); job = next++) {
-                const auto& [picture, name] = jobs[job];
-                if (Stopped()) {
-                    const std::lock_guard lock(mutex);
-                    m_summary.cancelled = true;
-                    return;
-                }
-                std::optional<std::string> failure;
-                if (!name.empty()) {
-                    try {
-                        const FrameRecord& record = store[picture];
-                        WriteImageFile(folder / name, kFrameWidth, kFrameHeight, record.Pixels,
-                                       record.Colors);
-                    } catch (const std::exception& error) {
-                        failure = error.what();
-                    }
-                }
-                const std::lock_guard lock(mutex);
-                if (failure) {
-                    Fail(source.name, *failure);
-                } else if (!name.empty()) {
-                    ++m_summary.imagesWritten;
-                }
-                m_listener.FrameWritten(position, total, source.name, ++finished, jobs.size());
-            }
-        };
-        std::vector<std::thread> helpers;
-        const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
-        for (unsigned i = 1; i < threads && i < frameCount; ++i) {
-            try {
-                helpers.emplace_back(work);
-            } catch (const std::system_error&) {
-                break;  // the threads already started share the work
-            }
-        }
-        work();
-        for (std::thread& helper : helpers) {
-            helper.join();
-        }
-    }
-
     const GameFolder& m_game;
     const fs::path& m_out;
     const ExportOptions& m_options;
@@ -369,6 +533,8 @@ private:
     std::optional<Palette> m_wallPalette;
     std::array<std::map<std::string, std::string>, kCategoryCount> m_taken;
     std::array<bool, kCategoryCount> m_folderReady{};
+    // Taken by the threads that write an animation's frames while they report.
+    std::mutex m_mutex;
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <memory>
 #include <string>
 
 #include "util/ByteReader.h"
@@ -209,9 +211,14 @@ namespace {
                                           Counted(fileSize, "byte", "bytes") + ")");
 }
 
-// The frame walk. Fills store and load, and throws the fault that ends it.
-void WalkFrames(std::span<const std::uint8_t> bytes, FrameStore& store, FliLoad& load,
-                const LoadProgress& progress)
+// Gives the record a new picture is decoded into, or nullptr to walk the headers
+// without decoding.
+using PictureStart = std::function<FrameRecord*()>;
+
+// The frame walk. Fills load, decodes each picture into the record startPicture
+// gives, and throws the fault that ends it.
+void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPicture,
+                FliLoad& load, const LoadProgress& progress)
 {
     const ByteReader file(bytes, "the FLI file");
     if (bytes.size() < static_cast<std::size_t>(kFliHeaderSize)) {
@@ -241,6 +248,7 @@ void WalkFrames(std::span<const std::uint8_t> bytes, FrameStore& store, FliLoad&
         const std::int64_t frameEnd = position + frame.Size;
 
         bool hasRecord = false;
+        FrameRecord* record = nullptr;
         std::int64_t chunkPosition = position + kFliFrameHeaderSize;
         for (std::int32_t chunkIndex = 0; chunkIndex < frame.Chunks; ++chunkIndex) {
             if (chunkPosition + kFliChunkHeaderSize > frameEnd) {
@@ -268,12 +276,14 @@ void WalkFrames(std::span<const std::uint8_t> bytes, FrameStore& store, FliLoad&
                 static_cast<std::size_t>(chunkEnd - chunkPosition - kFliChunkHeaderSize));
             if (IsDecodedChunkType(chunk.Type)) {
                 if (!hasRecord) {
-                    store.AddFrame();
+                    record = startPicture();
                     load.pictures.push_back({frameIndex + 1, 1});
                     hasRecord = true;
                 }
                 try {
-                    DecodeChunk(chunk, store.Newest());
+                    if (record != nullptr) {
+                        DecodeChunk(chunk, *record);
+                    }
                 } catch (const Error& error) {
                     // A line-compression fault spoils one frame's changes, not the file.
                     if (chunk.Type != FLI_LC) {
@@ -304,8 +314,12 @@ FliLoad DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
 {
     store.Reset();
     FliLoad load;
+    const PictureStart addRecord = [&store] {
+        store.AddFrame();
+        return &store.Newest();
+    };
     try {
-        WalkFrames(bytes, store, load, progress);
+        WalkFrames(bytes, addRecord, load, progress);
     } catch (const Error& error) {
         load.stop = error;
     } catch (...) {
@@ -314,6 +328,57 @@ FliLoad DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
     }
     // However the load ended, the store keeps no memory its records do not use.
     store.ReleaseUnused();
+    return load;
+}
+
+FliLoad OutlineFLIFile(std::span<const std::uint8_t> bytes)
+{
+    FliLoad load;
+    try {
+        WalkFrames(bytes, [] { return nullptr; }, load, {});
+    } catch (const Error& error) {
+        load.stop = error;
+    }
+    return load;
+}
+
+FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& sink,
+                      const LoadProgress& progress)
+{
+    const FliLoad outline = OutlineFLIFile(bytes);
+    FliLoad load;
+    // One working record: a picture is handed on once the next one starts, or the
+    // walk ends, since only then are the file frames it stands for known.
+    const auto record = std::make_unique<FrameRecord>();
+    // What the sink throws passes through the walk untouched, not as its stop.
+    struct SinkFault {
+        std::exception_ptr fault;
+    };
+    const auto handOn = [&] {
+        try {
+            sink(StreamedPicture{load.pictures.size(), *record, load.pictures.back(), outline});
+        } catch (...) {
+            throw SinkFault{std::current_exception()};
+        }
+    };
+    const PictureStart nextPicture = [&] {
+        if (!load.pictures.empty()) {
+            handOn();
+        }
+        return record.get();
+    };
+    try {
+        try {
+            WalkFrames(bytes, nextPicture, load, progress);
+        } catch (const Error& error) {
+            load.stop = error;
+        }
+        if (!load.pictures.empty()) {
+            handOn();
+        }
+    } catch (const SinkFault& sinkFault) {
+        std::rethrow_exception(sinkFault.fault);
+    }
     return load;
 }
 

@@ -58,7 +58,7 @@ struct PictureFrames {
 struct FliLoad {
     std::uint16_t speed = 0;              // the header's delay between frames, 1/70 s
     std::int32_t fileFrames = 0;          // the header's frame count, the ring frame not counted
-    std::vector<PictureFrames> pictures;  // pictures[i] is record i + 1 of the store
+    std::vector<PictureFrames> pictures;  // pictures[i] is picture i + 1, record i + 1 of a store
     std::vector<Error> lineFaults;        // line-compression faults; the load went on after each
     std::optional<Error> stop;            // the fault that ended the load early
     bool cancelled = false;               // the progress callback ended the load early
@@ -81,6 +81,28 @@ struct FliLoad {
 using LoadProgress = std::function<bool(std::int32_t framesRead, std::int32_t frameCount)>;
 
 FliLoad DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
+                      const LoadProgress& progress = {});
+
+// The file's structure from its headers alone, no chunk decoded: the speed, the
+// frame count, and the pictures a full decode gives unless a chunk's payload
+// fails; stop holds a fault of the headers.
+FliLoad OutlineFLIFile(std::span<const std::uint8_t> bytes);
+
+// One decoded picture as StreamFLIFile hands it on.
+struct StreamedPicture {
+    std::size_t number = 0;           // counted from 1
+    const FrameRecord& record;        // valid during the call only
+    const PictureFrames& frames;      // every file frame the picture stands for
+    const FliLoad& outline;           // OutlineFLIFile of the file, known before the first
+};
+using PictureSink = std::function<void(const StreamedPicture& picture)>;
+
+// Decodes as DecodeFLIFile does, in one working record instead of a store, and
+// hands each picture to sink once the file frames it stands for are known: when
+// the next picture starts or the walk ends, however it ends. Memory stays the
+// same whatever the number of frames, and the store's bound does not apply.
+// Throws what sink throws, and when memory runs out.
+FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& sink,
                       const LoadProgress& progress = {});
 
 // Reads the file with ReadGameFile and decodes it as DecodeFLIFile does; a file

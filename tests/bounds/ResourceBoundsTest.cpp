@@ -58,6 +58,21 @@ TEST(ResourceBounds, AStoreOfTinyFramesStopsAtOneGibibyte)
     EXPECT_LE(load.peak, FrameStore::kMaxBytes + file.size() + kSlack);
 }
 
+// Streamed, the same file, and the longest a header allows, hands on every picture
+// while holding one record, whatever the length.
+TEST(ResourceBounds, AStreamedLoadHoldsOneRecordWhateverItsLength)
+{
+    const ByteArray file = WriteFLIFile(Frames(32767, FLI_BLACK));
+    const std::size_t before = AllocatedBytes();
+    ResetPeak();
+    std::size_t pictures = 0;
+    const FliLoad load = StreamFLIFile(file, [&](const StreamedPicture&) { ++pictures; });
+    EXPECT_TRUE(load.complete());
+    EXPECT_EQ(pictures, 32767u);
+    // The picture list of the outline and of the load, and one record.
+    EXPECT_LE(PeakBytes() - before, 2 * 32767 * sizeof(PictureFrames) + kSlack);
+}
+
 // Frames that promise many chunks but hold none, and chunks whose sizes reach past
 // their frame: the walk stays inside each frame and allocates nothing per chunk.
 TEST(ResourceBounds, HostileSizesAndCountsAllocateOnlyTheRecordsTheyMake)

@@ -16,6 +16,7 @@
 #include "fli/FliDecoder.h"
 #include "imaging/BmpImage.h"
 #include "imaging/BmpReader.h"
+#include "support/FliFixtures.h"
 #include "support/FolderSnapshot.h"
 #include "support/TempFolder.h"
 #include "util/Error.h"
@@ -242,6 +243,31 @@ TEST_F(ExportTest, FrameNumbersSortInEveryListing)
     ExpectExported(Out(), expected);
     EXPECT_TRUE(fs::exists(fs::path(Out()) / "FLI" / "LONG-001.bmp"));
     EXPECT_TRUE(fs::exists(fs::path(Out()) / "FLI" / "LONG-100.bmp"));
+}
+
+// More pictures than the window's store holds: the export holds only the frames in
+// flight, so the longest animation a header allows is written whole.
+TEST_F(ExportTest, TheLongestAnimationIsExportedWhole)
+{
+    PaletteBlock distinct{};
+    for (std::size_t i = 0; i < 256; ++i) {
+        distinct[i * 3] = static_cast<std::uint8_t>(i & 63);
+        distinct[i * 3 + 1] = static_cast<std::uint8_t>(i >> 6);
+    }
+    std::vector<FliFrameData> frames(32767);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        frames[i].chunks.push_back(Chunk(FLI_LC, LcRow(0, static_cast<std::uint8_t>(i % 250 + 1))));
+    }
+    frames[0].chunks.insert(frames[0].chunks.begin(), Chunk(FLI_COLOR, EncodeColorChunk(distinct)));
+    const fs::path game = CopyOfSample();
+    fs::remove_all(game / "FLI");
+    m_work.Write("game/FLI/LONG.FLI", WriteFLIFile(frames));
+
+    const ProgramResult result =
+        Export({"-q", "--format", "gif", "--category", "animations", game.string(), Out()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    QImageReader reader(QString::fromStdString((fs::path(Out()) / "FLI" / "LONG.gif").string()));
+    EXPECT_EQ(reader.imageCount(), 32767);
 }
 
 TEST_F(ExportTest, TimelineWritesAPictureForEveryFileFrame)

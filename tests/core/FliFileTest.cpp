@@ -366,6 +366,27 @@ TEST(FrameWalk, EveryDamagedByteAndEveryCutGivesAConsistentLoad)
             nextFree = std::int64_t{picture.firstFrame} + picture.frameCount;
             ASSERT_LE(nextFree - 1, frameCount) << what;
         }
+        // Streamed, the same pictures arrive in order, each once its frames are known;
+        // the headers alone give them too, and more only where a payload fault stopped.
+        std::size_t handedOn = 0;
+        const FliLoad streamed = StreamFLIFile(file, [&](const StreamedPicture& picture) {
+            ++handedOn;
+            ASSERT_EQ(picture.number, handedOn) << what;
+            ASSERT_TRUE(picture.record == d.store[handedOn]) << what << " picture " << handedOn;
+            ASSERT_EQ(picture.frames, d.load.pictures.at(handedOn - 1)) << what;
+        });
+        ASSERT_EQ(handedOn, d.store.FrameCount()) << what;
+        ASSERT_EQ(streamed.pictures, d.load.pictures) << what;
+        ASSERT_EQ(KindOf(streamed.stop), KindOf(d.load.stop)) << what;
+        ASSERT_EQ(streamed.lineFaults.size(), d.load.lineFaults.size()) << what;
+        const FliLoad outline = OutlineFLIFile(file);
+        ASSERT_GE(outline.pictures.size(), d.load.pictures.size()) << what;
+        ASSERT_TRUE(std::equal(d.load.pictures.begin(), d.load.pictures.end(),
+                               outline.pictures.begin()))
+            << what;
+        if (d.load.complete()) {
+            ASSERT_EQ(outline.pictures, d.load.pictures) << what;
+        }
     };
     const Decoded clean = Decode(good);
     ASSERT_TRUE(clean.load.complete());
