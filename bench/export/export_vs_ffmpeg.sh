@@ -1,15 +1,29 @@
 #!/usr/bin/env bash
-# Times varek-export against ffmpeg on the same 1000-frame animation, each writing
-# one 8-bit BMP file per frame, and reports wall time, their ratio, CPU time and
-# peak memory. A measurement, not a test.
+# Times varek-export against ffmpeg on the same animation, in alternating pairs,
+# and reports the median wall time, their ratio, CPU time, peak memory, the size
+# of what each wrote and how soon varek-export wrote its first file. A
+# measurement, not a test.
 # Usage: bench/export/export_vs_ffmpeg.sh [BUILD_FOLDER]   (default build/, built)
-# Environment: FRAMES (1000), RUNS (7), BENCH_DIR (where the files go; default a
-# new folder under the system's temporary folder).
+# Environment:
+#   FORMAT     bmp (default): one 8-bit BMP file a frame, ffmpeg -pix_fmt pal8 %05d.bmp
+#              png: one PNG file a frame, ffmpeg %05d.png
+#              gif: one animated GIF file, ffmpeg X.gif
+#   FRAMES     frames of the animation (1000)
+#   RUNS       pairs of runs (7)
+#   BENCH_DIR  where the files go (default a new folder under the system's
+#              temporary folder; /dev/shm measures without the disk)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
 frames="${FRAMES:-1000}"
+format="${FORMAT:-bmp}"
+case "$format" in
+  bmp) ffmpeg_out=(-pix_fmt pal8 "%05d.bmp") ;;
+  png) ffmpeg_out=("%05d.png") ;;
+  gif) ffmpeg_out=("BENCH.gif") ;;
+  *) echo "FORMAT must be bmp, png or gif" >&2; exit 2 ;;
+esac
 runs="${RUNS:-7}"
 export_bin="$build/bin/varek-export"
 sample_bin="$build/bin/varek-sample"
@@ -40,54 +54,76 @@ animation="$game/FLI/BENCH.FLI"
 "$sample_bin" --animation "$frames" "$animation"
 cat "$animation" >/dev/null  # both programs start with the file in the page cache
 
-# Runs a command under /usr/bin/time and appends "wall-seconds cpu-seconds
-# peak-kilobytes" to the file named first. Every run writes into a folder of its
-# own: deleting thousands of files just before a run makes ext4 search longer for
-# free inodes, which would slow whichever program runs next.
+# Runs a command under /usr/bin/time in the folder named second and appends
+# "wall-seconds cpu-seconds peak-kilobytes bytes-written files" to the file named first,
+# then removes what it wrote, so no run pays for another's files.
 measure() {
-  local results="$1"
-  shift
+  local results="$1" folder="$2"
+  shift 2
   local start end
+  mkdir -p "$folder"
   start="$(date +%s%N)"
-  /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" || {
+  (cd "$folder" && /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt") || {
     cat "$work/stderr.txt" >&2
     exit 1
   }
   end="$(date +%s%N)"
-  awk -v wall="$(( end - start ))" -F': ' '
+  local bytes
+  bytes="$(find "$folder" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')"
+  files="$(find "$folder" -type f | wc -l)"
+  awk -v wall="$(( end - start ))" -v bytes="$bytes" -v files="$files" -F': ' '
     /User time/ { cpu += $2 }
     /System time/ { cpu += $2 }
     /Maximum resident set size/ { kilobytes = $2 }
-    END { printf "%.4f %.3f %d\n", wall / 1e9, cpu, kilobytes }' "$work/time.txt" >>"$results"
+    END { printf "%.4f %.3f %d %d %d\n", wall / 1e9, cpu, kilobytes, bytes, files }' "$work/time.txt" >>"$results"
+  rm -rf "$folder"
 }
 
+varek_run=("$export_bin" --quiet --format "$format" --category animations "$game")
+ffmpeg_run=(ffmpeg -nostdin -loglevel error -i "$animation" "${ffmpeg_out[@]}")
+
 # One run of each first, so neither pays for loading its libraries from disk.
-"$export_bin" --quiet "$game" "$work/warm-varek" >/dev/null
-mkdir -p "$work/warm-ffmpeg"
-ffmpeg -nostdin -loglevel error -i "$animation" -pix_fmt pal8 "$work/warm-ffmpeg/%04d.bmp"
+measure "$work/warm.txt" "$work/warm-varek" "${varek_run[@]}" out
+measure "$work/warm.txt" "$work/warm-ffmpeg" "${ffmpeg_run[@]}"
 : >"$work/varek.txt"
 : >"$work/ffmpeg.txt"
 for run in $(seq "$runs"); do
-  measure "$work/varek.txt" "$export_bin" --quiet "$game" "$work/varek-$run"
-  mkdir -p "$work/ffmpeg-$run"
-  measure "$work/ffmpeg.txt" ffmpeg -nostdin -loglevel error -i "$animation" -pix_fmt pal8 \
-    "$work/ffmpeg-$run/%04d.bmp"
+  measure "$work/varek.txt" "$work/varek-$run" "${varek_run[@]}" out
+  measure "$work/ffmpeg.txt" "$work/ffmpeg-$run" "${ffmpeg_run[@]}"
 done
+
+# Time to the first file: the export runs alone while this shell watches its
+# output folder, to within the few milliseconds one look takes.
+first_file() {
+  local folder="$work/first" start now
+  start="$(date +%s%N)"
+  "${varek_run[@]}" "$folder" &
+  local pid=$!
+  until [ -n "$(find "$folder" -type f \! -name '.*' -print -quit 2>/dev/null)" ]; do
+    kill -0 "$pid" 2>/dev/null || break
+  done
+  now="$(date +%s%N)"
+  wait "$pid"
+  rm -rf "$folder"
+  awk -v t="$(( now - start ))" 'BEGIN { printf "%.3f", t / 1e9 }'
+}
 
 column_median() { cut -d' ' -f"$2" "$1" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 column_max() { cut -d' ' -f"$2" "$1" | sort -n | tail -1; }
 
-varek_files="$(find "$work/varek-1/FLI" -name '*.bmp' | wc -l)"
-ffmpeg_files="$(find "$work/ffmpeg-1" -name '*.bmp' | wc -l)"
 varek_wall="$(column_median "$work/varek.txt" 1)"
 ffmpeg_wall="$(column_median "$work/ffmpeg.txt" 1)"
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "Animation: $frames frames of 320 x 200, $(stat -c %s "$animation") bytes; medians of $runs runs each"
-printf '%-13s %9s %9s %15s %7s\n' program "wall s" "CPU s" "peak RSS MiB" files
-printf '%-13s %9.3f %9.3f %15.1f %7d\n' varek-export "$varek_wall" \
-  "$(column_median "$work/varek.txt" 2)" "$(awk -v k="$(column_max "$work/varek.txt" 3)" 'BEGIN { print k / 1024 }')" "$varek_files"
-printf '%-13s %9.3f %9.3f %15.1f %7d\n' ffmpeg "$ffmpeg_wall" \
-  "$(column_median "$work/ffmpeg.txt" 2)" "$(awk -v k="$(column_max "$work/ffmpeg.txt" 3)" 'BEGIN { print k / 1024 }')" "$ffmpeg_files"
+echo "Animation: $frames frames of 320 x 200, $(stat -c %s "$animation") bytes, as $format; medians of $runs alternating pairs"
+printf '%-13s %9s %9s %15s %12s %7s\n' program "wall s" "CPU s" "peak RSS MiB" "output KiB" files
+for program in varek-export ffmpeg; do
+  results="$work/${program%-export}.txt"
+  printf '%-13s %9.3f %9.3f %15.1f %12d %7d\n' "$program" "$(column_median "$results" 1)" \
+    "$(column_median "$results" 2)" \
+    "$(awk -v k="$(column_max "$results" 3)" 'BEGIN { print k / 1024 }')" \
+    "$(( $(column_median "$results" 4) / 1024 ))" "$(column_median "$results" 5)"
+done
 awk -v a="$varek_wall" -v b="$ffmpeg_wall" \
-  'BEGIN { printf "varek-export / ffmpeg wall time: %.2f (goal: at most 0.50)\n", a / b }'
+  'BEGIN { printf "varek-export / ffmpeg wall time: %.2f\n", a / b }'
+echo "varek-export's first file after $(first_file) s"

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <new>
@@ -165,24 +166,29 @@ private:
     {
         AnimationTarget target{source, position, total};
         const LoadProgress goOn = [this](std::int32_t, std::int32_t) { return !Stopped(); };
+        const bool gif = m_options.format == ImageFormat::Gif;
+        // A GIF file takes its pictures in order, one thread; image files are
+        // written on as many threads as help.
+        FrameQueue queue(gif ? 1 : WriterThreads(), [&](const FrameQueue::Job& job) {
+            if (gif) {
+                AddGifPicture(target, job);
+            } else {
+                WriteImages(target, job);
+            }
+        });
         Animation animation;
-        if (m_options.format == ImageFormat::Gif) {
+        try {
             animation = m_game.StreamAnimation(
                 source.fileName,
-                [&](const StreamedPicture& picture) { AddGifPicture(target, picture); }, goOn);
+                [&](const StreamedPicture& picture) { QueuePicture(target, queue, picture); },
+                goOn);
+        } catch (...) {
+            queue.Finish();
+            throw;
+        }
+        queue.Finish();
+        if (gif) {
             FinishGif(target);
-        } else {
-            FrameWriters writers(*this, target);
-            try {
-                animation = m_game.StreamAnimation(
-                    source.fileName,
-                    [&](const StreamedPicture& picture) { QueuePicture(target, writers, picture); },
-                    goOn);
-            } catch (...) {
-                writers.Finish();
-                throw;
-            }
-            writers.Finish();
         }
         if (animation.cancelled || Stopped()) {
             m_summary.cancelled = true;
@@ -207,6 +213,11 @@ private:
         }
     }
 
+    static unsigned WriterThreads()
+    {
+        return std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
+    }
+
     // One animation being written: where its images go once the first picture
     // arrives, and whether they can go there at all.
     struct AnimationTarget {
@@ -221,48 +232,33 @@ private:
         std::optional<fs::path> folder;
         bool skip = false;  // a failure was reported; the rest is decoded but not written
         std::size_t imagesToWrite = 0;
-        std::size_t imagesDone = 0;  // under the writers' lock
+        std::size_t imagesDone = 0;  // under m_mutex
+        // The GIF file, its name, and whether it failed (on the thread that encodes it).
         std::optional<GifWriter> gif;
         std::optional<GifDelayClock> clock;
         std::string gifName;
+        bool gifFailed = false;
     };
 
-    // The category folder for target, made at its first picture; false when it
-    // cannot be, after reporting why.
-    bool Prepare(AnimationTarget& target)
-    {
-        if (target.skip) {
-            return false;
-        }
-        if (!target.folder) {
-            try {
-                target.folder = TargetFolder(target.source.category);
-            } catch (const std::exception& error) {
-                Fail(target.source.name, error.what());
-                target.skip = true;
-                return false;
-            }
-        }
-        return true;
-    }
-
-    // Frames are encoded and written on threads of their own while the next
-    // pictures are decoded: making a file costs the system more than decoding and
-    // encoding a frame does. Only the frames in flight are held, a few for each
-    // thread, so memory stays the same however long the animation is.
-    class FrameWriters {
+    // Decoded pictures on their way to the threads that encode and write them,
+    // while the next pictures are decoded: making a file costs the system more
+    // than decoding and encoding a frame does. Only the pictures in flight are
+    // held, a few for each thread, so memory stays the same however long the
+    // animation is. With one thread the pictures are handled in order.
+    class FrameQueue {
     public:
         struct Job {
             FrameRecord record;
+            PictureFrames frames;
             std::vector<std::string> names;  // an empty one belongs to another source
         };
+        using Work = std::function<void(const Job&)>;
 
-        FrameWriters(Export& owner, AnimationTarget& target) : m_owner(owner), m_target(target)
+        FrameQueue(unsigned threads, Work work) : m_work(std::move(work))
         {
-            const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
             for (unsigned i = 0; i < threads; ++i) {
                 try {
-                    m_threads.emplace_back([this] { Work(); });
+                    m_threads.emplace_back([this] { Run(); });
                 } catch (const std::system_error&) {
                     break;  // the threads already started share the work
                 }
@@ -271,9 +267,9 @@ private:
                 m_idle.push_back(std::make_unique<Job>());
             }
         }
-        FrameWriters(const FrameWriters&) = delete;
-        FrameWriters& operator=(const FrameWriters&) = delete;
-        ~FrameWriters() { Finish(); }
+        FrameQueue(const FrameQueue&) = delete;
+        FrameQueue& operator=(const FrameQueue&) = delete;
+        ~FrameQueue() { Finish(); }
 
         // A job to fill, once one is free.
         std::unique_ptr<Job> Take()
@@ -288,7 +284,7 @@ private:
         void Submit(std::unique_ptr<Job> job)
         {
             if (m_threads.empty()) {
-                Write(*job);  // no thread could be started: the decoding thread writes
+                m_work(*job);  // no thread could be started: the caller does the work
                 const std::lock_guard lock(m_mutex);
                 m_idle.push_back(std::move(job));
                 return;
@@ -300,7 +296,7 @@ private:
             m_changed.notify_all();
         }
 
-        // Waits until every job submitted is written.
+        // Waits until every job submitted is done.
         void Finish()
         {
             {
@@ -315,7 +311,7 @@ private:
         }
 
     private:
-        void Work()
+        void Run()
         {
             for (;;) {
                 std::unique_ptr<Job> job;
@@ -328,7 +324,7 @@ private:
                     job = std::move(m_queue.front());
                     m_queue.pop_front();
                 }
-                Write(*job);
+                m_work(*job);
                 {
                     const std::lock_guard lock(m_mutex);
                     m_idle.push_back(std::move(job));
@@ -337,43 +333,7 @@ private:
             }
         }
 
-        void Write(const Job& job)
-        {
-            ByteArray image;
-            for (const std::string& name : job.names) {
-                std::optional<std::string> failure;
-                if (m_owner.Stopped()) {
-                    const std::lock_guard lock(m_owner.m_mutex);
-                    m_owner.m_summary.cancelled = true;
-                    return;
-                }
-                if (!name.empty()) {
-                    try {
-                        if (image.empty()) {
-                            image = EncodeImageFile(kFrameWidth, kFrameHeight, job.record.Pixels,
-                                                    job.record.Colors, m_owner.m_options.format);
-                        }
-                        WriteFileIntoPlace(*m_target.folder / name, image);
-                    } catch (const std::bad_alloc&) {
-                        failure = kNoMemoryToWrite;
-                    } catch (const std::exception& error) {
-                        failure = error.what();
-                    }
-                }
-                const std::lock_guard lock(m_owner.m_mutex);
-                if (failure) {
-                    m_owner.Fail(m_target.source.name, *failure);
-                } else if (!name.empty()) {
-                    ++m_owner.m_summary.imagesWritten;
-                }
-                m_owner.m_listener.FrameWritten(m_target.position, m_target.total,
-                                                m_target.source.name, ++m_target.imagesDone,
-                                                m_target.imagesToWrite);
-            }
-        }
-
-        Export& m_owner;
-        AnimationTarget& m_target;
+        Work m_work;
         std::mutex m_mutex;
         std::condition_variable m_changed;
         std::vector<std::unique_ptr<Job>> m_idle;
@@ -382,21 +342,37 @@ private:
         std::vector<std::thread> m_threads;
     };
 
-    // Names the images of one picture and hands it to the writers: one image, or
-    // with the timeline one for each file frame it stands for.
-    void QueuePicture(AnimationTarget& target, FrameWriters& writers,
-                      const StreamedPicture& picture)
+    // Names the images of one picture and queues it: for a GIF file one picture
+    // more, otherwise one image, or with the timeline one for each file frame the
+    // picture stands for. The category folder is made at the first picture.
+    void QueuePicture(AnimationTarget& target, FrameQueue& queue, const StreamedPicture& picture)
     {
-        if (Stopped() || !Prepare(target)) {
+        if (Stopped() || target.skip) {
             return;
         }
         const FliLoad& outline = picture.outline;
-        std::unique_ptr<FrameWriters::Job> job = writers.Take();
+        std::unique_ptr<FrameQueue::Job> job = queue.Take();
         job->names.clear();
         {
             // The writers report under this lock, and the names taken are shared.
             const std::lock_guard lock(m_mutex);
-            if (m_options.timeline) {
+            if (!target.folder) {
+                try {
+                    target.folder = TargetFolder(target.source.category);
+                } catch (const std::exception& error) {
+                    Fail(target.source.name, error.what());
+                    target.skip = true;
+                    return;
+                }
+            }
+            if (m_options.format == ImageFormat::Gif) {
+                if (picture.number == 1) {
+                    target.gifName = ClaimName(target.source, 0);
+                    target.skip = target.gifName.empty();
+                    target.imagesToWrite = outline.pictures.size();
+                    target.clock.emplace(outline.speed);
+                }
+            } else if (m_options.timeline) {
                 if (target.imagesToWrite == 0) {
                     for (const PictureFrames& frames : outline.pictures) {
                         target.imagesToWrite += static_cast<std::size_t>(frames.frameCount);
@@ -413,46 +389,81 @@ private:
                                                static_cast<int>(outline.pictures.size())));
             }
         }
-        job->record = picture.record;
-        writers.Submit(std::move(job));
-    }
-
-    // The whole animation as one looping GIF file, each picture for as long as the
-    // file frames it stands for. Encoding a picture depends on the one before, so
-    // the pictures go into the file on the decoding thread, in order.
-    void AddGifPicture(AnimationTarget& target, const StreamedPicture& picture)
-    {
-        if (Stopped() || !Prepare(target)) {
+        if (target.skip) {
             return;
         }
+        job->record = picture.record;
+        job->frames = picture.frames;
+        queue.Submit(std::move(job));
+    }
+
+    // On a writer thread: the images of one picture.
+    void WriteImages(AnimationTarget& target, const FrameQueue::Job& job)
+    {
+        ByteArray image;
+        for (const std::string& name : job.names) {
+            if (Stopped()) {
+                const std::lock_guard lock(m_mutex);
+                m_summary.cancelled = true;
+                return;
+            }
+            std::optional<std::string> failure;
+            if (!name.empty()) {
+                try {
+                    if (image.empty()) {
+                        image = EncodeImageFile(kFrameWidth, kFrameHeight, job.record.Pixels,
+                                                job.record.Colors, m_options.format);
+                    }
+                    WriteFileIntoPlace(*target.folder / name, image);
+                } catch (const std::bad_alloc&) {
+                    failure = kNoMemoryToWrite;
+                } catch (const std::exception& error) {
+                    failure = error.what();
+                }
+            }
+            const std::lock_guard lock(m_mutex);
+            if (failure) {
+                Fail(target.source.name, *failure);
+            } else if (!name.empty()) {
+                ++m_summary.imagesWritten;
+            }
+            m_listener.FrameWritten(target.position, target.total, target.source.name,
+                                    ++target.imagesDone, target.imagesToWrite);
+        }
+    }
+
+    // On the GIF thread: one picture more for the whole animation's looping GIF
+    // file, shown for as long as the file frames it stands for.
+    void AddGifPicture(AnimationTarget& target, const FrameQueue::Job& job)
+    {
+        if (target.gifFailed || Stopped()) {
+            return;
+        }
+        std::optional<std::string> failure;
         try {
             if (!target.gif) {
-                target.gifName = ClaimName(target.source, 0);
-                if (target.gifName.empty()) {
-                    target.skip = true;
-                    return;
-                }
                 target.gif.emplace(kFrameWidth, kFrameHeight);
-                target.clock.emplace(picture.outline.speed);
             }
-            const Picture shown = PictureOf(picture.record);
-            target.gif->AddPicture(shown.image, shown.palette, target.clock->Next(picture.frames));
+            target.gif->AddPicture(job.record.Pixels, job.record.Colors,
+                                   target.clock->Next(job.frames));
         } catch (const std::bad_alloc&) {
-            Fail(target.source.name, kNoMemoryToWrite);
-            target.skip = true;
-            return;
+            failure = kNoMemoryToWrite;
         } catch (const std::exception& error) {
-            Fail(target.source.name, error.what());
-            target.skip = true;
+            failure = error.what();
+        }
+        const std::lock_guard lock(m_mutex);
+        if (failure) {
+            target.gifFailed = true;
+            Fail(target.source.name, *failure);
             return;
         }
         m_listener.FrameWritten(target.position, target.total, target.source.name,
-                                picture.number, picture.outline.pictures.size());
+                                ++target.imagesDone, target.imagesToWrite);
     }
 
     void FinishGif(AnimationTarget& target)
     {
-        if (!target.gif || target.skip || Stopped()) {
+        if (!target.gif || target.gifFailed || Stopped()) {
             return;
         }
         try {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -33,17 +34,58 @@ struct PendingPicture {
     std::int64_t delay = 0;
 };
 
+// Compares the colours two pictures show pixel by pixel. Most pictures of an
+// animation share their colours with the one before, and then equal indices mean
+// equal colours: whole rows are compared as bytes and only pixels whose indices
+// differ are looked up, as two indices may still name the same colour.
+class ColorComparer {
+public:
+    ColorComparer(const PendingPicture& shown, const Palette& nextPalette)
+        : m_shown(shown.palette), m_next(nextPalette), m_samePalette(shown.palette == nextPalette)
+    {
+    }
+
+    bool Same(std::uint8_t shownIndex, std::uint8_t nextIndex) const
+    {
+        if (m_samePalette && shownIndex == nextIndex) {
+            return true;
+        }
+        return m_shown[shownIndex] == m_next[nextIndex];
+    }
+
+    // Whether the rows, of width pixels, show the same colours throughout.
+    bool SameRow(const std::uint8_t* shownRow, const std::uint8_t* nextRow,
+                 std::size_t width) const
+    {
+        if (m_samePalette && std::memcmp(shownRow, nextRow, width) == 0) {
+            return true;
+        }
+        for (std::size_t x = 0; x < width; ++x) {
+            if (!Same(shownRow[x], nextRow[x])) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    const Palette& m_shown;
+    const Palette& m_next;
+    bool m_samePalette;
+};
+
 // Whether a and b, of the same size, show the same colour at every pixel.
-bool ShowSameColors(const PendingPicture& a, const IndexedImage& image, const Palette& palette)
+bool ShowSameColors(const PendingPicture& a, std::span<const std::uint8_t> pixels,
+                    const Palette& palette)
 {
-    return std::equal(a.image.pixels.begin(), a.image.pixels.end(), image.pixels.begin(),
-                      [&](std::uint8_t p, std::uint8_t q) { return a.palette[p] == palette[q]; });
+    return ColorComparer(a, palette).SameRow(a.image.pixels.data(), pixels.data(), pixels.size());
 }
 
 // The smallest rectangle holding every pixel whose colour differs from shown's;
 // the top left pixel when none does, as a frame holds at least one.
 Rectangle ChangedRectangle(const PendingPicture& shown, const PendingPicture& next)
 {
+    const ColorComparer compare(shown, next.palette);
     const std::int32_t width = next.image.width;
     std::int32_t left = width;
     std::int32_t right = -1;
@@ -51,15 +93,24 @@ Rectangle ChangedRectangle(const PendingPicture& shown, const PendingPicture& ne
     std::int32_t bottom = -1;
     for (std::int32_t y = 0; y < next.image.height; ++y) {
         const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
-        for (std::int32_t x = 0; x < width; ++x) {
-            const std::size_t at = row + static_cast<std::size_t>(x);
-            if (shown.palette[shown.image.pixels[at]] != next.palette[next.image.pixels[at]]) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-                top = std::min(top, y);
-                bottom = std::max(bottom, y);
-            }
+        const std::uint8_t* before = shown.image.pixels.data() + row;
+        const std::uint8_t* after = next.image.pixels.data() + row;
+        if (compare.SameRow(before, after, static_cast<std::size_t>(width))) {
+            continue;
         }
+        // The row changes: its first and last changed pixels, looked for from each end.
+        std::int32_t first = 0;
+        while (compare.Same(before[first], after[first])) {
+            ++first;
+        }
+        std::int32_t last = width - 1;
+        while (compare.Same(before[last], after[last])) {
+            --last;
+        }
+        left = std::min(left, first);
+        right = std::max(right, last);
+        top = std::min(top, y);
+        bottom = y;
     }
     if (right < 0) {
         return Rectangle{0, 0, 1, 1};
@@ -72,6 +123,7 @@ Rectangle ChangedRectangle(const PendingPicture& shown, const PendingPicture& ne
 int FindTransparentIndex(const PendingPicture& shown, const PendingPicture& next,
                          const Rectangle& area)
 {
+    const ColorComparer compare(shown, next.palette);
     std::array<bool, kPaletteEntries> used{};
     bool anyUnchanged = false;
     for (std::int32_t y = area.top; y < area.top + area.height; ++y) {
@@ -80,7 +132,7 @@ int FindTransparentIndex(const PendingPicture& shown, const PendingPicture& next
         for (std::int32_t x = area.left; x < area.left + area.width; ++x) {
             const std::size_t at = row + static_cast<std::size_t>(x);
             const std::uint8_t index = next.image.pixels[at];
-            if (shown.palette[shown.image.pixels[at]] == next.palette[index]) {
+            if (compare.Same(shown.image.pixels[at], index)) {
                 anyUnchanged = true;
             } else {
                 used[index] = true;
@@ -135,6 +187,7 @@ struct GifWriter::State {
     // which may yet gain the delay of pictures that look the same.
     std::optional<PendingPicture> shown;
     std::optional<PendingPicture> pending;
+    std::vector<std::uint8_t> spare;
 
     ~State()
     {
@@ -210,13 +263,16 @@ struct GifWriter::State {
         Check(EGifPutImageDesc(gif, area.left, area.top, area.width, area.height, false,
                                local.get()));
         std::vector<GifPixelType> line(static_cast<std::size_t>(area.width));
+        const std::optional<ColorComparer> compare =
+            shown.has_value() ? std::optional<ColorComparer>(std::in_place, *shown, picture.palette)
+                              : std::nullopt;
         for (std::int32_t y = area.top; y < area.top + area.height; ++y) {
             const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
             for (std::int32_t x = area.left; x < area.left + area.width; ++x) {
                 const std::size_t at = row + static_cast<std::size_t>(x);
                 std::uint8_t index = picture.image.pixels[at];
-                if (transparent != NO_TRANSPARENT_COLOR && shown.has_value() &&
-                    shown->palette[shown->image.pixels[at]] == picture.palette[index]) {
+                if (transparent != NO_TRANSPARENT_COLOR && compare &&
+                    compare->Same(shown->image.pixels[at], index)) {
                     index = static_cast<std::uint8_t>(transparent);
                 }
                 line[static_cast<std::size_t>(x - area.left)] = index;
@@ -242,6 +298,9 @@ struct GifWriter::State {
         PutFrame(picture, area, transparent, std::min(delay, kMaxGifDelay));
         delay -= std::min(delay, kMaxGifDelay);
         // The rest of a long delay goes to frames that repaint one pixel as it is.
+        if (shown.has_value()) {
+            spare = std::move(shown->image.pixels);
+        }
         shown = std::move(picture);
         pending.reset();
         while (delay > 0) {
@@ -298,34 +357,43 @@ GifWriter& GifWriter::operator=(GifWriter&&) noexcept = default;
 void GifWriter::AddPicture(const IndexedImage& image, const Palette& palette,
                            std::int64_t delayCentiseconds)
 {
-    State& state = *m_state;
-    state.CheckOpen();
+    const State& state = *m_state;
     if (image.width != state.width || image.height != state.height) {
+        state.CheckOpen();
         throw Error(ErrorKind::Unsupported,
                     "a picture of " + std::to_string(image.width) + " x " +
                         std::to_string(image.height) + " pixels cannot join a GIF file of " +
                         std::to_string(state.width) + " x " + std::to_string(state.height));
     }
+    AddPicture(std::span(image.pixels), palette, delayCentiseconds);
+}
+
+void GifWriter::AddPicture(std::span<const std::uint8_t> pixels, const Palette& palette,
+                           std::int64_t delayCentiseconds)
+{
+    State& state = *m_state;
+    state.CheckOpen();
     const std::size_t count =
         static_cast<std::size_t>(state.width) * static_cast<std::size_t>(state.height);
-    if (image.pixels.size() < count) {
-        throw Error(ErrorKind::Truncated, "a picture of " + std::to_string(image.width) + " x " +
-                                              std::to_string(image.height) + " pixels needs " +
+    if (pixels.size() < count) {
+        throw Error(ErrorKind::Truncated, "a picture of " + std::to_string(state.width) + " x " +
+                                              std::to_string(state.height) + " pixels needs " +
                                               std::to_string(count) + " pixel bytes, " +
-                                              std::to_string(image.pixels.size()) + " were given");
+                                              std::to_string(pixels.size()) + " were given");
     }
+    pixels = pixels.first(count);
     const std::int64_t delay = std::max<std::int64_t>(delayCentiseconds, 0);
-    if (state.pending.has_value() && ShowSameColors(*state.pending, image, palette)) {
+    if (state.pending.has_value() && ShowSameColors(*state.pending, pixels, palette)) {
         state.pending->delay += delay;
         return;
     }
     if (state.pending.has_value()) {
         state.WritePending(true);
     }
-    IndexedImage stored{
-        image.width,
-        image.height,
-        {image.pixels.begin(), image.pixels.begin() + static_cast<std::ptrdiff_t>(count)}};
+    // The pixels of the picture shown before the last go to the new one: no
+    // allocation and no fresh pages for each picture.
+    IndexedImage stored{state.width, state.height, std::move(state.spare)};
+    stored.pixels.assign(pixels.begin(), pixels.end());
     state.pending = PendingPicture{std::move(stored), palette, delay};
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "imaging/IndexedImage.h"
 #include "imaging/Palette.h"
@@ -33,6 +34,9 @@ public:
     // the writer's, Truncated when it holds fewer pixels than its size, CannotWrite
     // when the encoder fails or the file is already finished.
     void AddPicture(const IndexedImage& image, const Palette& palette,
+                    std::int64_t delayCentiseconds);
+    // The same for pixels of the writer's size, top-down rows.
+    void AddPicture(std::span<const std::uint8_t> pixels, const Palette& palette,
                     std::int64_t delayCentiseconds);
 
     // The whole file. Throws Error: NotFound when no picture was added,
