@@ -146,6 +146,26 @@ BENCHMARK(BM_HostileFLI)
     ->Complexity()
     ->Unit(benchmark::kMillisecond);
 
+// Frames of one changed row followed by range(0) black chunks of 6 bytes each, the
+// cheapest way to ask for a cleared frame again and again.
+void BM_BlackChunks(benchmark::State& state)
+{
+    std::vector<FliFrameData> frames(50);
+    for (FliFrameData& frame : frames) {
+        frame.chunks.push_back({FLI_LC, {5, 0, 1, 0, 1, 0, 0x80, 9}});
+        frame.chunks.insert(frame.chunks.end(), static_cast<std::size_t>(state.range(0)),
+                            FliChunkData{FLI_BLACK, {}});
+    }
+    const ByteArray bytes = WriteFLIFile(frames);
+    FrameStore store;
+    for (auto _ : state) {
+        DecodeFLIFile(bytes, store);
+        benchmark::DoNotOptimize(store.Newest().Pixels.data());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+BENCHMARK(BM_BlackChunks)->Arg(10)->Arg(1000)->Unit(benchmark::kMillisecond);
+
 void BM_BuildBmpImage(benchmark::State& state)
 {
     ByteArray pixels(kFramePixels);

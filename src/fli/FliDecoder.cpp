@@ -23,10 +23,25 @@ constexpr std::int64_t kPixelLimit = static_cast<std::int64_t>(kFramePixels);
                 "pixel " + std::to_string(pixel) + " lies outside the 320 x 200 frame");
 }
 
+// The pixels a decoder wrote, from first to one past the last; empty when first >= end.
+struct PixelRange {
+    std::int64_t first = kPixelLimit;
+    std::int64_t end = 0;
+
+    void Add(std::int64_t from, std::int64_t count)
+    {
+        first = std::min(first, from);
+        end = std::max(end, from + count);
+    }
+};
+
 // The two pixel decoders share one running pixel cursor and these run writers.
 class PixelCursor {
 public:
-    PixelCursor(FrameRecord& record, std::int64_t start) : m_pixels(record.Pixels), m_at(start) {}
+    PixelCursor(FrameRecord& record, std::int64_t start, PixelRange* written = nullptr)
+        : m_pixels(record.Pixels), m_at(start), m_written(written)
+    {
+    }
 
     void Skip(std::int64_t count) { m_at += count; }
 
@@ -39,6 +54,7 @@ public:
         const std::int64_t fits = std::clamp<std::int64_t>(kPixelLimit - m_at, 0, count);
         if (fits > 0) {
             std::memset(m_pixels.data() + m_at, value, static_cast<std::size_t>(fits));
+            Written(fits);
         }
         if (fits < count) {
             ThrowPixelOutOfRange(m_at + fits);
@@ -59,6 +75,7 @@ public:
         if (fits > 0) {
             std::memcpy(m_pixels.data() + m_at, data.bytes().data() + offset,
                         static_cast<std::size_t>(fits));
+            Written(fits);
         }
         if (fits < count) {
             if (dataLeft < count) {
@@ -81,9 +98,27 @@ public:
     }
 
 private:
+    void Written(std::int64_t count)
+    {
+        if (m_written != nullptr) {
+            m_written->Add(m_at, count);
+        }
+    }
+
     FramePixels& m_pixels;
     std::int64_t m_at;
+    PixelRange* m_written;
 };
+
+std::string Hex16(std::uint16_t value)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        text += kDigits[(value >> shift) & 0xF];
+    }
+    return text;
+}
 
 std::string Described(const char* what, std::int32_t frameIndex, std::int64_t position)
 {
@@ -124,13 +159,15 @@ void DecodeColorChunk(const FLIChunk& chunk, FrameRecord& record)
     }
 }
 
-void DecodeLCChunk(const FLIChunk& chunk, FrameRecord& record)
+namespace {
+
+void DecodeLC(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
 {
     const ByteReader data(chunk.Data, "the line-compression chunk");
     const std::int64_t firstRow = data.U16(0);
     const std::int64_t rowCount = data.U16(2);
     std::int64_t cursor = 4;
-    PixelCursor pixels(record, firstRow * kFrameWidth);
+    PixelCursor pixels(record, firstRow * kFrameWidth, written);
     for (std::int64_t row = 0; row < rowCount; ++row) {
         const unsigned packetCount = data.U8(cursor++);
         for (unsigned packet = 0; packet < packetCount; ++packet) {
@@ -147,11 +184,11 @@ void DecodeLCChunk(const FLIChunk& chunk, FrameRecord& record)
     }
 }
 
-void DecodeBRUNChunk(const FLIChunk& chunk, FrameRecord& record)
+void DecodeBRUN(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
 {
     const ByteReader data(chunk.Data, "the byte-run chunk");
     std::int64_t cursor = 0;
-    PixelCursor pixels(record, 0);
+    PixelCursor pixels(record, 0, written);
     for (std::int32_t row = 0; row < kFrameHeight; ++row) {
         const unsigned packetCount = data.U8(cursor++);
         for (unsigned packet = 0; packet < packetCount; ++packet) {
@@ -168,11 +205,56 @@ void DecodeBRUNChunk(const FLIChunk& chunk, FrameRecord& record)
     }
 }
 
-void DecodeCopyChunk(const FLIChunk& chunk, FrameRecord& record)
+void DecodeCopy(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
 {
     const ByteReader data(chunk.Data, "the uncompressed chunk");
-    PixelCursor pixels(record, 0);
+    PixelCursor pixels(record, 0, written);
     pixels.Copy(data, 0, static_cast<std::int64_t>(kFramePixels));
+}
+
+// DecodeChunk that also widens written by the pixels the chunk wrote. A black
+// chunk clears only the pixels written since the record was last all black, and
+// empties written: a file of black chunks costs no more than the pixels it set.
+void DecodeTracked(const FLIChunk& chunk, FrameRecord& record, PixelRange& written)
+{
+    switch (chunk.Type) {
+        case FLI_LC:
+            DecodeLC(chunk, record, &written);
+            break;
+        case FLI_BRUN:
+            DecodeBRUN(chunk, record, &written);
+            break;
+        case FLI_COPY:
+            DecodeCopy(chunk, record, &written);
+            break;
+        case FLI_BLACK:
+            if (written.first < written.end) {
+                std::memset(record.Pixels.data() + written.first, 0,
+                            static_cast<std::size_t>(written.end - written.first));
+            }
+            written = PixelRange{};
+            break;
+        default:
+            DecodeChunk(chunk, record);
+            break;
+    }
+}
+
+}  // namespace
+
+void DecodeLCChunk(const FLIChunk& chunk, FrameRecord& record)
+{
+    DecodeLC(chunk, record, nullptr);
+}
+
+void DecodeBRUNChunk(const FLIChunk& chunk, FrameRecord& record)
+{
+    DecodeBRUN(chunk, record, nullptr);
+}
+
+void DecodeCopyChunk(const FLIChunk& chunk, FrameRecord& record)
+{
+    DecodeCopy(chunk, record, nullptr);
 }
 
 void DecodeBlackChunk(FrameRecord& record)
@@ -226,11 +308,23 @@ void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPi
                                               Counted(bytes.size(), "byte", "bytes") +
                                               ", an FLI header needs 128");
     }
+    const std::uint16_t magic = file.U16(kFliMagicOffset);
+    if (magic == kFlcFileMagic) {
+        throw Error(ErrorKind::Unsupported,
+                    "the file is an FLC animation, which this program does not read; it reads "
+                    "FLI animations");
+    }
+    if (magic != kFliFileMagic) {
+        throw Error(ErrorKind::Corrupt, "the file is not an FLI animation: its magic number is " +
+                                            Hex16(magic) + ", not " + Hex16(kFliFileMagic));
+    }
     const std::int16_t frameCount = file.I16(kFliFrameCountOffset);
     load.speed = file.U16(kFliSpeedOffset);
     load.fileFrames = std::max<std::int32_t>(frameCount, 0);
     const auto fileSize = static_cast<std::int64_t>(bytes.size());
 
+    // The pixels of the record being decoded that may not be 0.
+    PixelRange written;
     std::int64_t position = kFliHeaderSize;
     for (std::int32_t frameIndex = 0; frameIndex < frameCount; ++frameIndex) {
         if (position + kFliFrameHeaderSize > fileSize) {
@@ -238,12 +332,17 @@ void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPi
         }
         FLIFrame frame;
         frame.Size = file.I32(position);
-        frame.Magic = file.U16(position + 4);
+        frame.Magic = file.U16(position + kFliMagicOffset);
         frame.Chunks = file.I16(position + 6);
         if (frame.Size < kFliFrameHeaderSize) {
             throw Error(ErrorKind::Corrupt, Described("frame", frameIndex, position) +
                                                 " gives its size as " + std::to_string(frame.Size) +
                                                 ", less than its 16-byte header");
+        }
+        if (frame.Magic != kFliFrameMagic) {
+            throw Error(ErrorKind::Corrupt, Described("frame", frameIndex, position) +
+                                                " has the magic number " + Hex16(frame.Magic) +
+                                                ", not " + Hex16(kFliFrameMagic));
         }
         const std::int64_t frameEnd = position + frame.Size;
 
@@ -282,7 +381,7 @@ void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPi
                 }
                 try {
                     if (record != nullptr) {
-                        DecodeChunk(chunk, *record);
+                        DecodeTracked(chunk, *record, written);
                     }
                 } catch (const Error& error) {
                     // A line-compression fault spoils one frame's changes, not the file.

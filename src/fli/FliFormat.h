@@ -18,7 +18,9 @@ constexpr std::int32_t kFliFrameCountOffset = 6;  // 16-bit, the ring frame not 
 constexpr std::int32_t kFliSpeedOffset = 16;      // 16-bit, the delay between frames in 1/70 s
 constexpr std::int32_t kFliFrameHeaderSize = 16;
 constexpr std::int32_t kFliChunkHeaderSize = 6;
+constexpr std::int32_t kFliMagicOffset = 4;  // 16-bit, in the file and in each frame header
 constexpr std::uint16_t kFliFileMagic = 0xAF11;
+constexpr std::uint16_t kFlcFileMagic = 0xAF12;  // the later format with larger pictures
 constexpr std::uint16_t kFliFrameMagic = 0xF1FA;
 
 constexpr bool IsDecodedChunkType(std::int16_t type) noexcept

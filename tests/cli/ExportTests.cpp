@@ -496,6 +496,10 @@ TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
     m_work.Write("game/STILLCEL/CUT.CEL", ByteArray(map.begin(), map.begin() + 2000));
     m_work.Write("game/FLI/CUT.FLI", ByteArray(fire.begin(), fire.begin() + fire.size() / 2));
     m_work.Write("game/FLI/FAULTY.FLI", AnimationWithFaultyLineCompression());
+    ByteArray newer = fire;
+    newer[4] = 0x12;  // the FLC format's magic number, 0xAF12
+    m_work.Write("game/FLI/NEWER.FLI", newer);
+    m_work.Write("game/FLI/NOISE.FLI", ByteArray(fire.rbegin(), fire.rend()));
 
     const ProgramResult result = Export({"-q", game.string(), Out()});
     EXPECT_EQ(result.exitCode, 1);
@@ -514,12 +518,15 @@ TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
              "STILLCEL/CUT.CEL: Truncated: ",
              "FLI/CUT.FLI: Truncated: ",
              "FLI/FAULTY.FLI: Truncated: the line-compression chunk holds ",
+             "FLI/NEWER.FLI: Unsupported: the file is an FLC animation, which this program "
+             "does not read; it reads FLI animations; no frame could be decoded\n",
+             "FLI/NOISE.FLI: Corrupt: the file is not an FLI animation: ",
          }) {
         EXPECT_NE(result.err.find(problem), std::string::npos) << problem << "\n" << result.err;
     }
     EXPECT_NE(result.err.find(" decoded before it are written\n"), std::string::npos);
-    EXPECT_EQ(result.out, "22 files read, " + std::to_string(expected.size()) +
-                              " images written, 6 failures\n");
+    EXPECT_EQ(result.out, "24 files read, " + std::to_string(expected.size()) +
+                              " images written, 8 failures\n");
 }
 
 TEST_F(ExportTest, GameFoldersWithOtherCaseWork)

@@ -107,6 +107,14 @@ TEST(FrameWalk, ColourAndBlackChunksNeverChangeAnEarlierFrame)
                   {one, Filled(0, kRed), WithRow(Filled(0, kRed), 0, 2)});
     ExpectRecords(Decode(Fli({kFirst, {{Chunk(FLI_COPY, ByteArray(64000, 9))}}})),
                   {one, Filled(9, kRed)});
+    // A black chunk clears whatever any earlier chunk or frame set, however often
+    // it follows another.
+    const FliChunkData black = Chunk(FLI_BLACK);
+    const FliChunkData row9 = Chunk(FLI_LC, LcRow(9, 3));
+    ExpectRecords(Decode(Fli({kFirst, {{row0}}, {{black, black}}, {{row9, black, row0, black}},
+                              {{row9}}, {{black, row9}}})),
+                  {one, WithRow(one, 0, 2), Filled(0, kRed), Filled(0, kRed),
+                   WithRow(Filled(0, kRed), 9, 3), WithRow(Filled(0, kRed), 9, 3)});
 }
 
 TEST(FrameWalk, FramesWithoutDecodedChunksAddNoRecord)
@@ -245,6 +253,12 @@ TEST(FrameWalk, BadSizesEndTheLoadAsCorruptAndCutFilesAsTruncated)
         {patched(frame2 + 16, 0), 2, kBad},
         {patched(frame2 + 16, 5), 2, kBad},
         {patched(frame2 + 16, INT32_MIN), 2, kBad},
+        {[&] {  // a second frame that is not one
+             ByteArray f = good;
+             StoreU16(f.data() + frame2 + 4, 0xF100);
+             return f;
+         }(),
+         2, kBad},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto d = Decode(cases[i].file);
@@ -252,6 +266,31 @@ TEST(FrameWalk, BadSizesEndTheLoadAsCorruptAndCutFilesAsTruncated)
         EXPECT_EQ(d.store.size(), cases[i].records) << "case " << i;
         EXPECT_EQ(d.load.pictures.size(), cases[i].records - 1) << "case " << i;
         EXPECT_EQ(d.store[0], FrameRecord{});
+    }
+}
+
+// The magic number at offset 4 tells an FLI file; the later FLC format is named
+// as such, anything else is not an animation.
+TEST(FrameWalk, OnlyFliFilesAreRead)
+{
+    const struct {
+        std::uint16_t magic;
+        ErrorKind kind;
+        const char* said;
+    } cases[] = {
+        {0xAF12, ErrorKind::Unsupported, "an FLC animation, which this program does not read"},
+        {0x0000, ErrorKind::Corrupt, "not an FLI animation: its magic number is 0x0000"},
+        {0x11AF, ErrorKind::Corrupt, "its magic number is 0x11AF, not 0xAF11"},
+    };
+    for (const auto& c : cases) {
+        ByteArray file = Fli({kFirst});
+        StoreU16(file.data() + 4, c.magic);
+        const Decoded d = Decode(file);
+        ASSERT_TRUE(d.load.stop.has_value()) << c.magic;
+        EXPECT_EQ(d.load.stop->kind(), c.kind) << c.magic;
+        EXPECT_NE(std::string(d.load.stop->what()).find(c.said), std::string::npos)
+            << d.load.stop->what();
+        EXPECT_EQ(d.store.FrameCount(), 0u);
     }
 }
 
