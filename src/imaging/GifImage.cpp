@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <optional>
 #include <string>
@@ -177,7 +178,10 @@ struct GifWriter::State {
     std::int32_t width = 0;
     std::int32_t height = 0;
     ByteArray out;
-    bool outOfMemory = false;
+    // Where full buffers of out go, when the file is not kept whole in memory.
+    GifOutput output;
+    // What output or the buffer threw, kept while giflib's C frames unwind.
+    std::exception_ptr outputFault;
     GifFileType* gif = nullptr;
     bool started = false;
     bool animated = false;
@@ -206,8 +210,8 @@ struct GifWriter::State {
 
     [[noreturn]] void Fail(int code) const
     {
-        if (outOfMemory) {
-            throw std::bad_alloc();
+        if (outputFault) {
+            std::rethrow_exception(outputFault);
         }
         const char* reason = GifErrorString(code);
         throw Error(ErrorKind::CannotWrite,
@@ -310,16 +314,27 @@ struct GifWriter::State {
         }
     }
 
+    static constexpr std::size_t kOutputBuffer = std::size_t{1} << 16;
+
     static int AppendBytes(GifFileType* file, const GifByteType* data, int length)
     {
         auto* state = static_cast<State*>(file->UserData);
         try {
             state->out.insert(state->out.end(), data, data + length);
-        } catch (const std::bad_alloc&) {
-            state->outOfMemory = true;  // no exception may cross giflib's C frames
+            if (state->output && state->out.size() >= kOutputBuffer) {
+                state->Flush();
+            }
+        } catch (...) {
+            state->outputFault = std::current_exception();  // nothing may cross giflib's frames
             return 0;
         }
         return length;
+    }
+
+    void Flush()
+    {
+        output(std::span<const std::uint8_t>(out));
+        out.clear();
     }
 
     void CheckOpen() const
@@ -330,8 +345,13 @@ struct GifWriter::State {
     }
 };
 
-GifWriter::GifWriter(std::int32_t width, std::int32_t height) : m_state(std::make_unique<State>())
+GifWriter::GifWriter(std::int32_t width, std::int32_t height, GifOutput output)
+    : m_state(std::make_unique<State>())
 {
+    m_state->output = std::move(output);
+    if (m_state->output) {
+        m_state->out.reserve(State::kOutputBuffer + 256);
+    }
     const std::string size = std::to_string(width) + " x " + std::to_string(height);
     if (width <= 0 || height <= 0) {
         throw Error(ErrorKind::Unsupported,
@@ -410,6 +430,10 @@ ByteArray GifWriter::Finish()
     int code = 0;
     if (EGifCloseFile(gif, &code) == GIF_ERROR) {
         state.Fail(code);
+    }
+    if (state.output) {
+        state.Flush();
+        return {};
     }
     return std::move(state.out);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -19,11 +20,16 @@ namespace varek {
 // the one before adds its delay to that one's instead of becoming a frame. With
 // two or more frames the file plays in a loop forever; a single picture is stored
 // as a still GIF without a delay.
+// Takes the bytes of a GIF file as they are made, in order; may throw.
+using GifOutput = std::function<void(std::span<const std::uint8_t> bytes)>;
+
 class GifWriter {
 public:
     // Throws Error: Unsupported for a size without pixels, TooLarge past the
-    // 65535 pixels a side a GIF file holds.
-    GifWriter(std::int32_t width, std::int32_t height);
+    // 65535 pixels a side a GIF file holds. With output, the file goes there in
+    // pieces of 64 KiB as it is made instead of being kept whole, and what output
+    // throws comes out of the call that was writing.
+    GifWriter(std::int32_t width, std::int32_t height, GifOutput output = {});
     ~GifWriter();
     GifWriter(GifWriter&&) noexcept;
     GifWriter& operator=(GifWriter&&) noexcept;
@@ -39,7 +45,8 @@ public:
     void AddPicture(std::span<const std::uint8_t> pixels, const Palette& palette,
                     std::int64_t delayCentiseconds);
 
-    // The whole file. Throws Error: NotFound when no picture was added,
+    // The whole file, or with an output the rest of it given there and an empty
+    // array. Throws Error: NotFound when no picture was added,
     // CannotWrite when the encoder fails or the file is already finished.
     ByteArray Finish();
 

@@ -220,3 +220,42 @@ TEST(GifImage, StillPictureAndRefusals)
     EXPECT_EQ(ErrorKindOf([&] { writer.AddPicture(Noise(3, 2, 1), palette, 1); }),
               ErrorKind::CannotWrite);
 }
+
+// Given an output, the writer hands the file on in pieces as it is made: the same
+// bytes, never the whole file at once, and an output's fault ends the writing.
+TEST(GifImage, OutputTakesTheFileInPiecesAndItsFaultsComeOut)
+{
+    const Palette palette = Ramp(0x030201);
+    std::vector<IndexedImage> pictures;
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+        pictures.push_back(Noise(200, 200, seed));
+    }
+    GifWriter whole(200, 200);
+    std::vector<ByteArray> pieces;
+    GifWriter streamed(200, 200, [&](std::span<const std::uint8_t> bytes) {
+        pieces.emplace_back(bytes.begin(), bytes.end());
+    });
+    for (const IndexedImage& picture : pictures) {
+        whole.AddPicture(picture, palette, 5);
+        streamed.AddPicture(picture, palette, 5);
+    }
+    const ByteArray expected = whole.Finish();
+    EXPECT_TRUE(streamed.Finish().empty());
+    ByteArray joined;
+    for (const ByteArray& piece : pieces) {
+        EXPECT_LT(piece.size(), expected.size() / 2);
+        joined.insert(joined.end(), piece.begin(), piece.end());
+    }
+    EXPECT_EQ(joined, expected);
+
+    GifWriter failing(200, 200, [](std::span<const std::uint8_t>) {
+        throw Error(ErrorKind::CannotWrite, "the disk is full");
+    });
+    EXPECT_EQ(ErrorKindOf([&] {
+                  for (const IndexedImage& picture : pictures) {
+                      failing.AddPicture(picture, palette, 5);
+                  }
+                  failing.Finish();
+              }),
+              ErrorKind::CannotWrite);
+}
