@@ -44,17 +44,26 @@ id="$(dpkg-deb --contents "$package" | sed -n 's|.*/usr/share/applications/\(.*\
 
 echo "== lintian"
 # Warnings are shown and accepted (see the README); errors fail the run.
-lintian --fail-on error --info "$package"
+lintian --fail-on error --display-info "$package"
 
 echo "== desktop entry and AppStream metadata"
 staged="$(mktemp -d)"
-trap 'rm -rf "$staged"' EXIT
+installed=false
+finish() {
+  # A check that failed with the package installed leaves the system as it found it.
+  if $installed; then
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq varek >/dev/null || true
+  fi
+  rm -rf "$staged"
+}
+trap finish EXIT
 dpkg-deb --extract "$package" "$staged"
 desktop-file-validate "$staged/usr/share/applications/$id.desktop"
 # --no-net: the screenshot and home page addresses are not fetched.
 appstreamcli validate --no-net --pedantic "$staged/usr/share/metainfo/$id.metainfo.xml"
 
 echo "== install"
+installed=true
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "./$package"
 version="$(dpkg-query -W -f='${Version}' varek)"
 [ "$(varek-export --version)" = "varek-export $version" ]
@@ -67,10 +76,12 @@ desktop-file-validate "/usr/share/applications/$id.desktop"
 # folder, then without a folder as the desktop's menu starts it, when it opens the
 # folder used before. VAREK_SCREENSHOT makes it save a picture of itself and quit.
 home="$staged/home"
-mkdir -p "$home"
+mkdir -p "$home/runtime"
+chmod 700 "$home/runtime"
 for folder in "$PWD/build/sample-game" ""; do
   rm -f "$home/window.png"
-  HOME="$home" XDG_CONFIG_HOME="$home/.config" QT_QPA_PLATFORM=offscreen \
+  HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$home/runtime" \
+    QT_QPA_PLATFORM=offscreen \
     VAREK_SCREENSHOT="$home/window.png" timeout 60 /usr/bin/varek ${folder:+"$folder"} </dev/null
   [ -s "$home/window.png" ]
 done
@@ -78,11 +89,17 @@ echo "varek started from /usr/bin on the sample game folder and from the menu"
 
 echo "== remove"
 files="$(dpkg-query -L varek | while read -r path; do [ -d "$path" ] || echo "$path"; done)"
+grep -qx /usr/bin/varek <<<"$files" || { echo "dpkg does not list /usr/bin/varek" >&2; exit 1; }
 DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq varek
-if dpkg-query -W -f='${Status}' varek 2>/dev/null | grep -q installed; then
-  echo "varek is still installed" >&2
-  exit 1
-fi
+installed=false
+status="$(dpkg-query -W -f='${Status}' varek 2>/dev/null || true)"
+case "$status" in
+  "" | *" not-installed") ;;
+  *)
+    echo "varek is not gone after the purge: $status" >&2
+    exit 1
+    ;;
+esac
 left=0
 while read -r path; do
   if [ -e "$path" ]; then
