@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QIcon>
 
 #include "window/Program.h"
 #include "window/UserPrompts.h"
@@ -15,6 +16,9 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("varek"));
     QApplication::setOrganizationName(QStringLiteral("varek"));
+    // Ties the window to its desktop entry and icon once installed.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VAREK_APP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(VAREK_APP_ID)));
     varek::DialogPrompts prompts;
     return varek::RunProgram(QApplication::arguments(), prompts);
 }
