@@ -58,6 +58,7 @@ for size in 4G 2T; do
   measure "320x200 still of $size" --category stills "$work/game" "$work/out"
   fresh_game
   truncate -s "$size" "$work/game/PALETTE.PAL"
+  head -c 4096 /dev/zero >"$work/game/CELS3/W.CEL"
   measure "PALETTE.PAL of $size" --category walls "$work/game" "$work/out"
 done
 
@@ -66,23 +67,30 @@ still_header 23170 23170 "$work/game/STILLCEL/BIG.CEL"
 truncate -s $((800 + 23170 * 23170)) "$work/game/STILLCEL/BIG.CEL"
 measure "23170x23170 still (537 MB)" --category stills "$work/game" "$work/out"
 
-# A re-export over existing output, stopped by SIGTERM a moment after it starts.
+# A re-export over existing output, stopped by SIGTERM at moments spread over its run.
 if [ -x "$sample_bin" ]; then
   fresh_game
   "$sample_bin" "$work/sample" >/dev/null
   cp "$work/sample/PALETTE.PAL" "$work/game/"
   for i in $(seq 1 3000); do cp "$work/sample/CELS3/BRICK01.CEL" "$work/game/CELS3/W$i.CEL"; done
-  "$export_bin" -q --format png "$work/game" "$work/out" >/dev/null 2>&1
-  left=0
-  statuses=""
-  for run in $(seq 1 20); do
-    "$export_bin" -q --format png "$work/game" "$work/out" >/dev/null 2>&1 &
-    pid=$!
-    sleep 0.1
-    kill -TERM "$pid"
-    wait "$pid"
-    statuses="$statuses $?"
-  done
-  left="$(find "$work/out" -name '.*.tmp' | wc -l)"
-  echo "SIGTERM during 20 re-exports: exit statuses$statuses; temporary files left: $left"
+  python3 - "$export_bin" "$work/game" "$work/out" <<'EOF'
+import pathlib, subprocess, sys, time
+program, game, out = sys.argv[1:4]
+command = [program, "-q", "--format", "png", game, out]
+subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+start = time.monotonic()
+subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+took = time.monotonic() - start
+endings = []
+for run in range(1, 21):
+    child = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(took * run / 21)
+    child.terminate()
+    code = child.wait()
+    endings.append(f"killed by signal {-code}" if code < 0 else f"exit {code}")
+left = list(pathlib.Path(out).rglob(".*.tmp"))
+summary = ", ".join(f"{endings.count(e)} x {e}" for e in sorted(set(endings)))
+print(f"re-export of 3000 walls as PNG: {took:.2f} s; SIGTERM spread over 20 of them: "
+      f"{summary}; temporary files left: {len(left)}")
+EOF
 fi
