@@ -42,24 +42,42 @@ CelHeader ReadCelHeader(std::span<const std::uint8_t> bytes)
     return header;
 }
 
-IndexedImage BuildCelImage(std::span<const std::uint8_t> bytes)
+std::int64_t CelFileBytesUsed(const CelHeader& header)
 {
-    const CelHeader header = ReadCelHeader(bytes);
-    const std::int64_t needed = static_cast<std::int64_t>(header.width) * header.height;
+    const std::int64_t pixels = static_cast<std::int64_t>(header.width) * header.height;
     const std::string size = std::to_string(header.width) + " x " + std::to_string(header.height);
+    if (pixels == 0) {
+        throw Error(ErrorKind::Corrupt, "the still picture is " + size + " pixels: it has none");
+    }
     if (header.pixelCount <= 0) {
         throw Error(ErrorKind::Corrupt, "the still picture gives its pixel count as " +
                                             std::to_string(header.pixelCount));
     }
-    if (header.pixelCount < needed) {
+    if (header.pixelCount < pixels) {
         throw Error(ErrorKind::Corrupt, "the still picture of " + size +
                                             " pixels gives its pixel count as " +
                                             std::to_string(header.pixelCount));
     }
+    if (pixels > kMaxStillPixels) {
+        throw Error(ErrorKind::TooLarge, "the still picture of " + size +
+                                             " pixels has more than the " +
+                                             std::to_string(kMaxStillPixels) +
+                                             " (4096 x 4096) a still picture may have");
+    }
+    return static_cast<std::int64_t>(kCelPixelOffset) + pixels;
+}
+
+IndexedImage BuildCelImage(std::span<const std::uint8_t> bytes)
+{
+    const CelHeader header = ReadCelHeader(bytes);
+    const std::int64_t needed =
+        CelFileBytesUsed(header) - static_cast<std::int64_t>(kCelPixelOffset);
     const std::int64_t available =
         static_cast<std::int64_t>(bytes.size()) - static_cast<std::int64_t>(kCelPixelOffset);
     if (available < needed) {
-        throw Error(ErrorKind::Truncated, "the still picture of " + size + " pixels holds " +
+        throw Error(ErrorKind::Truncated, "the still picture of " + std::to_string(header.width) +
+                                              " x " + std::to_string(header.height) +
+                                              " pixels holds " +
                                               std::to_string(std::max<std::int64_t>(available, 0)) +
                                               " of its " + std::to_string(needed) + " pixel bytes");
     }

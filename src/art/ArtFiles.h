@@ -28,14 +28,28 @@ struct CelHeader {
 constexpr std::size_t kCelHeaderSize = 32;
 constexpr std::size_t kCelPixelOffset = 800;  // header, then the 768-byte colour block
 
+// The most pixels a still picture may have: 4096 x 4096, 16 MiB. The game's
+// pictures fill at most its 320 x 200 screen, 64,000 pixels, so the limit is 262
+// times any real one; what it bounds is what a hostile header could make the
+// programs take, since a header may ask for 65535 x 65535 (4 GiB), which the file
+// read, the image, its BMP and the window's copy would each hold again.
+constexpr std::int64_t kMaxStillPixels = std::int64_t{4096} * 4096;
+
 // Throws a Truncated Error when the 16 header bytes are not there.
 CelHeader ReadCelHeader(std::span<const std::uint8_t> bytes);
 
+// How many bytes of the file the still picture with this header uses: the 800
+// before its pixels and width x height pixels. Throws Error: Corrupt for a width
+// or height of 0 (a picture without pixels, which no image file holds) and when
+// the pixel count is not positive or is below width x height, TooLarge past
+// kMaxStillPixels.
+std::int64_t CelFileBytesUsed(const CelHeader& header);
+
 // A still picture: width x height pixels at offset 800, top row first. Its own
 // colour block at offset 32 is read by DecodePaletteBlock, not here. Throws Error:
-// Corrupt when the pixel count is not positive or is below width x height,
-// Truncated when the file holds fewer than width x height pixel bytes. Pixel bytes beyond width x
-// height, which the count may claim, are not needed and not read.
+// as CelFileBytesUsed, and Truncated when the file holds fewer than width x height
+// pixel bytes. Pixel bytes beyond width x height, which the count may claim, are
+// not needed and not read.
 IndexedImage BuildCelImage(std::span<const std::uint8_t> bytes);
 
 // A 320 x 200 animation frame as an image; its colours are record.Colors.

@@ -86,9 +86,18 @@ fs::path GameFolder::FilePath(ArtCategory category, const std::string& name) con
     return CategoryFolder(category) / name;
 }
 
-std::vector<std::string> GameFolder::ListFiles(ArtCategory category) const
+std::vector<std::string> GameFolder::ReadFileList(ArtCategory category) const
 {
     return ListMatchingFiles(CategoryFolder(category), InfoOf(category).pattern);
+}
+
+std::vector<std::string> GameFolder::ListFiles(ArtCategory category) const
+{
+    try {
+        return ReadFileList(category);
+    } catch (const Error&) {
+        return {};
+    }
 }
 
 WallPalette GameFolder::LoadWallPalette() const
@@ -96,7 +105,8 @@ WallPalette GameFolder::LoadWallPalette() const
     WallPalette result;
     ByteArray bytes;
     try {
-        bytes = ReadFileBytes(Entry(kPaletteFileName));
+        bytes = InputFile(Entry(kPaletteFileName))
+                    .ReadStart(kPaletteFileBlockOffset + kPaletteBlockSize);
     } catch (const Error& error) {
         result.fault = error;
         return result;
@@ -115,13 +125,21 @@ WallPalette GameFolder::LoadWallPalette() const
 
 Picture GameFolder::LoadWall(const std::string& name, const Palette& palette, bool rotate) const
 {
-    const ByteArray bytes = ReadGameFile(FilePath(ArtCategory::WallsSprites, name));
+    const ByteArray bytes =
+        ReadGameFileStart(FilePath(ArtCategory::WallsSprites, name), kWallBytes);
     return Picture{BuildWallImage(bytes, rotate), palette};
 }
 
 Picture GameFolder::LoadStill(const std::string& name) const
 {
-    const ByteArray bytes = ReadGameFile(FilePath(ArtCategory::OtherArt, name));
+    // The header first, then no more than the pixels it asks for.
+    const InputFile file(FilePath(ArtCategory::OtherArt, name));
+    if (file.Size() == 0) {
+        throw Error(ErrorKind::NotFound, "the file is empty");
+    }
+    ByteArray bytes = file.ReadStart(kCelPixelOffset);
+    const auto used = static_cast<std::uint64_t>(CelFileBytesUsed(ReadCelHeader(bytes)));
+    bytes = file.ReadStart(used);
     IndexedImage image = BuildCelImage(bytes);
     return Picture{std::move(image), DecodePaletteBlock(bytes, kStillArtBlockOffset).palette};
 }

@@ -82,18 +82,23 @@ public:
     std::filesystem::path FilePath(ArtCategory category, const std::string& name) const;
 
     // The category's files: ordinary, not hidden, matching its pattern ignoring
-    // case, in name order ignoring case. Empty when the folder cannot be read.
+    // case, in name order ignoring case. Throws Error when the folder cannot be
+    // listed (NotFound, CannotRead); an ordinary file in its place lists nothing.
+    std::vector<std::string> ReadFileList(ArtCategory category) const;
+    // ReadFileList, empty when the folder cannot be listed.
     std::vector<std::string> ListFiles(ArtCategory category) const;
 
-    // PALETTE.PAL's colour block at offset 0. Never throws for the file: a short,
-    // empty or vanished file gives what could be read and the fault.
+    // PALETTE.PAL's colour block at offset 0, its first 768 bytes and no more.
+    // Never throws for the file: a short, empty or vanished file gives what could
+    // be read and the fault.
     WallPalette LoadWallPalette() const;
 
-    // A wall or sprite in palette; with rotate set, turned a quarter turn clockwise.
-    // Throws Error.
+    // A wall or sprite in palette, from the file's first 4096 bytes; with rotate
+    // set, turned a quarter turn clockwise. Throws Error.
     Picture LoadWall(const std::string& name, const Palette& palette, bool rotate) const;
 
-    // A still picture in its own colours, the block at offset 32. Throws Error.
+    // A still picture in its own colours, the block at offset 32, reading the
+    // header and then only the pixels it asks for. Throws Error.
     Picture LoadStill(const std::string& name) const;
 
     // An animation, decoded into store; progress as LoadFLIFile takes it.

@@ -1,15 +1,24 @@
 // varek-export: every wall, still picture and animation frame of a game folder as
 // image files, the same bytes the window's "Save to BMP" writes.
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "art/GameFolder.h"
@@ -51,13 +60,41 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 when everything was exported, 1 when a file could not be read,\n"
     "decoded or written (the rest is still exported), 2 when the arguments, the game\n"
-    "folder or the output folder cannot be used (nothing is written).\n";
+    "folder or the output folder cannot be used (nothing is written), 128 + the\n"
+    "signal's number when SIGINT, SIGTERM or SIGHUP stopped it (every image written\n"
+    "is whole).\n";
 
 int UsageError(const std::string& problem)
 {
     std::cerr << kProgram << ": " << problem << "\nTry '" << kProgram
               << " --help' for more information.\n";
     return 2;
+}
+
+// text with the bytes a terminal would act on written out: file names come from
+// the game folder, and a name holding an escape sequence must not move the cursor,
+// clear the screen or retitle the window. C0 controls and DEL become \xNN, the C1
+// controls (U+0080 to U+009F in UTF-8) \u00NN; every other byte is kept.
+std::string Printable(std::string_view text)
+{
+    std::string shown;
+    shown.reserve(text.size());
+    char code[8];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+        if (byte < 0x20 || byte == 0x7F) {
+            std::snprintf(code, sizeof code, "\\x%02x", byte);
+            shown += code;
+        } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            std::snprintf(code, sizeof code, "\\u%04x", next);
+            shown += code;
+            ++i;
+        } else {
+            shown += static_cast<char>(byte);
+        }
+    }
+    return shown;
 }
 
 // The game folder messages break lines as the game's platform does.
@@ -78,7 +115,7 @@ public:
     void FileStarted(std::size_t position, std::size_t total, const std::string& name) override
     {
         if (m_live) {
-            Show(Counter(position, total) + name);
+            Show(Counter(position, total) + Printable(name));
         }
     }
 
@@ -88,8 +125,8 @@ public:
         using namespace std::chrono;
         // A terminal redrawn for each of a thousand frames slows the export down.
         if (m_live && (frame == frameCount || steady_clock::now() - m_shownAt > milliseconds(50))) {
-            Show(Counter(position, total) + name + " frame " + std::to_string(frame) + "/" +
-                 std::to_string(frameCount));
+            Show(Counter(position, total) + Printable(name) + " frame " + std::to_string(frame) +
+                 "/" + std::to_string(frameCount));
         }
     }
 
@@ -97,7 +134,7 @@ public:
                       std::size_t imagesWritten) override
     {
         if (!m_quiet && !m_live) {
-            std::cerr << Counter(position, total) << name << ": "
+            std::cerr << Counter(position, total) << Printable(name) << ": "
                       << varek::Counted(imagesWritten, "image", "images") << '\n';
         }
     }
@@ -105,7 +142,7 @@ public:
     void Failed(const std::string& name, const std::string& reason) override
     {
         Clear();
-        std::cerr << name << ": " << reason << '\n';
+        std::cerr << Printable(name) << ": " << Printable(reason) << '\n';
     }
 
     void Clear()
@@ -157,6 +194,65 @@ bool OptionValue(std::string_view arg, std::string_view name, int& index, int ar
     }
     return false;
 }
+
+// SIGINT, SIGTERM and SIGHUP stop the export the way the window's Cancel does: no
+// further file is started, the images being written are finished whole, and the
+// program then exits with 128 + the signal's number. A second signal ends it at
+// once; a temporary file that leaves behind is removed by the next export into
+// the same folder.
+class SignalStop {
+public:
+    SignalStop()
+    {
+        sigemptyset(&m_signals);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            sigaddset(&m_signals, signal);
+        }
+        // Blocked before any other thread starts, so that every thread inherits the
+        // mask and only the waiting thread ever takes these signals.
+        pthread_sigmask(SIG_BLOCK, &m_signals, nullptr);
+        m_waiter = std::thread([this] { Wait(); });
+    }
+
+    ~SignalStop()
+    {
+        // The waiter waits for signals only: one sent to it ends it.
+        m_finishing = true;
+        pthread_kill(m_waiter.native_handle(), SIGHUP);
+        m_waiter.join();
+    }
+
+    SignalStop(const SignalStop&) = delete;
+    SignalStop& operator=(const SignalStop&) = delete;
+
+    std::stop_token Token() const { return m_stop.get_token(); }
+    // The signal that stopped the export, 0 when none did.
+    int Received() const { return m_received.load(); }
+
+private:
+    void Wait()
+    {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&m_signals, &signal) != 0) {
+                continue;
+            }
+            if (m_finishing) {
+                return;
+            }
+            if (m_received.exchange(signal) != 0) {
+                std::_Exit(128 + signal);
+            }
+            m_stop.request_stop();
+        }
+    }
+
+    sigset_t m_signals{};
+    std::stop_source m_stop;
+    std::atomic<int> m_received{0};
+    std::atomic<bool> m_finishing{false};
+    std::thread m_waiter;
+};
 
 }  // namespace
 
@@ -223,6 +319,12 @@ int main(int argc, char** argv)
         return UsageError(folders.size() < 2 ? "a game folder and an output folder are needed"
                                              : "too many arguments");
     }
+    if (folders[0].empty() || folders[1].empty()) {
+        // An empty name would stand for the current folder to some calls and for no
+        // file at all to others.
+        return UsageError(folders[0].empty() ? "the game folder is an empty name"
+                                             : "the output folder is an empty name");
+    }
 
     std::optional<varek::GameFolder> game;
     const fs::path outFolder = folders[1];
@@ -235,29 +337,33 @@ int main(int argc, char** argv)
     }
     try {
         varek::CheckOutputFolder(*game, outFolder);
+        varek::MakeOutputFolder(outFolder, options);
     } catch (const varek::Error& error) {
-        std::cerr << kProgram << ": " << error.detail() << '\n';
-        return 2;
-    }
-    std::error_code ec;
-    fs::create_directories(outFolder, ec);
-    if (ec) {
-        std::cerr << kProgram << ": cannot create the output folder \"" << outFolder.string()
-                  << "\": " << ec.message() << '\n';
+        std::cerr << kProgram << ": " << Printable(error.detail()) << '\n';
         return 2;
     }
 
     try {
+        SignalStop signals;
+        options.stop = signals.Token();
         ConsoleProgress progress(quiet, isatty(STDERR_FILENO) == 1);
         const varek::ExportSummary summary =
             varek::ExportGameFolder(*game, outFolder, options, progress);
         progress.Clear();
         std::cout << varek::Counted(summary.filesRead, "file", "files") << " read, "
                   << varek::Counted(summary.imagesWritten, "image", "images") << " written, "
-                  << varek::Counted(summary.failures, "failure", "failures") << '\n';
+                  << varek::Counted(summary.failures, "failure", "failures") << std::endl;
+        if (const int signal = signals.Received()) {
+            std::cerr << kProgram << ": stopped by " << strsignal(signal)
+                      << "; every image written is whole\n";
+            return 128 + signal;
+        }
         return summary.failures == 0 ? 0 : 1;
+    } catch (const std::bad_alloc&) {
+        std::cerr << kProgram << ": there is not enough memory to go on with the export\n";
+        return 1;
     } catch (const std::exception& error) {
-        std::cerr << kProgram << ": " << error.what() << '\n';
+        std::cerr << kProgram << ": " << Printable(error.what()) << '\n';
         return 1;
     }
 }

@@ -1,5 +1,9 @@
 #include "export/Exporter.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -19,6 +23,7 @@
 #include "imaging/GifImage.h"
 #include "imaging/PngImage.h"
 #include "util/Error.h"
+#include "util/FileIO.h"
 #include "util/FileIntoPlace.h"
 #include "util/Text.h"
 
@@ -57,6 +62,44 @@ std::optional<fs::path> RelativeInside(const fs::path& inner, const fs::path& ou
     return relative;
 }
 
+// What a folder is, whatever path leads to it: a bind mount or a hard-linked
+// path shows the same folder under a name no comparison of paths catches.
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const Identity&) const = default;
+};
+
+std::optional<Identity> IdentityOf(const fs::path& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    return Identity{status.st_dev, status.st_ino};
+}
+
+// path (resolved) rewritten to lie under one of the folders of places when one of
+// its existing ancestors is that folder by identity, otherwise path itself.
+fs::path ThroughIdentity(const fs::path& path,
+                         const std::vector<std::pair<Identity, fs::path>>& places)
+{
+    fs::path below;
+    for (fs::path ancestor = path;; ancestor = ancestor.parent_path()) {
+        if (const std::optional<Identity> identity = IdentityOf(ancestor)) {
+            for (const auto& [place, placePath] : places) {
+                if (*identity == place) {
+                    return below.empty() ? placePath : placePath / below;
+                }
+            }
+        }
+        if (!ancestor.has_relative_path()) {
+            return path;
+        }
+        below = below.empty() ? ancestor.filename() : ancestor.filename() / below;
+    }
+}
+
 [[noreturn]] void Refuse(const std::string& why)
 {
     throw Error(ErrorKind::CannotWrite, why);
@@ -88,6 +131,13 @@ public:
            ExportListener& listener)
         : m_game(game), m_out(outFolder), m_options(options), m_listener(listener)
     {
+    }
+
+    // A category folder that could not be listed: its files are missing from the
+    // export, which is a failure.
+    void ListingFailed(ArtCategory category, const std::string& reason)
+    {
+        Fail(InfoOf(category).subFolder, reason);
     }
 
     ExportSummary Run(const std::vector<Source>& sources)
@@ -505,6 +555,8 @@ private:
                 throw Error(ErrorKind::CannotWrite,
                             Quoted(folder) + ": the folder cannot be made: " + ec.message());
             }
+            // What an export killed before it could clean up left behind.
+            RemoveStaleTemporaryFiles(folder);
             ready = true;
         }
         return folder;
@@ -531,6 +583,8 @@ private:
             WriteImageFile(TargetFolder(source.category) / fileName, width, height, pixels,
                            palette);
             ++m_summary.imagesWritten;
+        } catch (const std::bad_alloc&) {
+            Fail(source.name, kNoMemoryToWrite);
         } catch (const std::exception& error) {
             Fail(source.name, error.what());
         }
@@ -568,7 +622,22 @@ std::string ExportFileName(const std::string& sourceName, ImageFormat format, in
 void CheckOutputFolder(const GameFolder& game, const fs::path& outFolder)
 {
     const fs::path gameFolder = Resolved(game.Path());
-    const fs::path out = Resolved(outFolder);
+    // The game's folders by identity, so that the output folder is seen inside them
+    // by whatever path it is given.
+    std::vector<std::pair<Identity, fs::path>> places;
+    if (const std::optional<Identity> identity = IdentityOf(gameFolder)) {
+        places.emplace_back(*identity, gameFolder);
+    }
+    for (const ArtCategory category : kAllCategories) {
+        const fs::path folder = Resolved(game.CategoryFolder(category));
+        if (const std::optional<Identity> identity = IdentityOf(folder)) {
+            places.emplace_back(*identity, folder);
+        }
+    }
+    const auto located = [&](const fs::path& path) {
+        return ThroughIdentity(Resolved(path), places);
+    };
+    const fs::path out = located(outFolder);
     if (out == gameFolder) {
         Refuse("the output folder " + Quoted(outFolder) +
                " is the game folder; the game's files are never written to");
@@ -578,7 +647,7 @@ void CheckOutputFolder(const GameFolder& game, const fs::path& outFolder)
         Refuse("the output folder " + Quoted(outFolder) + " is a file, not a folder");
     }
     for (const ArtCategory target : kAllCategories) {
-        const fs::path written = Resolved(ExportFolder(outFolder, target));
+        const fs::path written = located(ExportFolder(outFolder, target));
         const std::optional<fs::path> inGame = RelativeInside(written, gameFolder);
         if (inGame && *inGame == ".") {
             Refuse("the output folder " + Quoted(outFolder) +
@@ -613,18 +682,51 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
     return BuildBmpImage(width, height, pixels, palette);
 }
 
+void MakeOutputFolder(const fs::path& outFolder, const ExportOptions& options)
+{
+    std::error_code ec;
+    fs::create_directories(outFolder, ec);
+    if (ec) {
+        throw Error(ErrorKind::CannotWrite,
+                    "cannot create the output folder " + Quoted(outFolder) + ": " + ec.message());
+    }
+    // Asked once here rather than learnt from every image written: a folder that
+    // takes no file would fail each of them.
+    std::vector<fs::path> folders{outFolder};
+    for (const ArtCategory category : kAllCategories) {
+        const fs::path folder = ExportFolder(outFolder, category);
+        if (options.categories[static_cast<std::size_t>(category)] &&
+            fs::is_directory(folder, ec)) {
+            folders.push_back(folder);
+        }
+    }
+    for (const fs::path& folder : folders) {
+        if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+            const int error = errno;
+            throw Error(ErrorKind::CannotWrite,
+                        "cannot write in the output folder " + Quoted(folder) + ": " +
+                            std::error_code(error, std::generic_category()).message());
+        }
+    }
+}
+
 ExportSummary ExportGameFolder(const GameFolder& game, const fs::path& outFolder,
                                const ExportOptions& options, ExportListener& listener)
 {
+    Export run(game, outFolder, options, listener);
     std::vector<Source> sources;
     for (const ArtCategory category : kAllCategories) {
         if (options.categories[static_cast<std::size_t>(category)]) {
-            for (const std::string& fileName : game.ListFiles(category)) {
-                sources.push_back(SourceOf(category, fileName));
+            try {
+                for (const std::string& fileName : game.ReadFileList(category)) {
+                    sources.push_back(SourceOf(category, fileName));
+                }
+            } catch (const Error& error) {
+                run.ListingFailed(category, error.what());
             }
         }
     }
-    return Export(game, outFolder, options, listener).Run(sources);
+    return run.Run(sources);
 }
 
 ExportSummary ExportAnimation(const GameFolder& game, const std::string& name,

@@ -75,8 +75,15 @@ std::string ExportFileName(const std::string& sourceName, ImageFormat format, in
 
 // Throws a CannotWrite Error saying why outFolder must not take the export of game:
 // the export would write into the game folder itself or into one of its category
-// folders (matched ignoring case, and through links), or outFolder is not a folder.
+// folders (matched ignoring case, through links, and by the folders' identity on
+// the disk, which a bind mount keeps), or outFolder is not a folder.
 void CheckOutputFolder(const GameFolder& game, const std::filesystem::path& outFolder);
+
+// Makes outFolder, which passed CheckOutputFolder, where it is not there yet.
+// Throws a CannotWrite Error when it cannot be made, or when this process cannot
+// make files in it or in the folder of a category options chooses that is already
+// there (a read-only disk, permissions).
+void MakeOutputFolder(const std::filesystem::path& outFolder, const ExportOptions& options);
 
 // The image file of width x height top-down pixels with palette: the BMP the
 // window saves, or an 8-bit indexed PNG of the same pixels and 256 colours.
@@ -86,8 +93,10 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
                           ImageFormat format);
 
 // Exports every file of the chosen categories of game into outFolder, which passed
-// CheckOutputFolder. Failures are told to listener and the export goes on; nothing
-// is written to the game folder.
+// CheckOutputFolder. Failures, a category folder that cannot be listed among them,
+// are told to listener and the export goes on; nothing is written to the game
+// folder. The temporary files an earlier export left when it was killed are
+// removed from each category folder written to.
 ExportSummary ExportGameFolder(const GameFolder& game, const std::filesystem::path& outFolder,
                                const ExportOptions& options, ExportListener& listener);
 

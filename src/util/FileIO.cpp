@@ -1,11 +1,19 @@
 #include "util/FileIO.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <limits>
+#include <new>
 #include <random>
+#include <string_view>
 #include <system_error>
 
 #include "util/Error.h"
@@ -38,56 +46,167 @@ bool LessIgnoringCase(const std::string& a, const std::string& b)
     return false;
 }
 
-// The longest file name the usual file systems take, in bytes, and what a
-// temporary name adds to the target's: a dot before, ".NNNNNN.tmp" after.
+// The longest file name the usual file systems take, in bytes.
 constexpr std::size_t kLongestName = 255;
-constexpr std::size_t kTemporaryNameExtra = 12;
+// Reads are split into steps no larger than the system takes in one call.
+constexpr std::size_t kLargestRead = std::size_t{1} << 30;
 
 std::string SystemReason(int code)
 {
     return std::error_code(code, std::generic_category()).message();
 }
 
+bool AllDigits(std::string_view text)
+{
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The hidden name a file is written under before it takes its own:
+// ".NAME.PID-NNNNNN.tmp", the target's name cut so that every name the file system
+// takes gives a temporary name it takes too. The process number tells a later run
+// whether the writer is gone.
+std::string TemporaryName(const std::string& target, std::uint32_t random)
+{
+    char tail[40];
+    const int tailSize = std::snprintf(tail, sizeof tail, ".%ld-%06u.tmp",
+                                       static_cast<long>(::getpid()), random % 1000000u);
+    std::string name(1, '.');
+    name.append(target, 0, kLongestName - 1 - static_cast<std::size_t>(tailSize));
+    name.append(tail, static_cast<std::size_t>(tailSize));
+    return name;
+}
+
+// The process that wrote a temporary file named as TemporaryName names it, 0 for
+// the ".NAME.NNNNNN.tmp" of earlier versions, which name no process; nullopt for
+// any other name.
+std::optional<pid_t> TemporaryFileWriter(std::string_view name)
+{
+    constexpr std::string_view kTail = ".tmp";
+    if (name.size() < 2 + kTail.size() || name.front() != '.' ||
+        name.substr(name.size() - kTail.size()) != kTail) {
+        return std::nullopt;
+    }
+    name.remove_suffix(kTail.size());
+    const std::size_t dot = name.rfind('.');
+    if (dot == 0 || dot == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view mark = name.substr(dot + 1);
+    if (mark.size() == 6 && AllDigits(mark)) {
+        return pid_t{0};
+    }
+    const std::size_t dash = mark.find('-');
+    if (dash == std::string_view::npos || dash > 9 || mark.size() - dash - 1 != 6 ||
+        !AllDigits(mark.substr(0, dash)) || !AllDigits(mark.substr(dash + 1))) {
+        return std::nullopt;
+    }
+    const long writer = std::stol(std::string(mark.substr(0, dash)));
+    return writer > 0 ? std::optional<pid_t>(static_cast<pid_t>(writer)) : std::nullopt;
+}
+
 }  // namespace
 
-ByteArray ReadFileBytes(const fs::path& path)
+InputFile::InputFile(const fs::path& path) : m_path(path)
 {
-    std::error_code ec;
-    const auto status = fs::status(path, ec);
-    if (status.type() == fs::file_type::not_found || IsHiddenName(path.filename().string())) {
+    if (path.empty() || IsHiddenName(path.filename().string())) {
         throw Error(ErrorKind::NotFound, "there is no file " + Quoted(path));
     }
-    if (ec) {
-        throw Error(ErrorKind::CannotRead, Quoted(path) + ": " + ec.message());
+    // One descriptor for the check and the reads, so that what is checked is what is
+    // read. Without blocking: opening a FIFO or a terminal would otherwise wait.
+    do {
+        m_file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (m_file < 0 && errno == EINTR);
+    if (m_file < 0) {
+        const int error = errno;
+        if (error == ENOENT) {
+            throw Error(ErrorKind::NotFound, "there is no file " + Quoted(path));
+        }
+        throw Error(ErrorKind::CannotRead, Quoted(path) + ": " + SystemReason(error));
     }
-    if (!fs::is_regular_file(status)) {
+    struct stat status {};
+    if (::fstat(m_file, &status) != 0) {
+        const int error = errno;
+        ::close(m_file);
+        throw Error(ErrorKind::CannotRead, Quoted(path) + ": " + SystemReason(error));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(m_file);
         throw Error(ErrorKind::CannotRead, Quoted(path) + ": it is not an ordinary file");
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw Error(ErrorKind::CannotRead, Quoted(path) + ": " + SystemReason(errno));
+    m_size = static_cast<std::uint64_t>(status.st_size);
+    if (m_size == 0) {
+        // Files the system makes up as they are read (/proc, /sys) give their size as
+        // 0 and still hold bytes: no art file is one of them.
+        std::uint8_t probe = 0;
+        if (::pread(m_file, &probe, 1, 0) > 0) {
+            ::close(m_file);
+            throw Error(ErrorKind::CannotRead,
+                        Quoted(path) +
+                            ": it is not an ordinary file: it gives its size as 0 "
+                            "but holds bytes, as files the system makes up do");
+        }
     }
-    in.seekg(0, std::ios::end);
-    const auto length = static_cast<std::streamoff>(in.tellg());
-    in.seekg(0, std::ios::beg);
-    if (length <= 0) {
-        return {};
+}
+
+InputFile::~InputFile()
+{
+    ::close(m_file);
+}
+
+ByteArray InputFile::ReadStart(std::uint64_t count) const
+{
+    const std::uint64_t wanted = std::min(count, m_size);
+    if (wanted > std::numeric_limits<std::size_t>::max() / 2) {
+        throw std::bad_alloc();
     }
-    ByteArray bytes(static_cast<std::size_t>(length));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (in.gcount() != static_cast<std::streamsize>(bytes.size())) {
-        throw Error(ErrorKind::CannotRead, Quoted(path) + ": the file ended early");
+    ByteArray bytes(static_cast<std::size_t>(wanted));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const std::size_t step = std::min<std::size_t>(bytes.size() - done, kLargestRead);
+        const ssize_t got = ::pread(m_file, bytes.data() + done, step, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throw Error(ErrorKind::CannotRead, Quoted(m_path) + ": " + SystemReason(errno));
+        }
+        if (got == 0) {
+            break;  // the file was cut short since it was opened
+        }
+        done += static_cast<std::size_t>(got);
     }
+    bytes.resize(done);
     return bytes;
 }
 
-ByteArray ReadGameFile(const fs::path& path)
+ByteArray ReadFileBytes(const fs::path& path, std::uint64_t limit)
 {
-    ByteArray bytes = ReadFileBytes(path);
+    const InputFile file(path);
+    if (file.Size() > limit) {
+        throw Error(ErrorKind::TooLarge, "the file holds " + Counted(file.Size(), "byte", "bytes") +
+                                             ", more than the limit of " + std::to_string(limit) +
+                                             " for it");
+    }
+    return file.ReadStart(file.Size());
+}
+
+ByteArray ReadGameFile(const fs::path& path, std::uint64_t limit)
+{
+    ByteArray bytes = ReadFileBytes(path, limit);
     if (bytes.empty()) {
         throw Error(ErrorKind::NotFound, "the file is empty");
     }
     return bytes;
+}
+
+ByteArray ReadGameFileStart(const fs::path& path, std::uint64_t count)
+{
+    const InputFile file(path);
+    if (file.Size() == 0) {
+        throw Error(ErrorKind::NotFound, "the file is empty");
+    }
+    return file.ReadStart(count);
 }
 
 void WriteFileAtomically(const fs::path& path, const ByteArray& bytes)
@@ -117,48 +236,80 @@ void WriteFileAtomically(const fs::path& path, const ByteArray& bytes)
     // writing a 64 KB image.
     thread_local std::mt19937 random(std::random_device{}());
     fs::path temporary;
-    std::FILE* file = nullptr;
+    int file = -1;
     int openError = 0;
-    for (int attempt = 0; attempt < 16 && file == nullptr; ++attempt) {
-        // Cut so that a name the file system takes never gives a temporary one it refuses.
-        std::string name(1, '.');
-        name += path.filename().string().substr(0, kLongestName - kTemporaryNameExtra);
-        name += '.';
-        name += std::to_string(random() % 1000000u);
-        name += ".tmp";
-        temporary = folder / name;
-        // "x": fail rather than reuse a name some other writer holds.
-        file = std::fopen(temporary.string().c_str(), "wbx");
+    for (int attempt = 0; attempt < 16 && file < 0; ++attempt) {
+        temporary = folder / TemporaryName(path.filename().string(), random());
+        // O_EXCL: fail rather than reuse a name some other writer holds.
+        file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         openError = errno;
-        if (file == nullptr && openError != EEXIST) {
+        if (file < 0 && openError != EEXIST && openError != EINTR) {
             break;
         }
     }
-    if (file == nullptr) {
+    if (file < 0) {
         throw Error(ErrorKind::CannotWrite, Quoted(path) + ": " + SystemReason(openError));
     }
 
-    bool written =
-        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    int writeError = written ? 0 : errno;
-    if (std::fflush(file) != 0 && written) {
-        written = false;
+    int writeError = 0;
+    for (std::size_t done = 0; done < bytes.size() && writeError == 0;) {
+        const ssize_t written = ::write(file, bytes.data() + done, bytes.size() - done);
+        if (written > 0) {
+            done += static_cast<std::size_t>(written);
+        } else if (written == 0) {
+            writeError = ENOSPC;
+        } else if (errno != EINTR) {
+            writeError = errno;
+        }
+    }
+    if (::close(file) != 0 && writeError == 0 && errno != EINTR) {
         writeError = errno;
     }
-    if (std::fclose(file) != 0 && written) {
-        written = false;
-        writeError = errno;
-    }
-    if (!written) {
-        fs::remove(temporary, ec);
+    if (writeError != 0) {
+        ::unlink(temporary.c_str());
         throw Error(ErrorKind::CannotWrite, Quoted(path) + ": " + SystemReason(writeError));
     }
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        const auto reason = ec.message();
-        fs::remove(temporary, ec);
-        throw Error(ErrorKind::CannotWrite, Quoted(path) + ": " + reason);
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.c_str());
+        throw Error(ErrorKind::CannotWrite, Quoted(path) + ": " + SystemReason(renameError));
     }
+}
+
+std::size_t RemoveStaleTemporaryFiles(const fs::path& folder)
+{
+    const int listed = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listed < 0) {
+        return 0;
+    }
+    DIR* entries = ::fdopendir(listed);
+    if (entries == nullptr) {
+        ::close(listed);
+        return 0;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(entries)) {
+        const std::optional<pid_t> writer = TemporaryFileWriter(entry->d_name);
+        if (!writer) {
+            continue;
+        }
+        // A writer that still runs may be about to rename its file into place; a
+        // process number now used by another program only leaves the file for later.
+        if (*writer != 0 && (*writer == ::getpid() || ::kill(*writer, 0) == 0 || errno == EPERM)) {
+            continue;
+        }
+        struct stat status {};
+        if (::fstatat(listed, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode)) {
+            stale.emplace_back(entry->d_name);
+        }
+    }
+    std::size_t removed = 0;
+    for (const std::string& name : stale) {
+        removed += ::unlinkat(listed, name.c_str(), 0) == 0 ? 1 : 0;
+    }
+    ::closedir(entries);
+    return removed;
 }
 
 std::optional<fs::path> FindEntryIgnoringCase(const fs::path& folder, const std::string& name)
@@ -219,6 +370,13 @@ std::vector<std::string> ListMatchingFiles(const fs::path& folder, const std::st
         if (MatchesPattern(name, pattern)) {
             names.push_back(name);
         }
+    }
+    // A listing cut short would pass for a folder holding fewer files.
+    if (ec == std::errc::no_such_file_or_directory) {
+        throw Error(ErrorKind::NotFound, "there is no folder " + Quoted(folder));
+    }
+    if (ec && ec != std::errc::not_a_directory) {
+        throw Error(ErrorKind::CannotRead, Quoted(folder) + ": " + ec.message());
     }
     std::sort(names.begin(), names.end(), LessIgnoringCase);
     return names;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,19 +11,60 @@
 
 namespace varek {
 
-// The whole file; an empty file gives an empty array. Throws Error: NotFound when
-// there is nothing under that name (or a hidden file), CannotRead when what is
-// there is not an ordinary file or cannot be read.
-ByteArray ReadFileBytes(const std::filesystem::path& path);
+inline constexpr std::uint64_t kNoReadLimit = std::numeric_limits<std::uint64_t>::max();
+
+// A file opened once for reading: the checks and every read go through the one
+// descriptor, so a file swapped for another in between is never read. The open
+// never waits, for a FIFO or a device, and never makes a terminal the program's.
+// Throws Error: NotFound when there is nothing under that name (or a hidden
+// file), CannotRead when what is there is not an ordinary file (a FIFO, a device,
+// a folder, or a file the system makes up as it is read, which gives its size as 0
+// and still holds bytes) or cannot be opened.
+class InputFile {
+public:
+    explicit InputFile(const std::filesystem::path& path);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // The size the file had when it was opened.
+    std::uint64_t Size() const noexcept { return m_size; }
+
+    // The first count bytes, or as many as the file holds: memory for no more than
+    // min(count, Size()) bytes is taken. Throws a CannotRead Error when a read fails.
+    ByteArray ReadStart(std::uint64_t count) const;
+
+private:
+    std::filesystem::path m_path;
+    int m_file = -1;
+    std::uint64_t m_size = 0;
+};
+
+// The whole file, an empty one an empty array. Throws Error as InputFile does, and
+// TooLarge, before reading anything, when the file holds more than limit bytes.
+ByteArray ReadFileBytes(const std::filesystem::path& path, std::uint64_t limit = kNoReadLimit);
 
 // ReadFileBytes for a file of the game: an empty one is NotFound as well, since
 // no art file of the game is empty.
-ByteArray ReadGameFile(const std::filesystem::path& path);
+ByteArray ReadGameFile(const std::filesystem::path& path, std::uint64_t limit = kNoReadLimit);
+
+// The first count bytes of a file of the game, or all it holds when it is
+// shorter, whatever its size: what a format uses of a file, and no more. Throws as
+// ReadGameFile does, an empty file NotFound.
+ByteArray ReadGameFileStart(const std::filesystem::path& path, std::uint64_t count);
 
 // Writes bytes to a temporary file beside path and renames it into place, so a
 // failure leaves any older file under that name as it was and no temporary file
-// behind. Throws Error with a description naming the file and the reason.
+// behind. The temporary file is hidden and names the process writing it, so that a
+// later RemoveStaleTemporaryFiles can tell one left by a killed writer. Throws
+// Error with a description naming the file and the reason.
 void WriteFileAtomically(const std::filesystem::path& path, const ByteArray& bytes);
+
+// Removes from folder the temporary files WriteFileAtomically left when its process
+// was killed: those named as it names them whose writer no longer runs, and those
+// of the earlier ".NAME.NNNNNN.tmp" naming. Returns how many it removed; a folder
+// that cannot be read gives 0.
+std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& folder);
 
 // The entry of folder whose name equals name ignoring ASCII case, preferring an
 // exact match; nullopt when there is none or the folder cannot be read.
@@ -30,6 +73,8 @@ std::optional<std::filesystem::path> FindEntryIgnoringCase(const std::filesystem
 
 // Names of the ordinary, not hidden files of folder matching a "*.EXT"-style
 // pattern ignoring case, in name order (ASCII case-insensitive, then exact).
+// Throws a CannotRead Error naming the folder when it cannot be listed, a
+// NotFound one when it is not there; an ordinary file in its place lists nothing.
 std::vector<std::string> ListMatchingFiles(const std::filesystem::path& folder,
                                            const std::string& pattern);
 

@@ -9,6 +9,7 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
+#include <new>
 #include <stop_token>
 #include <system_error>
 #include <thread>
@@ -221,6 +222,8 @@ bool ExportRunner::ExportUnderProgress(const GameFolder& game, const ExportReque
             report.summary = request.animation.empty()
                                  ? ExportGameFolder(game, out, options, relay)
                                  : ExportAnimation(game, request.animation, out, options, relay);
+        } catch (const std::bad_alloc&) {
+            stopped = "there is not enough memory to go on with the export";
         } catch (const std::exception& error) {
             stopped = error.what();
         }

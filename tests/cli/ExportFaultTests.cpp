@@ -1,8 +1,16 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "art/ArtFiles.h"
@@ -94,6 +102,8 @@ protected:
     Snapshot m_images;
 };
 
+// A folder that takes no file is refused before anything is tried, not once for
+// every image.
 TEST_F(ExportFaultTest, ReadOnlyOutputFolder)
 {
     ScratchFileSystem out(m_work / "out", 256 * 1024);
@@ -104,15 +114,13 @@ TEST_F(ExportFaultTest, ReadOnlyOutputFolder)
     }
     const Snapshot before = TakeSnapshot(out.path(), true);
     const ProgramResult result = Export(out.path());
-    ExpectTold(result, "CELS3/W.CEL", out.path() / "CELS3" / "W.bmp",
-               {"Read-only file system", "Permission denied"});
-    EXPECT_NE(
-        result.err.find("STILLCEL/S.CEL: Cannot write \"" + (out.path() / "STILLCEL").string() +
-                        "\": the folder cannot be made: "),
-        std::string::npos)
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_TRUE(result.err.starts_with("varek-export: cannot write in the output folder \"" +
+                                       out.path().string() + "\": "))
         << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_EQ(TakeSnapshot(out.path(), true), before);
-    EXPECT_EQ(result.out, "3 files read, 0 images written, 3 failures\n");
+    EXPECT_EQ(result.out, "");
 }
 
 TEST_F(ExportFaultTest, ReadOnlyTargetFile)
@@ -178,6 +186,119 @@ TEST_F(ExportFaultTest, NamesTheFileSystemRefuses)
     expected["CELS3/" + longest + ".bmp"] = m_images.at("CELS3/W.bmp");
     EXPECT_EQ(TakeSnapshot(m_work / "out"), expected);
     EXPECT_EQ(result.out, "3 files read, 2 images written, 2 failures\n");
+}
+
+// Files of 2 TB with the art at their start, as a sparse file shows them: each is
+// read only as far as its format uses it.
+TEST_F(ExportFaultTest, HugeFilesAreReadOnlyAsFarAsTheArtGoes)
+{
+    for (const char* name : {"PALETTE.PAL", "CELS3/W.CEL", "STILLCEL/S.CEL"}) {
+        const fs::path file = m_work / "game" / name;
+        const int descriptor = ::open(file.c_str(), O_WRONLY);
+        ASSERT_GE(descriptor, 0) << file;
+        const int done = ::ftruncate(descriptor, off_t{2} << 40);
+        const int error = errno;
+        ::close(descriptor);
+        if (done != 0) {
+            GTEST_SKIP() << "the file system takes no file of 2 TB: " << std::strerror(error);
+        }
+    }
+    const ProgramResult result = Export(m_work / "out");
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(TakeSnapshot(m_work / "out"), m_images);
+    EXPECT_EQ(result.out, "3 files read, 4 images written, 0 failures\n");
+}
+
+// A category folder that cannot be listed leaves its files out: that is a failure.
+TEST_F(ExportFaultTest, UnreadableCategoryFolder)
+{
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permission bits do not stop root";
+    }
+    const fs::path stills = m_work / "game" / "STILLCEL";
+    fs::permissions(stills, fs::perms::owner_write | fs::perms::owner_exec);
+    const ProgramResult result = Export(m_work / "out");
+    fs::permissions(stills, fs::perms::owner_all);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(
+        result.err.find("STILLCEL: Cannot read \"" + stills.string() + "\": Permission denied\n"),
+        std::string::npos)
+        << result.err;
+    EXPECT_EQ(TakeSnapshot(m_work / "out"),
+              With({}, {"CELS3/W.bmp", "FLI/F-01.bmp", "FLI/F-02.bmp"}));
+    EXPECT_EQ(result.out, "2 files read, 3 images written, 1 failure\n");
+}
+
+// Names come from the game folder: what they hold must not act on the terminal.
+TEST_F(ExportFaultTest, ControlCharactersInNamesAreWrittenOut)
+{
+    m_work.Write("game/CELS3/E\x1b]0;owned\x07\x1b[2J\xc2\x9b.CEL", ByteArray(10, 1));
+    const ProgramResult result = Export(m_work / "out");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("CELS3/E\\x1b]0;owned\\x07\\x1b[2J\\u009b.CEL: Truncated: "),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(result.err.find('\x07'), std::string::npos);
+}
+
+// SIGINT and SIGTERM stop an export that replaces older images the way Cancel does:
+// the images are whole, old or new, no temporary file is left, and the exit status
+// is 128 + the signal. Temporary files a killed export left are cleared.
+TEST_F(ExportFaultTest, SignalsStopAReExportLeavingOnlyWholeFiles)
+{
+    const ByteArray wall = ReadAll(m_work / "game" / "CELS3" / "W.CEL");
+    for (int i = 0; i < 3000; ++i) {
+        m_work.Write("game/CELS3/W" + std::to_string(i) + ".CEL", wall);
+    }
+    const fs::path out = m_work / "out";
+    const std::vector<std::string> args{
+        "--format", "png", "--category", "walls", (m_work / "game").string(), out.string()};
+    ASSERT_EQ(RunProgram(VAREK_EXPORT_PROGRAM, args).exitCode, 0);
+    const Snapshot exported = TakeSnapshot(out);
+
+    // What an export killed outright leaves: a temporary file of a process that is gone.
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    const std::string stale = ".W.png." + std::to_string(gone) + "-000001.tmp";
+    m_work.Write("out/CELS3/" + stale, ByteArray(10, 1));
+    m_work.Write("out/CELS3/.W1.png.000002.tmp", ByteArray(10, 1));
+
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const fs::path err = m_work / "err";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        std::vector<std::string> words{VAREK_EXPORT_PROGRAM};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        // Under way: the first wall is done.
+        std::error_code ec;
+        while (fs::file_size(err, ec) == 0 || ec) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ::kill(child, signal);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+        const ByteArray told = ReadAll(err);
+        const std::string message(told.begin(), told.end());
+        EXPECT_NE(message.find("varek-export: stopped by "), std::string::npos) << message;
+        EXPECT_EQ(TakeSnapshot(out), exported) << "signal " << signal;
+    }
 }
 
 }  // namespace

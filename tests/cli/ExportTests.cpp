@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include <QImage>
 #include <QImageReader>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -464,6 +466,25 @@ TEST_F(ExportTest, RefusesAnOutputFolderInsideTheGamesFolders)
     EXPECT_TRUE(fs::exists(m_work / "beside" / "FLI" / "FIRE-01.bmp"));
 }
 
+// A bind mount shows the game folder under another path: it is the same folder.
+TEST_F(ExportTest, RefusesTheGamesFoldersThroughABindMount)
+{
+    const fs::path game = CopyOfSample();
+    const fs::path bound = m_work / "bound";
+    fs::create_directory(bound);
+    if (::mount(game.c_str(), bound.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        GTEST_SKIP() << "cannot bind-mount a folder: " << std::strerror(errno);
+    }
+    const Snapshot before = TakeSnapshot(game, true);
+    for (const fs::path& out : {bound, bound / "CELS3", bound / "cels3" / "new"}) {
+        const ProgramResult result = Export({game.string(), out.string()});
+        EXPECT_EQ(result.exitCode, 2) << out;
+        EXPECT_TRUE(result.err.starts_with("varek-export: the output folder ")) << result.err;
+    }
+    ::umount2(bound.c_str(), MNT_DETACH);
+    EXPECT_EQ(TakeSnapshot(game, true), before);
+}
+
 // Three frames, the second with a line-compression chunk that claims 100 pixels
 // and holds 3: the decoder reports it, keeps the record and goes on.
 ByteArray AnimationWithFaultyLineCompression()
@@ -580,6 +601,8 @@ TEST_F(ExportTest, OptionsHelpAndVersion)
         {"--category", "monsters", Sample(), Out()},
         {"--category"},
         {"--colour", Sample(), Out()},
+        {Sample(), ""},
+        {"", Out()},
     };
     for (const auto& args : wrong) {
         const ProgramResult result = Export(args);

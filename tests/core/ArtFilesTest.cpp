@@ -112,6 +112,19 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
              return file;
          }(),
          ErrorKind::Corrupt},
+        {[&] {  // a size without pixels, whatever the count
+             ByteArray file = withCount(15, 815);
+             StoreU16(file.data() + 2, 0);
+             return file;
+         }(),
+         ErrorKind::Corrupt},
+        {[&] {  // 4097 x 4096: past the limit, with the count to match
+             ByteArray file = withCount(4097 * 4096, 815);
+             StoreU16(file.data() + 2, 4097);
+             StoreU16(file.data() + 4, 4096);
+             return file;
+         }(),
+         ErrorKind::TooLarge},
         {withCount(15, 814), ErrorKind::Truncated},
         {withCount(100, 814), ErrorKind::Truncated},
         {withCount(15, 800), ErrorKind::Truncated},

@@ -1,10 +1,16 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <thread>
 #include <variant>
 
 #include "support/ErrorKindOf.h"
@@ -110,6 +116,7 @@ TEST(ReadFileBytes, GivesTheWholeFileOrSaysWhyNot)
     folder.Write("EMPTY", {});
     folder.Write(".hidden", {1, 2, 3});
     folder.Write("ZERO", {0});
+    ASSERT_EQ(::mkfifo((folder / "FIFO").c_str(), 0600), 0);
     const auto locked = folder.Write("LOCKED", {1, 2});
     fs::permissions(locked, fs::perms::none);
     const auto shut = folder.Write("SHUT/IN", {3});
@@ -135,6 +142,10 @@ TEST(ReadFileBytes, GivesTheWholeFileOrSaysWhyNot)
         {folder / ".hidden", ErrorKind::NotFound, ErrorKind::NotFound},
         {folder / "EMPTY", ByteArray{}, ErrorKind::NotFound},
         {folder / "FOLDER", ErrorKind::CannotRead, ErrorKind::CannotRead},
+        {folder / "FIFO", ErrorKind::CannotRead, ErrorKind::CannotRead},
+        {"/dev/zero", ErrorKind::CannotRead, ErrorKind::CannotRead},
+        // Made up as it is read: its size is 0, and it is not empty.
+        {"/proc/self/status", ErrorKind::CannotRead, ErrorKind::CannotRead},
         {locked, root ? Read(ByteArray{1, 2}) : ErrorKind::CannotRead,
          root ? Read(ByteArray{1, 2}) : ErrorKind::CannotRead},
         {shut, root ? Read(ByteArray{3}) : ErrorKind::CannotRead,
@@ -143,8 +154,10 @@ TEST(ReadFileBytes, GivesTheWholeFileOrSaysWhyNot)
         {file, content, content},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(read(ReadFileBytes, c.path), c.bytes) << c.path;
-        EXPECT_EQ(read(ReadGameFile, c.path), c.game) << c.path;
+        EXPECT_EQ(read([](const fs::path& p) { return ReadFileBytes(p); }, c.path), c.bytes)
+            << c.path;
+        EXPECT_EQ(read([](const fs::path& p) { return ReadGameFile(p); }, c.path), c.game)
+            << c.path;
     }
     try {
         ReadGameFile(folder / "EMPTY");
@@ -152,6 +165,82 @@ TEST(ReadFileBytes, GivesTheWholeFileOrSaysWhyNot)
         EXPECT_STREQ(error.what(), "Missing: the file is empty");
     }
     fs::permissions(folder / "SHUT", fs::perms::owner_all);
+
+    // Limits: a larger file is refused before anything is read; a start is cut.
+    const struct {
+        std::function<ByteArray()> read;
+        Read result;
+    } limited[] = {
+        {[&] { return ReadGameFile(file, 1000); }, content},
+        {[&] { return ReadGameFile(file, 999); }, ErrorKind::TooLarge},
+        {[&] { return ReadFileBytes(folder / "EMPTY", 0); }, ByteArray{}},
+        {[&] { return ReadGameFileStart(file, 4); },
+         ByteArray(content.begin(), content.begin() + 4)},
+        {[&] { return ReadGameFileStart(file, 5000); }, content},
+        {[&] { return ReadGameFileStart(folder / "EMPTY", 4); }, ErrorKind::NotFound},
+        {[&] { return ReadGameFileStart(folder / "FIFO", 4); }, ErrorKind::CannotRead},
+    };
+    for (std::size_t i = 0; i < std::size(limited); ++i) {
+        Read result;
+        try {
+            result = limited[i].read();
+        } catch (const Error& error) {
+            result = error.kind();
+        }
+        EXPECT_EQ(result, limited[i].result) << "case " << i;
+    }
+}
+
+// A file swapped for a FIFO while it is read (a game folder changed under a
+// running export): the read never waits for a writer that will not come.
+TEST(ReadFileBytes, NeverWaitsOnAFifoSwappedIn)
+{
+    TempFolder folder;
+    const auto target = folder / "ART.CEL";
+    folder.Write("REGULAR", ByteArray(4096, 5));
+    ASSERT_EQ(::mkfifo((folder / "FIFO").c_str(), 0600), 0);
+    fs::copy_file(folder / "REGULAR", target);
+
+    std::atomic<bool> done{false};
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0};
+    // Each read is a chance for the swap to fall between two steps of it.
+    std::thread reader([&] {
+        for (; reads < 100000 && !stop; ++reads) {
+            try {
+                ReadGameFile(target);
+            } catch (const Error&) {
+            }
+        }
+        done = true;
+    });
+    // Each swap is atomic: the name is always either file.
+    const auto swapIn = [&](const char* name) {
+        fs::create_hard_link(folder / name, folder / "next");
+        fs::rename(folder / "next", target);
+    };
+    // A reader that makes no progress for seconds waits on the FIFO.
+    int lastReads = -1;
+    auto lastProgress = std::chrono::steady_clock::now();
+    while (!done && std::chrono::steady_clock::now() - lastProgress < std::chrono::seconds(5)) {
+        swapIn("FIFO");
+        swapIn("REGULAR");
+        if (reads != lastReads) {
+            lastReads = reads;
+            lastProgress = std::chrono::steady_clock::now();
+        }
+    }
+    EXPECT_TRUE(done) << "a read waited on the FIFO after " << reads << " reads";
+    // Release a reader stuck opening the FIFO, however often it gets there.
+    stop = true;
+    while (!done) {
+        const int writer = ::open((folder / "FIFO").c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) {
+            ::close(writer);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    reader.join();
 }
 
 TEST(WriteFileAtomically, ReplacesTheOldFileWhole)
@@ -233,7 +322,17 @@ TEST(FolderListing, FindsEntriesAndListsMatchingFilesIgnoringCase)
 
     EXPECT_EQ(ListMatchingFiles(folder.path(), "*.CEL"),
               (std::vector<std::string>{"A.cel", "b.CEL", "C.CEL", "c.cel"}));
-    EXPECT_TRUE(ListMatchingFiles(folder / "missing", "*.CEL").empty());
+    // A listing that cannot be made is an error, never an empty folder; a file where
+    // the folder should be holds no files.
+    EXPECT_EQ(ErrorKindOf([&] { ListMatchingFiles(folder / "missing", "*.CEL"); }),
+              ErrorKind::NotFound);
+    EXPECT_TRUE(ListMatchingFiles(folder / "x.fli", "*.CEL").empty());
+    if (::geteuid() != 0) {
+        fs::permissions(folder.path(), fs::perms::owner_write | fs::perms::owner_exec);
+        EXPECT_EQ(ErrorKindOf([&] { ListMatchingFiles(folder.path(), "*.CEL"); }),
+                  ErrorKind::CannotRead);
+        fs::permissions(folder.path(), fs::perms::owner_all);
+    }
 
     EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "a.CEL"), folder / "A.cel");
     EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "c.cel"), folder / "c.cel");  // exact first
@@ -241,4 +340,44 @@ TEST(FolderListing, FindsEntriesAndListsMatchingFilesIgnoringCase)
     EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "X.FLI"), folder / "x.fli");
     EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "NONE"), std::nullopt);
     EXPECT_EQ(FindEntryIgnoringCase(folder / "missing", "a.cel"), std::nullopt);
+}
+
+TEST(RemoveStaleTemporaryFiles, RemovesOnlyWhatAWriterNoLongerRunningLeft)
+{
+    // A process number no process has: a child that has ended and been waited for.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const std::string dead = std::to_string(child);
+    const std::string alive = std::to_string(::getpid());
+
+    TempFolder folder;
+    const struct {
+        std::string name;
+        bool removed;
+    } cases[] = {
+        {".A-01.bmp." + dead + "-012345.tmp", true},
+        {".A-01.bmp.012345.tmp", true},  // the naming of earlier versions
+        {".A-02.bmp." + alive + "-012345.tmp", false},
+        {".A-03.bmp.1-012345.tmp", false},  // init always runs
+        {"A-01.bmp", false},
+        {".A-01.bmp." + dead + "-12345.tmp", false},
+        {".A-01.bmp." + dead + "-0123456.tmp", false},
+        {"A-01.bmp." + dead + "-012345.tmp", false},
+        {".notes.tmp", false},
+        {".012345.tmp", false},
+    };
+    for (const auto& c : cases) {
+        folder.Write(c.name, {1});
+    }
+    fs::create_directory(folder / (".D." + dead + "-012345.tmp"));  // not a file
+    EXPECT_EQ(RemoveStaleTemporaryFiles(folder.path()), 2u);
+    for (const auto& c : cases) {
+        EXPECT_EQ(fs::exists(folder / c.name), !c.removed) << c.name;
+    }
+    EXPECT_TRUE(fs::is_directory(folder / (".D." + dead + "-012345.tmp")));
+    EXPECT_EQ(RemoveStaleTemporaryFiles(folder / "missing"), 0u);
 }
