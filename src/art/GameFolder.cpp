@@ -155,7 +155,7 @@ Animation GameFolder::StreamAnimation(const std::string& name, const PictureSink
 {
     ByteArray bytes;
     try {
-        bytes = ReadGameFile(FilePath(ArtCategory::Animated, name));
+        bytes = ReadFLIFile(FilePath(ArtCategory::Animated, name));
     } catch (const Error& error) {
         Animation animation;
         animation.stop = error;

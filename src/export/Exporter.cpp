@@ -283,7 +283,9 @@ private:
         bool skip = false;  // a failure was reported; the rest is decoded but not written
         std::size_t imagesToWrite = 0;
         std::size_t imagesDone = 0;  // under m_mutex
-        // The GIF file, its name, and whether it failed (on the thread that encodes it).
+        // The GIF file, written as it is encoded, its name, and whether it failed
+        // (on the thread that encodes it). The encoder goes before its file.
+        std::optional<FileBeingWritten> gifFile;
         std::optional<GifWriter> gif;
         std::optional<GifDelayClock> clock;
         std::string gifName;
@@ -492,7 +494,11 @@ private:
         std::optional<std::string> failure;
         try {
             if (!target.gif) {
-                target.gif.emplace(kFrameWidth, kFrameHeight);
+                FileBeingWritten& file = target.gifFile.emplace(*target.folder / target.gifName);
+                target.gif.emplace(kFrameWidth, kFrameHeight,
+                                   [&file](std::span<const std::uint8_t> bytes) {
+                                       file.Write(bytes);
+                                   });
             }
             target.gif->AddPicture(job.record.Pixels, job.record.Colors,
                                    target.clock->Next(job.frames));
@@ -517,7 +523,8 @@ private:
             return;
         }
         try {
-            WriteFileIntoPlace(*target.folder / target.gifName, target.gif->Finish());
+            target.gif->Finish();
+            target.gifFile->Commit();
             ++m_summary.imagesWritten;
         } catch (const std::bad_alloc&) {
             Fail(target.source.name, kNoMemoryToWrite);

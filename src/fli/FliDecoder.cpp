@@ -481,12 +481,17 @@ FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& si
     return load;
 }
 
+ByteArray ReadFLIFile(const std::filesystem::path& path)
+{
+    return ReadGameFile(path, kMaxFliFileBytes);
+}
+
 FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store,
                     const LoadProgress& progress)
 {
     ByteArray bytes;
     try {
-        bytes = ReadGameFile(path);
+        bytes = ReadFLIFile(path);
     } catch (const Error& error) {
         store.Reset();
         store.ReleaseUnused();

@@ -9,6 +9,7 @@
 
 #include "fli/FliFormat.h"
 #include "fli/FrameStore.h"
+#include "util/ByteWriter.h"
 #include "util/Error.h"
 
 namespace varek {
@@ -105,7 +106,11 @@ using PictureSink = std::function<void(const StreamedPicture& picture)>;
 FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& sink,
                       const LoadProgress& progress = {});
 
-// Reads the file with ReadGameFile and decodes it as DecodeFLIFile does; a file
+// An FLI file's bytes, through ReadGameFile: a file larger than kMaxFliFileBytes
+// is refused as TooLarge before anything is read.
+ByteArray ReadFLIFile(const std::filesystem::path& path);
+
+// Reads the file with ReadFLIFile and decodes it as DecodeFLIFile does; a file
 // that cannot be read is the stop of a load without pictures.
 FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store,
                     const LoadProgress& progress = {});

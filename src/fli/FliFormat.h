@@ -21,6 +21,10 @@ constexpr std::int32_t kFliChunkHeaderSize = 6;
 constexpr std::int32_t kFliMagicOffset = 4;  // 16-bit, in the file and in each frame header
 constexpr std::uint16_t kFliFileMagic = 0xAF11;
 constexpr std::uint16_t kFlcFileMagic = 0xAF12;  // the later format with larger pictures
+// The largest FLI file read: room for 16,000 uncompressed frames or hundreds of
+// thousands of compressed ones, where animations of the format's time took a few
+// megabytes; the same as the bound of the window's store of decoded frames.
+constexpr std::uint64_t kMaxFliFileBytes = std::uint64_t{1} << 30;
 constexpr std::uint16_t kFliFrameMagic = 0xF1FA;
 
 constexpr bool IsDecodedChunkType(std::int16_t type) noexcept

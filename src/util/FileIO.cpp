@@ -15,6 +15,7 @@
 #include <random>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "util/Error.h"
 #include "util/Text.h"
@@ -209,7 +210,7 @@ ByteArray ReadGameFileStart(const fs::path& path, std::uint64_t count)
     return file.ReadStart(count);
 }
 
-void WriteFileAtomically(const fs::path& path, const ByteArray& bytes)
+FileBeingWritten::FileBeingWritten(const fs::path& path) : m_path(path)
 {
     // The system would take the name only up to a NUL, which is another file.
     if (path.native().find('\0') != fs::path::string_type::npos) {
@@ -235,45 +236,74 @@ void WriteFileAtomically(const fs::path& path, const ByteArray& bytes)
     // Seeded once a thread: opening the random device for each file cost more than
     // writing a 64 KB image.
     thread_local std::mt19937 random(std::random_device{}());
-    fs::path temporary;
-    int file = -1;
     int openError = 0;
-    for (int attempt = 0; attempt < 16 && file < 0; ++attempt) {
-        temporary = folder / TemporaryName(path.filename().string(), random());
+    for (int attempt = 0; attempt < 16 && m_file < 0; ++attempt) {
+        m_temporary = folder / TemporaryName(path.filename().string(), random());
         // O_EXCL: fail rather than reuse a name some other writer holds.
-        file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        m_file = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         openError = errno;
-        if (file < 0 && openError != EEXIST && openError != EINTR) {
+        if (m_file < 0 && openError != EEXIST && openError != EINTR) {
             break;
         }
     }
-    if (file < 0) {
+    if (m_file < 0) {
         throw Error(ErrorKind::CannotWrite, Quoted(path) + ": " + SystemReason(openError));
     }
+}
 
-    int writeError = 0;
-    for (std::size_t done = 0; done < bytes.size() && writeError == 0;) {
-        const ssize_t written = ::write(file, bytes.data() + done, bytes.size() - done);
+FileBeingWritten::~FileBeingWritten()
+{
+    if (m_file >= 0) {
+        ::close(m_file);
+        ::unlink(m_temporary.c_str());
+    }
+}
+
+void FileBeingWritten::Fail(int code)
+{
+    if (m_file >= 0) {
+        ::close(m_file);
+        m_file = -1;
+    }
+    ::unlink(m_temporary.c_str());
+    throw Error(ErrorKind::CannotWrite, Quoted(m_path) + ": " + SystemReason(code));
+}
+
+void FileBeingWritten::Write(std::span<const std::uint8_t> bytes)
+{
+    if (m_file < 0) {
+        throw Error(ErrorKind::CannotWrite, Quoted(m_path) + ": the file is already closed");
+    }
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t written = ::write(m_file, bytes.data() + done, bytes.size() - done);
         if (written > 0) {
             done += static_cast<std::size_t>(written);
         } else if (written == 0) {
-            writeError = ENOSPC;
+            Fail(ENOSPC);
         } else if (errno != EINTR) {
-            writeError = errno;
+            Fail(errno);
         }
     }
-    if (::close(file) != 0 && writeError == 0 && errno != EINTR) {
-        writeError = errno;
+}
+
+void FileBeingWritten::Commit()
+{
+    if (m_file < 0) {
+        throw Error(ErrorKind::CannotWrite, Quoted(m_path) + ": the file is already closed");
     }
-    if (writeError != 0) {
-        ::unlink(temporary.c_str());
-        throw Error(ErrorKind::CannotWrite, Quoted(path) + ": " + SystemReason(writeError));
+    if (::close(std::exchange(m_file, -1)) != 0 && errno != EINTR) {
+        Fail(errno);
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int renameError = errno;
-        ::unlink(temporary.c_str());
-        throw Error(ErrorKind::CannotWrite, Quoted(path) + ": " + SystemReason(renameError));
+    if (::rename(m_temporary.c_str(), m_path.c_str()) != 0) {
+        Fail(errno);
     }
+}
+
+void WriteFileAtomically(const fs::path& path, const ByteArray& bytes)
+{
+    FileBeingWritten file(path);
+    file.Write(bytes);
+    file.Commit();
 }
 
 std::size_t RemoveStaleTemporaryFiles(const fs::path& folder)

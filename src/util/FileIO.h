@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,29 @@ ByteArray ReadGameFile(const std::filesystem::path& path, std::uint64_t limit = 
 // shorter, whatever its size: what a format uses of a file, and no more. Throws as
 // ReadGameFile does, an empty file NotFound.
 ByteArray ReadGameFileStart(const std::filesystem::path& path, std::uint64_t count);
+
+// A file written in pieces that appears under its name only once complete: the
+// bytes go into a hidden temporary file beside path, named as WriteFileAtomically
+// names it, which Commit renames over path. Destroyed without Commit, or after
+// a failure, it leaves nothing behind. Every call throws a CannotWrite Error
+// naming the file and the reason.
+class FileBeingWritten {
+public:
+    explicit FileBeingWritten(const std::filesystem::path& path);
+    ~FileBeingWritten();
+    FileBeingWritten(const FileBeingWritten&) = delete;
+    FileBeingWritten& operator=(const FileBeingWritten&) = delete;
+
+    void Write(std::span<const std::uint8_t> bytes);
+    void Commit();
+
+private:
+    [[noreturn]] void Fail(int code);
+
+    std::filesystem::path m_path;
+    std::filesystem::path m_temporary;
+    int m_file = -1;
+};
 
 // Writes bytes to a temporary file beside path and renames it into place, so a
 // failure leaves any older file under that name as it was and no temporary file

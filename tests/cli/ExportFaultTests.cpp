@@ -207,6 +207,14 @@ TEST_F(ExportFaultTest, HugeFilesAreReadOnlyAsFarAsTheArtGoes)
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(TakeSnapshot(m_work / "out"), m_images);
     EXPECT_EQ(result.out, "3 files read, 4 images written, 0 failures\n");
+
+    // An animation is read whole, up to a stated size.
+    fs::resize_file(m_work / "game" / "FLI" / "F.FLI", std::uintmax_t{2} << 40);
+    const ProgramResult animation = Export(m_work / "again");
+    EXPECT_EQ(animation.exitCode, 1);
+    EXPECT_NE(animation.err.find("FLI/F.FLI: Too large: the file holds 2199023255552 bytes"),
+              std::string::npos)
+        << animation.err;
 }
 
 // A category folder that cannot be listed leaves its files out: that is a failure.
