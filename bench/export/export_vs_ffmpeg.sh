@@ -97,7 +97,7 @@ done
 first_file() {
   local folder="$work/first" start now
   start="$(date +%s%N)"
-  "${varek_run[@]}" "$folder" &
+  "${varek_run[@]}" "$folder" >/dev/null &
   local pid=$!
   until [ -n "$(find "$folder" -type f \! -name '.*' -print -quit 2>/dev/null)" ]; do
     kill -0 "$pid" 2>/dev/null || break

@@ -153,7 +153,7 @@ Animation GameFolder::LoadAnimation(const std::string& name, FrameStore& store,
 Animation GameFolder::StreamAnimation(const std::string& name, const PictureSink& sink,
                                       const LoadProgress& progress) const
 {
-    ByteArray bytes;
+    FileBytes bytes;
     try {
         bytes = ReadFLIFile(FilePath(ArtCategory::Animated, name));
     } catch (const Error& error) {
@@ -161,7 +161,7 @@ Animation GameFolder::StreamAnimation(const std::string& name, const PictureSink
         animation.stop = error;
         return animation;
     }
-    return StreamFLIFile(bytes, sink, progress);
+    return StreamFLIFile(bytes.bytes(), sink, progress);
 }
 
 }  // namespace varek

@@ -327,7 +327,7 @@ private:
         std::unique_ptr<Job> Take()
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return !m_idle.empty(); });
+            m_jobFree.wait(lock, [this] { return !m_idle.empty(); });
             std::unique_ptr<Job> job = std::move(m_idle.back());
             m_idle.pop_back();
             return job;
@@ -345,7 +345,7 @@ private:
                 const std::lock_guard lock(m_mutex);
                 m_queue.push_back(std::move(job));
             }
-            m_changed.notify_all();
+            m_jobReady.notify_one();
         }
 
         // Waits until every job submitted is done.
@@ -355,7 +355,7 @@ private:
                 const std::lock_guard lock(m_mutex);
                 m_closing = true;
             }
-            m_changed.notify_all();
+            m_jobReady.notify_all();
             for (std::thread& thread : m_threads) {
                 thread.join();
             }
@@ -369,7 +369,7 @@ private:
                 std::unique_ptr<Job> job;
                 {
                     std::unique_lock lock(m_mutex);
-                    m_changed.wait(lock, [this] { return m_closing || !m_queue.empty(); });
+                    m_jobReady.wait(lock, [this] { return m_closing || !m_queue.empty(); });
                     if (m_queue.empty()) {
                         return;
                     }
@@ -381,13 +381,14 @@ private:
                     const std::lock_guard lock(m_mutex);
                     m_idle.push_back(std::move(job));
                 }
-                m_changed.notify_all();
+                m_jobFree.notify_one();
             }
         }
 
         Work m_work;
         std::mutex m_mutex;
-        std::condition_variable m_changed;
+        std::condition_variable m_jobReady;  // for the threads: a job queued, or the end
+        std::condition_variable m_jobFree;   // for the caller: a job to fill
         std::vector<std::unique_ptr<Job>> m_idle;
         std::deque<std::unique_ptr<Job>> m_queue;
         bool m_closing = false;

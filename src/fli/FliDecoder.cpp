@@ -481,15 +481,15 @@ FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& si
     return load;
 }
 
-ByteArray ReadFLIFile(const std::filesystem::path& path)
+FileBytes ReadFLIFile(const std::filesystem::path& path)
 {
-    return ReadGameFile(path, kMaxFliFileBytes);
+    return ReadWholeGameFile(path, kMaxFliFileBytes);
 }
 
 FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store,
                     const LoadProgress& progress)
 {
-    ByteArray bytes;
+    FileBytes bytes;
     try {
         bytes = ReadFLIFile(path);
     } catch (const Error& error) {
@@ -499,7 +499,7 @@ FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store,
         load.stop = error;
         return load;
     }
-    return DecodeFLIFile(bytes, store, progress);
+    return DecodeFLIFile(bytes.bytes(), store, progress);
 }
 
 }  // namespace varek

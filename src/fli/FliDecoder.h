@@ -11,6 +11,7 @@
 #include "fli/FrameStore.h"
 #include "util/ByteWriter.h"
 #include "util/Error.h"
+#include "util/FileIO.h"
 
 namespace varek {
 
@@ -106,9 +107,9 @@ using PictureSink = std::function<void(const StreamedPicture& picture)>;
 FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& sink,
                       const LoadProgress& progress = {});
 
-// An FLI file's bytes, through ReadGameFile: a file larger than kMaxFliFileBytes
+// An FLI file's bytes, through ReadWholeGameFile: a file larger than kMaxFliFileBytes
 // is refused as TooLarge before anything is read.
-ByteArray ReadFLIFile(const std::filesystem::path& path);
+FileBytes ReadFLIFile(const std::filesystem::path& path);
 
 // Reads the file with ReadFLIFile and decodes it as DecodeFLIFile does; a file
 // that cannot be read is the stop of a load without pictures.

@@ -29,7 +29,10 @@ BmpImage BuildBmpImage(std::int32_t width, std::int32_t height,
                                               std::to_string(pixels.size()) + " were given");
     }
 
-    BmpImage image(static_cast<std::size_t>(fileSize));
+    // The header and colours first; the rows are appended, so no byte is written twice.
+    BmpImage image;
+    image.reserve(static_cast<std::size_t>(fileSize));
+    image.resize(static_cast<std::size_t>(kBmpPixelOffset));
     std::uint8_t* out = image.data();
     out[0] = 'B';
     out[1] = 'M';
@@ -51,11 +54,13 @@ BmpImage BuildBmpImage(std::int32_t width, std::int32_t height,
         entry += 4;
     }
 
-    // Rows are stored bottom first; padding bytes stay 0.
+    // Rows are stored bottom first, each padded with 0 to its stride.
     const auto rowBytes = static_cast<std::size_t>(width);
-    for (std::int64_t row = 0; row < height && rowBytes > 0; ++row) {
-        std::memcpy(out + fileSize - (row + 1) * stride,
-                    pixels.data() + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+    const auto padding = static_cast<std::size_t>(stride) - rowBytes;
+    for (std::int64_t row = height - 1; row >= 0; --row) {
+        const std::uint8_t* first = pixels.data() + static_cast<std::size_t>(row) * rowBytes;
+        image.insert(image.end(), first, first + rowBytes);
+        image.insert(image.end(), padding, 0);
     }
     return image;
 }

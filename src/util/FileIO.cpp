@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,11 +68,19 @@ bool AllDigits(std::string_view text)
 // ".NAME.PID-NNNNNN.tmp", the target's name cut so that every name the file system
 // takes gives a temporary name it takes too. The process number tells a later run
 // whether the writer is gone.
+// Asked once: the system is asked afresh at each call, and a file is written in a
+// few tens of microseconds.
+pid_t ThisProcess()
+{
+    static const pid_t process = ::getpid();
+    return process;
+}
+
 std::string TemporaryName(const std::string& target, std::uint32_t random)
 {
     char tail[40];
     const int tailSize = std::snprintf(tail, sizeof tail, ".%ld-%06u.tmp",
-                                       static_cast<long>(::getpid()), random % 1000000u);
+                                       static_cast<long>(ThisProcess()), random % 1000000u);
     std::string name(1, '.');
     name.append(target, 0, kLongestName - 1 - static_cast<std::size_t>(tailSize));
     name.append(tail, static_cast<std::size_t>(tailSize));
@@ -155,17 +164,12 @@ InputFile::~InputFile()
     ::close(m_file);
 }
 
-ByteArray InputFile::ReadStart(std::uint64_t count) const
+std::size_t InputFile::ReadInto(std::uint8_t* into, std::size_t count) const
 {
-    const std::uint64_t wanted = std::min(count, m_size);
-    if (wanted > std::numeric_limits<std::size_t>::max() / 2) {
-        throw std::bad_alloc();
-    }
-    ByteArray bytes(static_cast<std::size_t>(wanted));
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const std::size_t step = std::min<std::size_t>(bytes.size() - done, kLargestRead);
-        const ssize_t got = ::pread(m_file, bytes.data() + done, step, static_cast<off_t>(done));
+    while (done < count) {
+        const std::size_t step = std::min<std::size_t>(count - done, kLargestRead);
+        const ssize_t got = ::pread(m_file, into + done, step, static_cast<off_t>(done));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -177,7 +181,78 @@ ByteArray InputFile::ReadStart(std::uint64_t count) const
         }
         done += static_cast<std::size_t>(got);
     }
-    bytes.resize(done);
+    return done;
+}
+
+ByteArray InputFile::ReadStart(std::uint64_t count) const
+{
+    const std::uint64_t wanted = std::min(count, m_size);
+    if (wanted > std::numeric_limits<std::size_t>::max() / 2) {
+        throw std::bad_alloc();
+    }
+    ByteArray bytes(static_cast<std::size_t>(wanted));
+    bytes.resize(ReadInto(bytes.data(), bytes.size()));
+    return bytes;
+}
+
+FileBytes InputFile::ReadAll() const
+{
+    if (m_size > std::numeric_limits<std::size_t>::max() / 2) {
+        throw std::bad_alloc();
+    }
+    FileBytes bytes;
+    if (m_size == 0) {
+        return bytes;
+    }
+    const auto size = static_cast<std::size_t>(m_size);
+    void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (memory == MAP_FAILED) {
+        throw std::bad_alloc();
+    }
+    bytes.m_data = static_cast<std::uint8_t*>(memory);
+    bytes.m_mapped = size;
+    bytes.m_size = ReadInto(bytes.m_data, size);
+    return bytes;
+}
+
+FileBytes::~FileBytes()
+{
+    if (m_data != nullptr) {
+        ::munmap(m_data, m_mapped);
+    }
+}
+
+FileBytes::FileBytes(FileBytes&& other) noexcept
+    : m_data(std::exchange(other.m_data, nullptr)),
+      m_size(std::exchange(other.m_size, 0)),
+      m_mapped(std::exchange(other.m_mapped, 0))
+{
+}
+
+FileBytes& FileBytes::operator=(FileBytes&& other) noexcept
+{
+    if (this != &other) {
+        FileBytes old(std::move(*this));
+        m_data = std::exchange(other.m_data, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+        m_mapped = std::exchange(other.m_mapped, 0);
+    }
+    return *this;
+}
+
+FileBytes ReadWholeGameFile(const fs::path& path, std::uint64_t limit)
+{
+    const InputFile file(path);
+    if (file.Size() > limit) {
+        throw Error(ErrorKind::TooLarge, "the file holds " + Counted(file.Size(), "byte", "bytes") +
+                                             ", more than the limit of " + std::to_string(limit) +
+                                             " for it");
+    }
+    FileBytes bytes = file.ReadAll();
+    if (bytes.empty()) {
+        throw Error(ErrorKind::NotFound, "the file is empty");
+    }
     return bytes;
 }
 

@@ -14,6 +14,26 @@ namespace varek {
 
 inline constexpr std::uint64_t kNoReadLimit = std::numeric_limits<std::uint64_t>::max();
 
+// A file's bytes in memory taken from the system in one step, rather than page by
+// page as each is first written: for a file of megabytes several times faster.
+class FileBytes {
+public:
+    FileBytes() = default;
+    ~FileBytes();
+    FileBytes(FileBytes&& other) noexcept;
+    FileBytes& operator=(FileBytes&& other) noexcept;
+
+    std::span<const std::uint8_t> bytes() const noexcept { return {m_data, m_size}; }
+    std::size_t size() const noexcept { return m_size; }
+    bool empty() const noexcept { return m_size == 0; }
+
+private:
+    friend class InputFile;
+    std::uint8_t* m_data = nullptr;
+    std::size_t m_size = 0;
+    std::size_t m_mapped = 0;
+};
+
 // A file opened once for reading: the checks and every read go through the one
 // descriptor, so a file swapped for another in between is never read. The open
 // never waits, for a FIFO or a device, and never makes a terminal the program's.
@@ -34,8 +54,12 @@ public:
     // The first count bytes, or as many as the file holds: memory for no more than
     // min(count, Size()) bytes is taken. Throws a CannotRead Error when a read fails.
     ByteArray ReadStart(std::uint64_t count) const;
+    // Every byte the file holds, as ReadStart(Size()) reads them.
+    FileBytes ReadAll() const;
 
 private:
+    std::size_t ReadInto(std::uint8_t* into, std::size_t count) const;
+
     std::filesystem::path m_path;
     int m_file = -1;
     std::uint64_t m_size = 0;
@@ -48,6 +72,9 @@ ByteArray ReadFileBytes(const std::filesystem::path& path, std::uint64_t limit =
 // ReadFileBytes for a file of the game: an empty one is NotFound as well, since
 // no art file of the game is empty.
 ByteArray ReadGameFile(const std::filesystem::path& path, std::uint64_t limit = kNoReadLimit);
+
+// ReadGameFile into FileBytes, for large files read whole.
+FileBytes ReadWholeGameFile(const std::filesystem::path& path, std::uint64_t limit);
 
 // The first count bytes of a file of the game, or all it holds when it is
 // shorter, whatever its size: what a format uses of a file, and no more. Throws as
