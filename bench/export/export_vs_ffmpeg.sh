@@ -92,20 +92,15 @@ for run in $(seq "$runs"); do
   measure "$work/ffmpeg.txt" "$work/ffmpeg-$run" "${ffmpeg_run[@]}"
 done
 
-# Time to the first file: the export runs alone while this shell watches its
-# output folder, to within the few milliseconds one look takes.
+# Time to the first file: the export runs alone, and its files' modification
+# times tell when the first one was complete.
 first_file() {
-  local folder="$work/first" start now
-  start="$(date +%s%N)"
-  "${varek_run[@]}" "$folder" >/dev/null &
-  local pid=$!
-  until [ -n "$(find "$folder" -type f \! -name '.*' -print -quit 2>/dev/null)" ]; do
-    kill -0 "$pid" 2>/dev/null || break
-  done
-  now="$(date +%s%N)"
-  wait "$pid"
+  local folder="$work/first" start first
+  start="$(date +%s.%N)"
+  "${varek_run[@]}" "$folder" >/dev/null
+  first="$(find "$folder" -type f -printf '%T@\n' | sort -n | head -1)"
   rm -rf "$folder"
-  awk -v t="$(( now - start ))" 'BEGIN { printf "%.3f", t / 1e9 }'
+  awk -v s="$start" -v f="$first" 'BEGIN { printf "%.3f", f - s }'
 }
 
 column_median() { cut -d' ' -f"$2" "$1" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }

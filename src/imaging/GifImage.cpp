@@ -4,6 +4,13 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -172,6 +179,151 @@ ColorMap MakeColorMap(const Palette& palette)
     return map;
 }
 
+// One frame as it goes into the file: its graphics control when the file is
+// animated, its rectangle, its own colours when they differ from the file's, and
+// the indices of the rectangle's pixels, row by row.
+struct FrameSpec {
+    bool animated = false;
+    std::int64_t delay = 0;
+    int transparent = NO_TRANSPARENT_COLOR;
+    Rectangle area;
+    std::optional<Palette> local;
+    std::vector<GifPixelType> indices;
+};
+
+int AppendToArray(GifFileType* file, const GifByteType* data, int length)
+{
+    auto* bytes = static_cast<ByteArray*>(file->UserData);
+    try {
+        bytes->insert(bytes->end(), data, data + length);
+    } catch (...) {
+        return 0;  // nothing may cross giflib's C frames; the step fails
+    }
+    return length;
+}
+
+struct GifFileCloser {
+    void operator()(GifFileType* file) const noexcept { EGifCloseFile(file, nullptr); }
+};
+
+[[noreturn]] void ThrowEncoderFault(std::int32_t width, std::int32_t height, int code)
+{
+    const char* reason = GifErrorString(code);
+    throw Error(ErrorKind::CannotWrite,
+                "the GIF encoder failed on a picture of " + std::to_string(width) + " x " +
+                    std::to_string(height) +
+                    " pixels: " + (reason != nullptr ? reason : "an unknown error"));
+}
+
+// The bytes frame takes in a GIF file of width x height with the colours global.
+// Each frame's image data is compressed afresh, so frames can be encoded apart
+// and joined in order: giflib writes the frame into a file of its own, from which
+// the header, the file's colour table and the closing byte are cut.
+ByteArray EncodeFrame(const FrameSpec& frame, std::int32_t width, std::int32_t height,
+                      const Palette& global)
+{
+    ByteArray bytes;
+    int code = 0;
+    std::unique_ptr<GifFileType, GifFileCloser> gif(EGifOpen(&bytes, AppendToArray, &code));
+    if (gif == nullptr) {
+        ThrowEncoderFault(width, height, code);
+    }
+    auto check = [&](int result) {
+        if (result == GIF_ERROR) {
+            ThrowEncoderFault(width, height, gif->Error);
+        }
+    };
+    EGifSetGifVersion(gif.get(), true);
+    const ColorMap globalMap = MakeColorMap(global);
+    check(EGifPutScreenDesc(gif.get(), width, height, 8, 0, globalMap.get()));
+    const std::size_t head = bytes.size();  // "GIF89a", the screen and the colour table
+    if (frame.animated) {
+        GraphicsControlBlock control{};
+        control.DisposalMode = DISPOSE_DO_NOT;
+        control.UserInputFlag = false;
+        control.DelayTime = static_cast<int>(frame.delay);
+        control.TransparentColor = frame.transparent;
+        GifByteType extension[4];
+        const auto length = EGifGCBToExtension(&control, extension);
+        check(EGifPutExtension(gif.get(), GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length),
+                               extension));
+    }
+    const ColorMap local = frame.local ? MakeColorMap(*frame.local) : ColorMap();
+    check(EGifPutImageDesc(gif.get(), frame.area.left, frame.area.top, frame.area.width,
+                           frame.area.height, false, local.get()));
+    check(EGifPutLine(gif.get(), const_cast<GifPixelType*>(frame.indices.data()),
+                      static_cast<int>(frame.indices.size())));
+    return ByteArray(bytes.begin() + static_cast<std::ptrdiff_t>(head), bytes.end());
+}
+
+// Threads that encode frames while the next ones are prepared; results come back
+// through futures, in the order the caller keeps.
+class FrameEncoders {
+public:
+    explicit FrameEncoders(unsigned threads)
+    {
+        for (unsigned i = 0; i < threads; ++i) {
+            try {
+                m_threads.emplace_back([this] { Run(); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+    }
+    FrameEncoders(const FrameEncoders&) = delete;
+    FrameEncoders& operator=(const FrameEncoders&) = delete;
+    ~FrameEncoders()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_closing = true;
+        }
+        m_ready.notify_all();
+        for (std::thread& thread : m_threads) {
+            thread.join();
+        }
+    }
+
+    bool Running() const noexcept { return !m_threads.empty(); }
+    std::size_t Threads() const noexcept { return m_threads.size(); }
+
+    std::future<ByteArray> Submit(std::function<ByteArray()> work)
+    {
+        std::packaged_task<ByteArray()> task(std::move(work));
+        std::future<ByteArray> result = task.get_future();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_tasks.push_back(std::move(task));
+        }
+        m_ready.notify_one();
+        return result;
+    }
+
+private:
+    void Run()
+    {
+        for (;;) {
+            std::packaged_task<ByteArray()> task;
+            {
+                std::unique_lock lock(m_mutex);
+                m_ready.wait(lock, [this] { return m_closing || !m_tasks.empty(); });
+                if (m_tasks.empty()) {
+                    return;
+                }
+                task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+            }
+            task();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<std::packaged_task<ByteArray()>> m_tasks;
+    bool m_closing = false;
+    std::vector<std::thread> m_threads;
+};
+
 }  // namespace
 
 struct GifWriter::State {
@@ -192,9 +344,13 @@ struct GifWriter::State {
     std::optional<PendingPicture> shown;
     std::optional<PendingPicture> pending;
     std::vector<std::uint8_t> spare;
+    // Frames of an animation being encoded, oldest first, and the threads that do it.
+    std::deque<std::future<ByteArray>> inFlight;
+    std::unique_ptr<FrameEncoders> encoders;
 
     ~State()
     {
+        encoders.reset();
         if (gif != nullptr) {
             EGifCloseFile(gif, nullptr);
         }
@@ -237,6 +393,10 @@ struct GifWriter::State {
             Check(EGifPutExtensionBlock(gif, sizeof kApplication, kApplication));
             Check(EGifPutExtensionBlock(gif, sizeof kLoopForever, kLoopForever));
             Check(EGifPutExtensionTrailer(gif));
+            const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+            if (threads > 1) {
+                encoders = std::make_unique<FrameEncoders>(threads);
+            }
         }
         started = true;
     }
@@ -244,32 +404,20 @@ struct GifWriter::State {
     void PutFrame(const PendingPicture& picture, const Rectangle& area, int transparent,
                   std::int64_t delay)
     {
-        if (animated) {
-            GraphicsControlBlock control{};
-            control.DisposalMode = DISPOSE_DO_NOT;
-            control.UserInputFlag = false;
-            control.DelayTime = static_cast<int>(delay);
-            control.TransparentColor = transparent;
-            GifByteType extension[4];
-            const auto length = EGifGCBToExtension(&control, extension);
-            Check(
-                EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension));
-        }
-        ColorMap local;
+        FrameSpec frame;
+        frame.animated = animated;
+        frame.delay = delay;
+        frame.transparent = transparent;
+        frame.area = area;
         if (picture.palette != global) {
-            local = MakeColorMap(picture.palette);
-        } else if (gif->Image.ColorMap != nullptr) {
-            // giflib drops, without freeing, its copy of the last frame's own colour
-            // table when the next frame has none.
-            GifFreeMapObject(gif->Image.ColorMap);
-            gif->Image.ColorMap = nullptr;
+            frame.local = picture.palette;
         }
-        Check(EGifPutImageDesc(gif, area.left, area.top, area.width, area.height, false,
-                               local.get()));
-        std::vector<GifPixelType> line(static_cast<std::size_t>(area.width));
+        frame.indices.resize(static_cast<std::size_t>(area.width) *
+                             static_cast<std::size_t>(area.height));
         const std::optional<ColorComparer> compare =
             shown.has_value() ? std::optional<ColorComparer>(std::in_place, *shown, picture.palette)
                               : std::nullopt;
+        GifPixelType* line = frame.indices.data();
         for (std::int32_t y = area.top; y < area.top + area.height; ++y) {
             const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
             for (std::int32_t x = area.left; x < area.left + area.width; ++x) {
@@ -279,9 +427,44 @@ struct GifWriter::State {
                     compare->Same(shown->image.pixels[at], index)) {
                     index = static_cast<std::uint8_t>(transparent);
                 }
-                line[static_cast<std::size_t>(x - area.left)] = index;
+                *line++ = index;
             }
-            Check(EGifPutLine(gif, line.data(), area.width));
+        }
+        if (encoders == nullptr || !encoders->Running()) {
+            AppendFrame(EncodeFrame(frame, width, height, global));
+            return;
+        }
+        inFlight.push_back(encoders->Submit(
+            [frame = std::move(frame), w = width, h = height, colors = global] {
+                return EncodeFrame(frame, w, h, colors);
+            }));
+        // A few frames a thread in flight: enough to keep them busy, few enough
+        // that memory stays the same however long the animation is.
+        while (inFlight.size() > 2 * encoders->Threads()) {
+            WriteOldestFrame();
+        }
+    }
+
+    void WriteOldestFrame()
+    {
+        std::future<ByteArray> oldest = std::move(inFlight.front());
+        inFlight.pop_front();
+        AppendFrame(oldest.get());
+    }
+
+    // The frames still being encoded, in order, before anything follows them.
+    void WriteFramesInFlight()
+    {
+        while (!inFlight.empty()) {
+            WriteOldestFrame();
+        }
+    }
+
+    void AppendFrame(const ByteArray& bytes)
+    {
+        out.insert(out.end(), bytes.begin(), bytes.end());
+        if (output && out.size() >= kOutputBuffer) {
+            Flush();
         }
     }
 
@@ -425,6 +608,7 @@ ByteArray GifWriter::Finish()
         throw Error(ErrorKind::NotFound, "a GIF file needs at least one picture");
     }
     state.WritePending(false);
+    state.WriteFramesInFlight();
     state.finished = true;
     GifFileType* gif = std::exchange(state.gif, nullptr);
     int code = 0;
