@@ -14,8 +14,8 @@ namespace varek {
 
 inline constexpr std::uint64_t kNoReadLimit = std::numeric_limits<std::uint64_t>::max();
 
-// A file's bytes in memory taken from the system in one step, rather than page by
-// page as each is first written: for a file of megabytes several times faster.
+// A file's bytes in memory of their own, in large pages where the system has them:
+// taken 4 KiB at a time, the memory of a file of megabytes costs more than reading it.
 class FileBytes {
 public:
     FileBytes() = default;
@@ -29,6 +29,7 @@ public:
 
 private:
     friend class InputFile;
+    void* m_mapping = nullptr;
     std::uint8_t* m_data = nullptr;
     std::size_t m_size = 0;
     std::size_t m_mapped = 0;
