@@ -114,6 +114,20 @@ bool IsReadFault(const Error& error)
 constexpr const char* kNoMemory = "there is not enough memory to decode it";
 constexpr const char* kNoMemoryToWrite = "there is not enough memory to write it";
 
+// Why writing failed, or nothing when write succeeded.
+template <typename Write>
+std::optional<std::string> FailureOf(Write&& write)
+{
+    try {
+        write();
+    } catch (const std::bad_alloc&) {
+        return kNoMemoryToWrite;
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return std::nullopt;
+}
+
 struct Source {
     ArtCategory category;
     std::string fileName;  // as the game folder spells it
@@ -462,17 +476,13 @@ private:
             }
             std::optional<std::string> failure;
             if (!name.empty()) {
-                try {
+                failure = FailureOf([&] {
                     if (image.empty()) {
                         image = EncodeImageFile(kFrameWidth, kFrameHeight, job.record.Pixels,
                                                 job.record.Colors, m_options.format);
                     }
                     WriteFileIntoPlace(*target.folder / name, image);
-                } catch (const std::bad_alloc&) {
-                    failure = kNoMemoryToWrite;
-                } catch (const std::exception& error) {
-                    failure = error.what();
-                }
+                });
             }
             const std::lock_guard lock(m_mutex);
             if (failure) {
@@ -492,8 +502,7 @@ private:
         if (target.gifFailed || Stopped()) {
             return;
         }
-        std::optional<std::string> failure;
-        try {
+        const std::optional<std::string> failure = FailureOf([&] {
             if (!target.gif) {
                 FileBeingWritten& file = target.gifFile.emplace(*target.folder / target.gifName);
                 target.gif.emplace(kFrameWidth, kFrameHeight,
@@ -503,11 +512,7 @@ private:
             }
             target.gif->AddPicture(job.record.Pixels, job.record.Colors,
                                    target.clock->Next(job.frames));
-        } catch (const std::bad_alloc&) {
-            failure = kNoMemoryToWrite;
-        } catch (const std::exception& error) {
-            failure = error.what();
-        }
+        });
         const std::lock_guard lock(m_mutex);
         if (failure) {
             target.gifFailed = true;
@@ -523,14 +528,14 @@ private:
         if (!target.gif || target.gifFailed || Stopped()) {
             return;
         }
-        try {
+        const std::optional<std::string> failure = FailureOf([&] {
             target.gif->Finish();
             target.gifFile->Commit();
+        });
+        if (failure) {
+            Fail(target.source.name, *failure);
+        } else {
             ++m_summary.imagesWritten;
-        } catch (const std::bad_alloc&) {
-            Fail(target.source.name, kNoMemoryToWrite);
-        } catch (const std::exception& error) {
-            Fail(target.source.name, error.what());
         }
     }
 

@@ -252,14 +252,23 @@ FileBytes& FileBytes::operator=(FileBytes&& other) noexcept
     return *this;
 }
 
-FileBytes ReadWholeGameFile(const fs::path& path, std::uint64_t limit)
+namespace {
+
+void RefuseLargerThan(const InputFile& file, std::uint64_t limit)
 {
-    const InputFile file(path);
     if (file.Size() > limit) {
         throw Error(ErrorKind::TooLarge, "the file holds " + Counted(file.Size(), "byte", "bytes") +
                                              ", more than the limit of " + std::to_string(limit) +
                                              " for it");
     }
+}
+
+}  // namespace
+
+FileBytes ReadWholeGameFile(const fs::path& path, std::uint64_t limit)
+{
+    const InputFile file(path);
+    RefuseLargerThan(file, limit);
     FileBytes bytes = file.ReadAll();
     if (bytes.empty()) {
         throw Error(ErrorKind::NotFound, "the file is empty");
@@ -270,11 +279,7 @@ FileBytes ReadWholeGameFile(const fs::path& path, std::uint64_t limit)
 ByteArray ReadFileBytes(const fs::path& path, std::uint64_t limit)
 {
     const InputFile file(path);
-    if (file.Size() > limit) {
-        throw Error(ErrorKind::TooLarge, "the file holds " + Counted(file.Size(), "byte", "bytes") +
-                                             ", more than the limit of " + std::to_string(limit) +
-                                             " for it");
-    }
+    RefuseLargerThan(file, limit);
     return file.ReadStart(file.Size());
 }
 
