@@ -57,7 +57,7 @@ BmpImage BuildBmpImage(std::int32_t width, std::int32_t height,
     // Rows are stored bottom first, each padded with 0 to its stride.
     const auto rowBytes = static_cast<std::size_t>(width);
     const auto padding = static_cast<std::size_t>(stride) - rowBytes;
-    for (std::int64_t row = height - 1; row >= 0; --row) {
+    for (std::int64_t row = height - 1; row >= 0 && stride > 0; --row) {
         const std::uint8_t* first = pixels.data() + static_cast<std::size_t>(row) * rowBytes;
         image.insert(image.end(), first, first + rowBytes);
         image.insert(image.end(), padding, 0);

@@ -79,7 +79,8 @@ TEST(BmpImage, ColourTableIsBlueGreenRedZero)
 TEST(BmpImage, FileSizeFollowsTheStride)
 {
     const std::int32_t sizes[][3] = {{320, 200, 65078}, {64, 64, 5174}, {1, 1, 1082}, {4, 1, 1082},
-                                     {7, 2, 1094},      {3, 0, 1078},   {0, 5, 1078}};
+                                     {7, 2, 1094},      {3, 0, 1078},   {0, 5, 1078},
+                                     {0, INT32_MAX, 1078}};
     for (const auto& [w, h, fileSize] : sizes) {
         const BmpImage bmp = BuildBmpImage(Noise(w, h, 2), Palette{});
         EXPECT_EQ(bmp.size(), static_cast<std::size_t>(fileSize)) << w << "x" << h;
