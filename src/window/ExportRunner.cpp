@@ -1,9 +1,9 @@
 #include "window/ExportRunner.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProgressDialog>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <exception>
@@ -11,12 +11,11 @@
 #include <mutex>
 #include <new>
 #include <stop_token>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "util/Error.h"
 #include "util/Text.h"
+#include "window/BackgroundWork.h"
 #include "window/PathText.h"
 
 namespace fs = std::filesystem;
@@ -60,6 +59,8 @@ public:
     {
         Keep({position, total, name, 0, 0});
         const QString shown = ToQString(name);
+        // Called here when the export runs on the window's own thread.
+        const bool here = QThread::currentThread() == m_runner.thread();
         QMetaObject::invokeMethod(
             &m_runner,
             [&] {
@@ -67,7 +68,7 @@ public:
                 emit m_runner.fileStarted(shown, static_cast<int>(position),
                                           static_cast<int>(total));
             },
-            Qt::BlockingQueuedConnection);
+            here ? Qt::DirectConnection : Qt::BlockingQueuedConnection);
     }
 
     void FrameWritten(std::size_t position, std::size_t total, const std::string& name,
@@ -215,39 +216,21 @@ bool ExportRunner::ExportUnderProgress(const GameFolder& game, const ExportReque
     Relay relay(*this);
     m_relay = &relay;
     m_progress = &dialog;
-    m_finished = false;
     std::optional<std::string> stopped;
-    auto work = [&, game] {
-        try {
-            report.summary = request.animation.empty()
-                                 ? ExportGameFolder(game, out, options, relay)
-                                 : ExportAnimation(game, request.animation, out, options, relay);
-        } catch (const std::bad_alloc&) {
-            stopped = "there is not enough memory to go on with the export";
-        } catch (const std::exception& error) {
-            stopped = error.what();
-        }
-        m_finished = true;
-        QMetaObject::invokeMethod(
-            this, [] {}, Qt::QueuedConnection);  // ends the wait below
-    };
-    std::thread worker;
-    try {
-        worker = std::thread(work);
-    } catch (const std::system_error& error) {
-        stopped = error.what();
-        m_finished = true;
-    }
-    // Until the dialog shows, the window must not take the user's clicks and keys:
-    // they wait, and then go to the dialog, which blocks the window.
-    while (!m_finished) {
-        QCoreApplication::processEvents(
-            QEventLoop::WaitForMoreEvents |
-            (dialog.isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents));
-    }
-    if (worker.joinable()) {
-        worker.join();
-    }
+    RunInBackground(
+        [&, game] {
+            try {
+                report.summary =
+                    request.animation.empty()
+                        ? ExportGameFolder(game, out, options, relay)
+                        : ExportAnimation(game, request.animation, out, options, relay);
+            } catch (const std::bad_alloc&) {
+                stopped = "there is not enough memory to go on with the export";
+            } catch (const std::exception& error) {
+                stopped = error.what();
+            }
+        },
+        &dialog);
     m_relay = nullptr;
     m_progress = nullptr;
 

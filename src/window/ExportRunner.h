@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QString>
-#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,7 +77,6 @@ private:
     std::optional<ExportChoice> m_lastChoice;
     Relay* m_relay = nullptr;               // while an export runs
     QProgressDialog* m_progress = nullptr;  // while an export runs
-    std::atomic<bool> m_finished{false};
 };
 
 }  // namespace varek

@@ -3,7 +3,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -22,7 +21,6 @@
 #include <climits>
 #include <exception>
 #include <new>
-#include <thread>
 
 #include "art/ArtFiles.h"
 #include "art/Naming.h"
@@ -30,8 +28,11 @@
 #include "util/Error.h"
 #include "util/FileIO.h"
 #include "util/Text.h"
+#include "window/BackgroundWork.h"
+#include "window/ExportRunner.h"
 #include "window/PathText.h"
 #include "window/PictureBox.h"
+#include "window/Player.h"
 #include "window/QtPicture.h"
 
 namespace fs = std::filesystem;
@@ -466,22 +467,7 @@ Animation MainWindow::LoadInBackground(const std::string& name)
     std::atomic<std::int32_t> framesRead{0};
     std::atomic<std::int32_t> frameCount{0};
     std::atomic<bool> cancel{false};
-    std::atomic<bool> finished{false};
     Animation animation;
-    std::exception_ptr failure;
-    std::thread loader([&] {
-        try {
-            animation =
-                m_game->LoadAnimation(name, store, [&](std::int32_t read, std::int32_t count) {
-                    framesRead = read;
-                    frameCount = count;
-                    return !cancel;
-                });
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        finished = true;
-    });
 
     // The window stays drawn and answers, but takes no input until the load ends.
     QProgressDialog progress(tr("Loading %1...").arg(ToQString(name)), tr("Cancel"), 0, 0, this);
@@ -489,22 +475,23 @@ Animation MainWindow::LoadInBackground(const std::string& name)
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(300);
     connect(&progress, &QProgressDialog::canceled, this, [&] { cancel = true; });
-    QEventLoop loop;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&] {
-        if (finished) {
-            loop.quit();
-            return;
-        }
+    QTimer refresh;
+    connect(&refresh, &QTimer::timeout, this, [&] {
         progress.setMaximum(std::max(frameCount.load(), 1));
         progress.setValue(std::min(framesRead.load(), progress.maximum() - 1));
     });
-    poll.start(20);
-    loop.exec();
-    loader.join();
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+    refresh.start(20);
+    RunInBackground(
+        [&] {
+            animation =
+                m_game->LoadAnimation(name, store, [&](std::int32_t read, std::int32_t count) {
+                    framesRead = read;
+                    frameCount = count;
+                    return !cancel;
+                });
+        },
+        &progress);
+    refresh.stop();
     m_frames = std::move(store);
     if (animation.cancelled) {
         statusBar()->showMessage(tr("Loading %1 was cancelled after %2 of %3 frames")
