@@ -14,7 +14,6 @@
 #include <utility>
 
 #include "util/Error.h"
-#include "util/Text.h"
 #include "window/BackgroundWork.h"
 #include "window/PathText.h"
 
@@ -130,7 +129,17 @@ std::optional<ExportReport> ExportRunner::Run(const GameFolder& game, const Expo
         ask.description = tr("Exports every picture of %1 as image files.")
                               .arg(subFolder + u'/' + ToQString(request.animation));
     } else {
-        const std::size_t count = game.ListFiles(category).size();
+        std::size_t count = 0;
+        try {
+            count = game.ReadFileList(category).size();
+        } catch (const Error& error) {
+            m_prompts.ShowMessage(m_owner,
+                                  tr("Nothing can be exported: %1 cannot be listed.\n\n%2")
+                                      .arg(ToQString(game.CategoryFolder(category)),
+                                           QString::fromStdString(error.what())),
+                                  MessageIcon::Warning);
+            return std::nullopt;
+        }
         if (count == 0) {
             m_prompts.ShowMessage(m_owner,
                                   tr("There is nothing to export: %1 holds no files to export.")
@@ -173,23 +182,6 @@ bool ExportRunner::ExportUnderProgress(const GameFolder& game, const ExportReque
                                        ExportReport& report)
 {
     const fs::path out = ToPath(report.choice.folder);
-    try {
-        CheckOutputFolder(game, out);
-        std::error_code ec;
-        fs::create_directories(out, ec);
-        if (ec) {
-            throw Error(ErrorKind::CannotWrite,
-                        Quoted(out) + ": the folder cannot be made: " + ec.message());
-        }
-    } catch (const Error& error) {
-        report.failures.push_back({out.string(), error.detail()});
-        report.summary.failures = 1;
-        m_prompts.ShowMessage(m_owner,
-                              tr("Nothing was exported: %1.").arg(ToQString(error.detail())),
-                              MessageIcon::Critical);
-        return false;
-    }
-
     const ArtCategory category = CategoryOf(request);
     ExportOptions options;
     options.format = report.choice.format;
@@ -198,6 +190,20 @@ bool ExportRunner::ExportUnderProgress(const GameFolder& game, const ExportReque
     options.categories[static_cast<std::size_t>(category)] = true;
     std::stop_source stop;
     options.stop = stop.get_token();
+
+    // The checks varek-export makes: a folder refused, or one this process cannot
+    // write in, is one failure up front rather than one for every image.
+    try {
+        CheckOutputFolder(game, out);
+        MakeOutputFolder(out, options);
+    } catch (const Error& error) {
+        report.failures.push_back({out.string(), error.detail()});
+        report.summary.failures = 1;
+        m_prompts.ShowMessage(m_owner,
+                              tr("Nothing was exported: %1.").arg(ToQString(error.detail())),
+                              MessageIcon::Critical);
+        return false;
+    }
 
     QProgressDialog dialog(m_owner);
     dialog.setObjectName(QStringLiteral("exportProgress"));
