@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QLocale>
 #include <QProgressDialog>
@@ -16,6 +17,7 @@
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -101,6 +103,13 @@ QString NotBuiltReason()
     return MainWindow::tr("The image could not be built, so nothing was saved.");
 }
 
+// The text with a zero-width space after every separator, so that a narrow label
+// can wrap a long path.
+QString BreakablePaths(QString text)
+{
+    return text.replace(QDir::separator(), QString(QDir::separator()) + QChar(0x200B));
+}
+
 // The layout's sizes suit a small system font; rather than cut captions off,
 // the buttons share a font made smaller until every caption fits.
 void FitCaptions(const QList<QAbstractButton*>& buttons)
@@ -160,6 +169,14 @@ void MainWindow::BuildControls()
     m_fileList->setObjectName(QStringLiteral("File"));
     m_fileList->setSelectionMode(QAbstractItemView::SingleSelection);
     m_fileList->setGeometry(PlaceOf(kFilePlace));
+    m_listNote = new QLabel(m_fileList->viewport());
+    m_listNote->setObjectName(QStringLiteral("listNote"));
+    m_listNote->setWordWrap(true);
+    m_listNote->setAlignment(Qt::AlignCenter);
+    m_listNote->setForegroundRole(QPalette::PlaceholderText);
+    m_listNote->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_listNote->hide();
+    (new QVBoxLayout(m_fileList->viewport()))->addWidget(m_listNote);
 
     m_picture = new PictureBox(client);
     m_picture->setObjectName(QStringLiteral("pic"));
@@ -350,13 +367,29 @@ void MainWindow::UpdateEnabledStates()
 void MainWindow::FillFileList(ArtCategory category)
 {
     m_listCategory = category;
-    m_listNames = m_game->ListFiles(category);
-    const QSignalBlocker blocker(m_fileList);
-    m_fileList->clear();
-    for (const std::string& name : m_listNames) {
-        m_fileList->addItem(ToQString(name));
+    const QString folder = ToQString(m_game->CategoryFolder(category));
+    QString note;
+    try {
+        m_listNames = m_game->ReadFileList(category);
+        if (m_listNames.empty()) {
+            note = tr("%1 holds no files to show.").arg(folder);
+        }
+    } catch (const Error& error) {
+        m_listNames.clear();
+        const QString reason = QString::fromStdString(error.what());
+        note = tr("Cannot list %1.").arg(folder) + QStringLiteral("\n\n") + reason;
+        statusBar()->showMessage(tr("Cannot list %1: %2").arg(folder, reason));
     }
-    m_fileList->setCurrentRow(-1);
+    {
+        const QSignalBlocker blocker(m_fileList);
+        m_fileList->clear();
+        for (const std::string& name : m_listNames) {
+            m_fileList->addItem(ToQString(name));
+        }
+        m_fileList->setCurrentRow(-1);
+    }
+    m_listNote->setText(BreakablePaths(note));
+    m_listNote->setVisible(!note.isEmpty());
 }
 
 std::optional<std::string> MainWindow::SelectedName() const

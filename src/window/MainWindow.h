@@ -133,6 +133,7 @@ private:
     bool m_pressingOption = false;
 
     QListWidget* m_fileList = nullptr;
+    QLabel* m_listNote = nullptr;  // over an empty list: why it is empty
     PictureBox* m_picture = nullptr;
     QButtonGroup* m_options = nullptr;
     std::array<QRadioButton*, kCategoryCount> m_optionButtons{};
