@@ -140,7 +140,10 @@ QString WindowTitle(int major, int minor, int patch)
 }
 
 MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
-    : QMainWindow(parent), m_prompts(prompts)
+    : QMainWindow(parent),
+      m_prompts(prompts),
+      m_player(new Player(this)),
+      m_exporter(new ExportRunner(prompts, this))
 {
     setObjectName(QStringLiteral("frm"));
     setWindowTitle(WindowTitle(VAREK_VERSION_MAJOR, VAREK_VERSION_MINOR, VAREK_VERSION_PATCH));
@@ -235,11 +238,11 @@ void MainWindow::BuildControls()
             SelectCategory(id);
         }
     });
-    connect(m_rotate, &QCheckBox::toggled, this, [this] { RenderArt(false); });
-    connect(m_frameBar, &QScrollBar::valueChanged, this, [this] { RenderArt(false); });
+    connect(m_rotate, &QCheckBox::toggled, this, &MainWindow::ShowArt);
+    connect(m_frameBar, &QScrollBar::valueChanged, this, &MainWindow::ShowArt);
     // A step the user takes by hand ends playback; the player's own steps do not.
     connect(m_frameBar, &QScrollBar::actionTriggered, this, [this] { StopPlayback(); });
-    connect(m_save, &QPushButton::clicked, this, [this] { RenderArt(true); });
+    connect(m_save, &QPushButton::clicked, this, &MainWindow::SaveArt);
 }
 
 void MainWindow::LayOutControls()
@@ -333,7 +336,7 @@ void MainWindow::SelectCategory(int index)
     if (category == ArtCategory::WallsSprites) {
         LoadPalette();
     }
-    UpdateEnabledStates();
+    UpdateActions();
     if (m_fileList->count() > 0) {
         // The refill left no row current, so this always raises currentRowChanged
         // and the file-click handling runs exactly once.
@@ -354,14 +357,6 @@ void MainWindow::ClearPicture()
 {
     m_picture->Clear();
     m_shown.reset();
-}
-
-void MainWindow::UpdateEnabledStates()
-{
-    const ArtCategory category = CurrentCategory();
-    m_rotate->setEnabled(category == ArtCategory::WallsSprites);
-    m_frameBar->setEnabled(category == ArtCategory::Animated);
-    m_save->setEnabled(true);
 }
 
 void MainWindow::FillFileList(ArtCategory category)
@@ -420,7 +415,7 @@ void MainWindow::HandleFileClick()
     StopPlayback();
     const bool render = CurrentCategory() != ArtCategory::Animated || LoadAnimation();
     if (render) {
-        RenderArt(false);
+        ShowArt();
     } else {
         ClearPicture();
     }
@@ -535,54 +530,86 @@ Animation MainWindow::LoadInBackground(const std::string& name)
     return animation;
 }
 
-void MainWindow::RenderArt(bool save)
+void MainWindow::ShowArt()
 {
-    const std::optional<BmpImage> image =
-        CurrentCategory() == ArtCategory::Animated ? BuildFrameImage(save) : BuildFileImage(save);
+    const Rendering rendering = RenderArt();
+    TellRenderFault(rendering.fault, false);
     emit artRendered();
-    if (save && image) {
-        SaveToBMP(*image);
+}
+
+void MainWindow::SaveArt()
+{
+    const Rendering rendering = RenderArt();
+    TellRenderFault(rendering.fault, true);
+    emit artRendered();
+    if (rendering.image) {
+        SaveToBMP(*rendering.image);
     }
 }
 
-std::optional<BmpImage> MainWindow::BuildFrameImage(bool save)
+void MainWindow::TellRenderFault(const RenderFault& fault, bool saving)
+{
+    switch (fault.kind) {
+        case RenderFault::Kind::None:
+            break;
+        case RenderFault::Kind::NothingSelected:
+            if (saving) {
+                ShowMessage(tr("There is nothing to save: no file is selected in the list."));
+            }
+            break;
+        case RenderFault::Kind::NoAnimation:
+            ShowMessage(tr("No animation has been loaded yet: choose one from the list."));
+            break;
+        case RenderFault::Kind::CannotShow:
+            ShowMessage(FailureText(saving, fault.file, fault.reason));
+            break;
+        case RenderFault::Kind::NotBuilt:
+            if (saving) {
+                ShowMessage(NotBuiltReason());
+            }
+            break;
+    }
+}
+
+MainWindow::Rendering MainWindow::RenderArt()
+{
+    return CurrentCategory() == ArtCategory::Animated ? RenderFrame() : RenderFile();
+}
+
+MainWindow::Rendering MainWindow::RenderFrame()
 {
     if (!m_animationName) {
         ClearPicture();
-        ShowMessage(tr("No animation has been loaded yet: choose one from the list."));
-        return std::nullopt;
+        return {std::nullopt, {RenderFault::Kind::NoAnimation, {}, {}}};
     }
     const fs::path path = m_game->FilePath(ArtCategory::Animated, *m_animationName);
     const int frame = m_frameBar->value();
     if (m_frames.FrameCount() == 0) {
         ClearPicture();
-        ShowMessage(FailureText(save, path, tr("The animation holds no frames.")));
-        return std::nullopt;
+        return {std::nullopt,
+                {RenderFault::Kind::CannotShow, path, tr("The animation holds no frames.")}};
     }
     if (frame < 1 || static_cast<std::size_t>(frame) > m_frames.UpperBound()) {
         ClearPicture();
-        ShowMessage(FailureText(save, path,
-                                tr("It has no frame %1; its frames are 1 to %2.")
-                                    .arg(frame)
-                                    .arg(m_frames.UpperBound())));
-        return std::nullopt;
+        return {std::nullopt,
+                {RenderFault::Kind::CannotShow, path,
+                 tr("It has no frame %1; its frames are 1 to %2.")
+                     .arg(frame)
+                     .arg(m_frames.UpperBound())}};
     }
     const FrameRecord& record = m_frames.at(static_cast<std::size_t>(frame));
     // The frame's colours stay in the palette until something replaces them.
     m_palette = record.Colors;
     m_shownName = ToQString(*m_animationName);
-    return ShowPicture(FrameImage(record), save);
+    return ShowPicture(FrameImage(record));
 }
 
-std::optional<BmpImage> MainWindow::BuildFileImage(bool save)
+MainWindow::Rendering MainWindow::RenderFile()
 {
     const auto name = SelectedName();
     if (!name) {
         ClearPicture();
-        if (save) {
-            ShowMessage(tr("There is nothing to save: no file is selected in the list."));
-        }
-        return std::nullopt;
+        return {std::nullopt, {RenderFault::Kind::NothingSelected, {}, {}}};
     }
     Picture picture;
     try {
@@ -591,15 +618,16 @@ std::optional<BmpImage> MainWindow::BuildFileImage(bool save)
                       : m_game->LoadStill(*name);
     } catch (const std::exception& error) {
         ClearPicture();
-        ShowMessage(FailureText(save, m_game->FilePath(m_listCategory, *name), ReasonOf(error)));
-        return std::nullopt;
+        return {std::nullopt,
+                {RenderFault::Kind::CannotShow, m_game->FilePath(m_listCategory, *name),
+                 ReasonOf(error)}};
     }
     m_palette = picture.palette;
     m_shownName = ToQString(*name);
-    return ShowPicture(picture.image, save);
+    return ShowPicture(picture.image);
 }
 
-std::optional<BmpImage> MainWindow::ShowPicture(const IndexedImage& pixels, bool save)
+MainWindow::Rendering MainWindow::ShowPicture(const IndexedImage& pixels)
 {
     BmpImage image;
     try {
@@ -607,15 +635,12 @@ std::optional<BmpImage> MainWindow::ShowPicture(const IndexedImage& pixels, bool
     } catch (const std::exception&) {
         ReportRoutine(QStringLiteral("AddBMPHeader"));
         ClearPicture();
-        if (save) {
-            ShowMessage(NotBuiltReason());
-        }
-        return std::nullopt;
+        return {std::nullopt, {RenderFault::Kind::NotBuilt, {}, {}}};
     }
     const bool enlarge = pixels.width <= kWallSize && pixels.height <= kWallSize;
     m_picture->SetPicture(LoadPictureFromByteArray(image), enlarge);
     m_shown = Picture{pixels, m_palette};
-    return image;
+    return {std::move(image), {}};
 }
 
 // The picture of a BMP file image as the builder lays it out, every pixel the
