@@ -1,9 +1,9 @@
 #include "window/ExportRunner.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProgressDialog>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <exception>
@@ -11,12 +11,10 @@
 #include <mutex>
 #include <new>
 #include <stop_token>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "util/Error.h"
-#include "util/Text.h"
+#include "window/BackgroundWork.h"
 #include "window/PathText.h"
 
 namespace fs = std::filesystem;
@@ -60,6 +58,8 @@ public:
     {
         Keep({position, total, name, 0, 0});
         const QString shown = ToQString(name);
+        // Called here when the export runs on the window's own thread.
+        const bool here = QThread::currentThread() == m_runner.thread();
         QMetaObject::invokeMethod(
             &m_runner,
             [&] {
@@ -67,7 +67,7 @@ public:
                 emit m_runner.fileStarted(shown, static_cast<int>(position),
                                           static_cast<int>(total));
             },
-            Qt::BlockingQueuedConnection);
+            here ? Qt::DirectConnection : Qt::BlockingQueuedConnection);
     }
 
     void FrameWritten(std::size_t position, std::size_t total, const std::string& name,
@@ -129,7 +129,17 @@ std::optional<ExportReport> ExportRunner::Run(const GameFolder& game, const Expo
         ask.description = tr("Exports every picture of %1 as image files.")
                               .arg(subFolder + u'/' + ToQString(request.animation));
     } else {
-        const std::size_t count = game.ListFiles(category).size();
+        std::size_t count = 0;
+        try {
+            count = game.ReadFileList(category).size();
+        } catch (const Error& error) {
+            m_prompts.ShowMessage(m_owner,
+                                  tr("Nothing can be exported: %1 cannot be listed.\n\n%2")
+                                      .arg(ToQString(game.CategoryFolder(category)),
+                                           QString::fromStdString(error.what())),
+                                  MessageIcon::Warning);
+            return std::nullopt;
+        }
         if (count == 0) {
             m_prompts.ShowMessage(m_owner,
                                   tr("There is nothing to export: %1 holds no files to export.")
@@ -172,23 +182,6 @@ bool ExportRunner::ExportUnderProgress(const GameFolder& game, const ExportReque
                                        ExportReport& report)
 {
     const fs::path out = ToPath(report.choice.folder);
-    try {
-        CheckOutputFolder(game, out);
-        std::error_code ec;
-        fs::create_directories(out, ec);
-        if (ec) {
-            throw Error(ErrorKind::CannotWrite,
-                        Quoted(out) + ": the folder cannot be made: " + ec.message());
-        }
-    } catch (const Error& error) {
-        report.failures.push_back({out.string(), error.detail()});
-        report.summary.failures = 1;
-        m_prompts.ShowMessage(m_owner,
-                              tr("Nothing was exported: %1.").arg(ToQString(error.detail())),
-                              MessageIcon::Critical);
-        return false;
-    }
-
     const ArtCategory category = CategoryOf(request);
     ExportOptions options;
     options.format = report.choice.format;
@@ -197,6 +190,20 @@ bool ExportRunner::ExportUnderProgress(const GameFolder& game, const ExportReque
     options.categories[static_cast<std::size_t>(category)] = true;
     std::stop_source stop;
     options.stop = stop.get_token();
+
+    // The checks varek-export makes: a folder refused, or one this process cannot
+    // write in, is one failure up front rather than one for every image.
+    try {
+        CheckOutputFolder(game, out);
+        MakeOutputFolder(out, options);
+    } catch (const Error& error) {
+        report.failures.push_back({out.string(), error.detail()});
+        report.summary.failures = 1;
+        m_prompts.ShowMessage(m_owner,
+                              tr("Nothing was exported: %1.").arg(ToQString(error.detail())),
+                              MessageIcon::Critical);
+        return false;
+    }
 
     QProgressDialog dialog(m_owner);
     dialog.setObjectName(QStringLiteral("exportProgress"));
@@ -215,39 +222,21 @@ bool ExportRunner::ExportUnderProgress(const GameFolder& game, const ExportReque
     Relay relay(*this);
     m_relay = &relay;
     m_progress = &dialog;
-    m_finished = false;
     std::optional<std::string> stopped;
-    auto work = [&, game] {
-        try {
-            report.summary = request.animation.empty()
-                                 ? ExportGameFolder(game, out, options, relay)
-                                 : ExportAnimation(game, request.animation, out, options, relay);
-        } catch (const std::bad_alloc&) {
-            stopped = "there is not enough memory to go on with the export";
-        } catch (const std::exception& error) {
-            stopped = error.what();
-        }
-        m_finished = true;
-        QMetaObject::invokeMethod(
-            this, [] {}, Qt::QueuedConnection);  // ends the wait below
-    };
-    std::thread worker;
-    try {
-        worker = std::thread(work);
-    } catch (const std::system_error& error) {
-        stopped = error.what();
-        m_finished = true;
-    }
-    // Until the dialog shows, the window must not take the user's clicks and keys:
-    // they wait, and then go to the dialog, which blocks the window.
-    while (!m_finished) {
-        QCoreApplication::processEvents(
-            QEventLoop::WaitForMoreEvents |
-            (dialog.isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents));
-    }
-    if (worker.joinable()) {
-        worker.join();
-    }
+    RunInBackground(
+        [&, game] {
+            try {
+                report.summary =
+                    request.animation.empty()
+                        ? ExportGameFolder(game, out, options, relay)
+                        : ExportAnimation(game, request.animation, out, options, relay);
+            } catch (const std::bad_alloc&) {
+                stopped = "there is not enough memory to go on with the export";
+            } catch (const std::exception& error) {
+                stopped = error.what();
+            }
+        },
+        &dialog);
     m_relay = nullptr;
     m_progress = nullptr;
 

@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QString>
-#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,13 +48,14 @@ public:
     ~ExportRunner() override;
 
     // Asks the user for the folder and format, proposing the last ones chosen; runs
-    // the export on a thread of its own under a modal progress dialog, which appears
-    // once it has taken a moment and whose Cancel stops it, leaving only whole
-    // files; then tells the user what was written and what failed. A folder the
-    // export must not write into (the game folder or one of its category folders)
-    // or cannot make is refused with a message: one failure, nothing written. Gives
-    // nothing, having done nothing, when the user closes the export dialog, when
-    // there is no file to export, or while another export runs.
+    // the export off the GUI thread (RunInBackground) under a modal progress dialog,
+    // which appears once it has taken a moment and whose Cancel stops it, leaving
+    // only whole files; then tells the user what was written and what failed. A
+    // folder the export must not write into (the game folder or one of its category
+    // folders), cannot make or cannot write in is refused with a message: one
+    // failure, nothing written. Gives nothing, having done nothing, when the user
+    // closes the export dialog, when there is no file to export or the category's
+    // folder cannot be listed (said in a message), or while another export runs.
     std::optional<ExportReport> Run(const GameFolder& game, const ExportRequest& request);
 
 signals:
@@ -78,7 +78,6 @@ private:
     std::optional<ExportChoice> m_lastChoice;
     Relay* m_relay = nullptr;               // while an export runs
     QProgressDialog* m_progress = nullptr;  // while an export runs
-    std::atomic<bool> m_finished{false};
 };
 
 }  // namespace varek

@@ -3,10 +3,10 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QLocale>
 #include <QProgressDialog>
@@ -17,12 +17,12 @@
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <exception>
 #include <new>
-#include <thread>
 
 #include "art/ArtFiles.h"
 #include "art/Naming.h"
@@ -30,8 +30,11 @@
 #include "util/Error.h"
 #include "util/FileIO.h"
 #include "util/Text.h"
+#include "window/BackgroundWork.h"
+#include "window/ExportRunner.h"
 #include "window/PathText.h"
 #include "window/PictureBox.h"
+#include "window/Player.h"
 #include "window/QtPicture.h"
 
 namespace fs = std::filesystem;
@@ -100,6 +103,13 @@ QString NotBuiltReason()
     return MainWindow::tr("The image could not be built, so nothing was saved.");
 }
 
+// The text with a zero-width space after every separator, so that a narrow label
+// can wrap a long path.
+QString BreakablePaths(QString text)
+{
+    return text.replace(QDir::separator(), QString(QDir::separator()) + QChar(0x200B));
+}
+
 // The layout's sizes suit a small system font; rather than cut captions off,
 // the buttons share a font made smaller until every caption fits.
 void FitCaptions(const QList<QAbstractButton*>& buttons)
@@ -130,7 +140,10 @@ QString WindowTitle(int major, int minor, int patch)
 }
 
 MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
-    : QMainWindow(parent), m_prompts(prompts)
+    : QMainWindow(parent),
+      m_prompts(prompts),
+      m_player(new Player(this)),
+      m_exporter(new ExportRunner(prompts, this))
 {
     setObjectName(QStringLiteral("frm"));
     setWindowTitle(WindowTitle(VAREK_VERSION_MAJOR, VAREK_VERSION_MINOR, VAREK_VERSION_PATCH));
@@ -159,6 +172,14 @@ void MainWindow::BuildControls()
     m_fileList->setObjectName(QStringLiteral("File"));
     m_fileList->setSelectionMode(QAbstractItemView::SingleSelection);
     m_fileList->setGeometry(PlaceOf(kFilePlace));
+    m_listNote = new QLabel(m_fileList->viewport());
+    m_listNote->setObjectName(QStringLiteral("listNote"));
+    m_listNote->setWordWrap(true);
+    m_listNote->setAlignment(Qt::AlignCenter);
+    m_listNote->setForegroundRole(QPalette::PlaceholderText);
+    m_listNote->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_listNote->hide();
+    (new QVBoxLayout(m_fileList->viewport()))->addWidget(m_listNote);
 
     m_picture = new PictureBox(client);
     m_picture->setObjectName(QStringLiteral("pic"));
@@ -217,11 +238,11 @@ void MainWindow::BuildControls()
             SelectCategory(id);
         }
     });
-    connect(m_rotate, &QCheckBox::toggled, this, [this] { RenderArt(false); });
-    connect(m_frameBar, &QScrollBar::valueChanged, this, [this] { RenderArt(false); });
+    connect(m_rotate, &QCheckBox::toggled, this, &MainWindow::ShowArt);
+    connect(m_frameBar, &QScrollBar::valueChanged, this, &MainWindow::ShowArt);
     // A step the user takes by hand ends playback; the player's own steps do not.
     connect(m_frameBar, &QScrollBar::actionTriggered, this, [this] { StopPlayback(); });
-    connect(m_save, &QPushButton::clicked, this, [this] { RenderArt(true); });
+    connect(m_save, &QPushButton::clicked, this, &MainWindow::SaveArt);
 }
 
 void MainWindow::LayOutControls()
@@ -315,7 +336,7 @@ void MainWindow::SelectCategory(int index)
     if (category == ArtCategory::WallsSprites) {
         LoadPalette();
     }
-    UpdateEnabledStates();
+    UpdateActions();
     if (m_fileList->count() > 0) {
         // The refill left no row current, so this always raises currentRowChanged
         // and the file-click handling runs exactly once.
@@ -338,24 +359,32 @@ void MainWindow::ClearPicture()
     m_shown.reset();
 }
 
-void MainWindow::UpdateEnabledStates()
-{
-    const ArtCategory category = CurrentCategory();
-    m_rotate->setEnabled(category == ArtCategory::WallsSprites);
-    m_frameBar->setEnabled(category == ArtCategory::Animated);
-    m_save->setEnabled(true);
-}
-
 void MainWindow::FillFileList(ArtCategory category)
 {
     m_listCategory = category;
-    m_listNames = m_game->ListFiles(category);
-    const QSignalBlocker blocker(m_fileList);
-    m_fileList->clear();
-    for (const std::string& name : m_listNames) {
-        m_fileList->addItem(ToQString(name));
+    const QString folder = ToQString(m_game->CategoryFolder(category));
+    QString note;
+    try {
+        m_listNames = m_game->ReadFileList(category);
+        if (m_listNames.empty()) {
+            note = tr("%1 holds no files to show.").arg(folder);
+        }
+    } catch (const Error& error) {
+        m_listNames.clear();
+        const QString reason = QString::fromStdString(error.what());
+        note = tr("Cannot list %1.").arg(folder) + QStringLiteral("\n\n") + reason;
+        statusBar()->showMessage(tr("Cannot list %1: %2").arg(folder, reason));
     }
-    m_fileList->setCurrentRow(-1);
+    {
+        const QSignalBlocker blocker(m_fileList);
+        m_fileList->clear();
+        for (const std::string& name : m_listNames) {
+            m_fileList->addItem(ToQString(name));
+        }
+        m_fileList->setCurrentRow(-1);
+    }
+    m_listNote->setText(BreakablePaths(note));
+    m_listNote->setVisible(!note.isEmpty());
 }
 
 std::optional<std::string> MainWindow::SelectedName() const
@@ -386,7 +415,7 @@ void MainWindow::HandleFileClick()
     StopPlayback();
     const bool render = CurrentCategory() != ArtCategory::Animated || LoadAnimation();
     if (render) {
-        RenderArt(false);
+        ShowArt();
     } else {
         ClearPicture();
     }
@@ -466,22 +495,7 @@ Animation MainWindow::LoadInBackground(const std::string& name)
     std::atomic<std::int32_t> framesRead{0};
     std::atomic<std::int32_t> frameCount{0};
     std::atomic<bool> cancel{false};
-    std::atomic<bool> finished{false};
     Animation animation;
-    std::exception_ptr failure;
-    std::thread loader([&] {
-        try {
-            animation =
-                m_game->LoadAnimation(name, store, [&](std::int32_t read, std::int32_t count) {
-                    framesRead = read;
-                    frameCount = count;
-                    return !cancel;
-                });
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        finished = true;
-    });
 
     // The window stays drawn and answers, but takes no input until the load ends.
     QProgressDialog progress(tr("Loading %1...").arg(ToQString(name)), tr("Cancel"), 0, 0, this);
@@ -489,22 +503,23 @@ Animation MainWindow::LoadInBackground(const std::string& name)
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(300);
     connect(&progress, &QProgressDialog::canceled, this, [&] { cancel = true; });
-    QEventLoop loop;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&] {
-        if (finished) {
-            loop.quit();
-            return;
-        }
+    QTimer refresh;
+    connect(&refresh, &QTimer::timeout, this, [&] {
         progress.setMaximum(std::max(frameCount.load(), 1));
         progress.setValue(std::min(framesRead.load(), progress.maximum() - 1));
     });
-    poll.start(20);
-    loop.exec();
-    loader.join();
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+    refresh.start(20);
+    RunInBackground(
+        [&] {
+            animation =
+                m_game->LoadAnimation(name, store, [&](std::int32_t read, std::int32_t count) {
+                    framesRead = read;
+                    frameCount = count;
+                    return !cancel;
+                });
+        },
+        &progress);
+    refresh.stop();
     m_frames = std::move(store);
     if (animation.cancelled) {
         statusBar()->showMessage(tr("Loading %1 was cancelled after %2 of %3 frames")
@@ -515,54 +530,86 @@ Animation MainWindow::LoadInBackground(const std::string& name)
     return animation;
 }
 
-void MainWindow::RenderArt(bool save)
+void MainWindow::ShowArt()
 {
-    const std::optional<BmpImage> image =
-        CurrentCategory() == ArtCategory::Animated ? BuildFrameImage(save) : BuildFileImage(save);
+    const Rendering rendering = RenderArt();
+    TellRenderFault(rendering.fault, false);
     emit artRendered();
-    if (save && image) {
-        SaveToBMP(*image);
+}
+
+void MainWindow::SaveArt()
+{
+    const Rendering rendering = RenderArt();
+    TellRenderFault(rendering.fault, true);
+    emit artRendered();
+    if (rendering.image) {
+        SaveToBMP(*rendering.image);
     }
 }
 
-std::optional<BmpImage> MainWindow::BuildFrameImage(bool save)
+void MainWindow::TellRenderFault(const RenderFault& fault, bool saving)
+{
+    switch (fault.kind) {
+        case RenderFault::Kind::None:
+            break;
+        case RenderFault::Kind::NothingSelected:
+            if (saving) {
+                ShowMessage(tr("There is nothing to save: no file is selected in the list."));
+            }
+            break;
+        case RenderFault::Kind::NoAnimation:
+            ShowMessage(tr("No animation has been loaded yet: choose one from the list."));
+            break;
+        case RenderFault::Kind::CannotShow:
+            ShowMessage(FailureText(saving, fault.file, fault.reason));
+            break;
+        case RenderFault::Kind::NotBuilt:
+            if (saving) {
+                ShowMessage(NotBuiltReason());
+            }
+            break;
+    }
+}
+
+MainWindow::Rendering MainWindow::RenderArt()
+{
+    return CurrentCategory() == ArtCategory::Animated ? RenderFrame() : RenderFile();
+}
+
+MainWindow::Rendering MainWindow::RenderFrame()
 {
     if (!m_animationName) {
         ClearPicture();
-        ShowMessage(tr("No animation has been loaded yet: choose one from the list."));
-        return std::nullopt;
+        return {std::nullopt, {RenderFault::Kind::NoAnimation, {}, {}}};
     }
     const fs::path path = m_game->FilePath(ArtCategory::Animated, *m_animationName);
     const int frame = m_frameBar->value();
     if (m_frames.FrameCount() == 0) {
         ClearPicture();
-        ShowMessage(FailureText(save, path, tr("The animation holds no frames.")));
-        return std::nullopt;
+        return {std::nullopt,
+                {RenderFault::Kind::CannotShow, path, tr("The animation holds no frames.")}};
     }
     if (frame < 1 || static_cast<std::size_t>(frame) > m_frames.UpperBound()) {
         ClearPicture();
-        ShowMessage(FailureText(save, path,
-                                tr("It has no frame %1; its frames are 1 to %2.")
-                                    .arg(frame)
-                                    .arg(m_frames.UpperBound())));
-        return std::nullopt;
+        return {std::nullopt,
+                {RenderFault::Kind::CannotShow, path,
+                 tr("It has no frame %1; its frames are 1 to %2.")
+                     .arg(frame)
+                     .arg(m_frames.UpperBound())}};
     }
     const FrameRecord& record = m_frames.at(static_cast<std::size_t>(frame));
     // The frame's colours stay in the palette until something replaces them.
     m_palette = record.Colors;
     m_shownName = ToQString(*m_animationName);
-    return ShowPicture(FrameImage(record), save);
+    return ShowPicture(FrameImage(record));
 }
 
-std::optional<BmpImage> MainWindow::BuildFileImage(bool save)
+MainWindow::Rendering MainWindow::RenderFile()
 {
     const auto name = SelectedName();
     if (!name) {
         ClearPicture();
-        if (save) {
-            ShowMessage(tr("There is nothing to save: no file is selected in the list."));
-        }
-        return std::nullopt;
+        return {std::nullopt, {RenderFault::Kind::NothingSelected, {}, {}}};
     }
     Picture picture;
     try {
@@ -571,15 +618,16 @@ std::optional<BmpImage> MainWindow::BuildFileImage(bool save)
                       : m_game->LoadStill(*name);
     } catch (const std::exception& error) {
         ClearPicture();
-        ShowMessage(FailureText(save, m_game->FilePath(m_listCategory, *name), ReasonOf(error)));
-        return std::nullopt;
+        return {std::nullopt,
+                {RenderFault::Kind::CannotShow, m_game->FilePath(m_listCategory, *name),
+                 ReasonOf(error)}};
     }
     m_palette = picture.palette;
     m_shownName = ToQString(*name);
-    return ShowPicture(picture.image, save);
+    return ShowPicture(picture.image);
 }
 
-std::optional<BmpImage> MainWindow::ShowPicture(const IndexedImage& pixels, bool save)
+MainWindow::Rendering MainWindow::ShowPicture(const IndexedImage& pixels)
 {
     BmpImage image;
     try {
@@ -587,15 +635,12 @@ std::optional<BmpImage> MainWindow::ShowPicture(const IndexedImage& pixels, bool
     } catch (const std::exception&) {
         ReportRoutine(QStringLiteral("AddBMPHeader"));
         ClearPicture();
-        if (save) {
-            ShowMessage(NotBuiltReason());
-        }
-        return std::nullopt;
+        return {std::nullopt, {RenderFault::Kind::NotBuilt, {}, {}}};
     }
     const bool enlarge = pixels.width <= kWallSize && pixels.height <= kWallSize;
     m_picture->SetPicture(LoadPictureFromByteArray(image), enlarge);
     m_shown = Picture{pixels, m_palette};
-    return image;
+    return {std::move(image), {}};
 }
 
 // The picture of a BMP file image as the builder lays it out, every pixel the

@@ -101,19 +101,45 @@ private:
     PlaybackSchedule Schedule() const;
     QString FrameStatus() const;
     void SelectCategory(int index);
-    void UpdateEnabledStates();
     void ClearPicture();
+    // Lists the category's files; an empty list says why it is empty.
     void FillFileList(ArtCategory category);
     void LoadPalette();
     void HandleFileClick();
     bool LoadAnimation();
     Animation LoadInBackground(const std::string& name);
-    void RenderArt(bool save);
-    std::optional<BmpImage> BuildFrameImage(bool save);
-    std::optional<BmpImage> BuildFileImage(bool save);
-    // Builds the BMP image of pixels in the palette and shows it; the image, or
-    // nothing when it could not be built.
-    std::optional<BmpImage> ShowPicture(const IndexedImage& pixels, bool save);
+
+    // Why a render shows no picture.
+    struct RenderFault {
+        enum class Kind {
+            None,
+            NothingSelected,
+            NoAnimation,
+            CannotShow,  // file cannot be shown, for reason
+            NotBuilt,    // the BMP image could not be built, as already reported
+        };
+        Kind kind = Kind::None;
+        std::filesystem::path file;
+        QString reason;
+    };
+    // The image on show, or why there is none.
+    struct Rendering {
+        std::optional<BmpImage> image;
+        RenderFault fault;
+    };
+    // Shows the chosen file or frame, or clears the picture; tells the user
+    // nothing but what the image routines report.
+    Rendering RenderArt();
+    Rendering RenderFrame();
+    Rendering RenderFile();
+    // Builds the BMP image of pixels in the palette and shows it.
+    Rendering ShowPicture(const IndexedImage& pixels);
+    // RenderArt, saying why nothing is shown.
+    void ShowArt();
+    // RenderArt, then the image saved where the user chooses.
+    void SaveArt();
+    // Tells the user why a render for showing, or for saving, gave no image.
+    void TellRenderFault(const RenderFault& fault, bool saving);
     QPixmap LoadPictureFromByteArray(const BmpImage& image);
     void SaveToBMP(const BmpImage& image);
 
@@ -133,6 +159,7 @@ private:
     bool m_pressingOption = false;
 
     QListWidget* m_fileList = nullptr;
+    QLabel* m_listNote = nullptr;  // over an empty list: why it is empty
     PictureBox* m_picture = nullptr;
     QButtonGroup* m_options = nullptr;
     std::array<QRadioButton*, kCategoryCount> m_optionButtons{};

@@ -69,7 +69,6 @@ void MainWindow::CreateActions()
     file->addSeparator();
     m_saveAction = file->addAction(tr("&Save to BMP"), m_save, &QPushButton::click);
     m_saveAction->setShortcut(QKeySequence::Save);
-    m_exporter = new ExportRunner(m_prompts, this);
     m_exportCategoryAction =
         file->addAction(tr("&Export Category..."), this, [this] { ExportArt(false); });
     m_exportCategoryAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
@@ -119,7 +118,6 @@ void MainWindow::CreateActions()
     QMenu* animation = menuBar()->addMenu(tr("&Animation"));
     m_playAction = animation->addAction(tr("&Play"), this, &MainWindow::TogglePlayback);
     m_playAction->setShortcut(QKeySequence(Qt::Key_Space));
-    m_player = new Player(this);
     connect(m_player, &Player::pictureDue, m_frameBar, &QScrollBar::setValue);
     connect(m_player, &Player::playingChanged, this, [this](bool playing) {
         m_playAction->setText(playing ? tr("&Pause") : tr("&Play"));
@@ -159,22 +157,27 @@ void MainWindow::CreateStatusBar()
 
 void MainWindow::UpdateActions()
 {
+    const ArtCategory category = CurrentCategory();
     const bool open = m_game.has_value();
     const bool shown = m_picture->HasPicture() && m_shown.has_value();
+    m_rotate->setEnabled(category == ArtCategory::WallsSprites);
+    m_frameBar->setEnabled(category == ArtCategory::Animated);
+    // The button always answers: with nothing to save, it says so.
+    m_save->setEnabled(true);
     m_saveAction->setEnabled(open);
     m_exportCategoryAction->setEnabled(open && !m_listNames.empty());
-    m_exportAnimationAction->setEnabled(open && CurrentCategory() == ArtCategory::Animated &&
+    m_exportAnimationAction->setEnabled(open && category == ArtCategory::Animated &&
                                         m_animationName.has_value());
     m_copyAction->setEnabled(shown);
     m_zoomInAction->setEnabled(shown);
     m_zoomOutAction->setEnabled(shown);
     m_zoomGroup->setEnabled(shown);
     m_aspectAction->setEnabled(shown);
-    const bool playable = CurrentCategory() == ArtCategory::Animated &&
-                          m_animationName.has_value() && m_frames.FrameCount() >= 2;
+    const bool playable = category == ArtCategory::Animated && m_animationName.has_value() &&
+                          m_frames.FrameCount() >= 2;
     m_playAction->setEnabled(playable);
     m_playButton->setEnabled(playable);
-    m_playButton->setVisible(CurrentCategory() == ArtCategory::Animated);
+    m_playButton->setVisible(category == ArtCategory::Animated);
 }
 
 void MainWindow::UpdateStatus()
@@ -328,9 +331,7 @@ PlaybackSchedule MainWindow::Schedule() const
 
 void MainWindow::StopPlayback()
 {
-    if (m_player != nullptr) {
-        m_player->Stop();
-    }
+    m_player->Stop();
 }
 
 void MainWindow::TogglePlayback()

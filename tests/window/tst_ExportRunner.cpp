@@ -1,3 +1,5 @@
+#include <sys/resource.h>
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -7,13 +9,16 @@
 #include <QPushButton>
 #include <QtTest>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "RecordingPrompts.h"
 #include "authoring/SampleGame.h"
 #include "dialogs/ExportDialog.h"
 #include "export/Exporter.h"
 #include "support/FolderSnapshot.h"
+#include "support/ScratchFileSystem.h"
 #include "support/TempFolder.h"
 #include "window/ExportRunner.h"
 
@@ -81,6 +86,9 @@ private slots:
     void writesWhatTheEngineWrites_data();
     void writesWhatTheEngineWrites();
     void cancelLeavesOnlyWholeFiles();
+    void refusedUpFront_data();
+    void refusedUpFront();
+    void exportsWithoutThreads();
     void exportDialog();
 };
 
@@ -133,7 +141,7 @@ void TestExportRunner::writesWhatTheEngineWrites()
 void TestExportRunner::cancelLeavesOnlyWholeFiles()
 {
     Session session;
-    const std::vector<std::string> animations = session.game.ListFiles(ArtCategory::Animated);
+    const std::vector<std::string> animations = session.game.ReadFileList(ArtCategory::Animated);
     QVERIFY(animations.size() >= 2);
     session.prompts.exportAnswers.push_back({PathOf(session.out.path()), ImageFormat::Bmp});
     QString labelAtCancel;
@@ -160,6 +168,114 @@ void TestExportRunner::cancelLeavesOnlyWholeFiles()
     QCOMPARE(report->summary.imagesWritten, expected.size());
     QVERIFY(session.prompts.messages.back().text.startsWith(
         QStringLiteral("The export was cancelled: %1 images written").arg(expected.size())));
+}
+
+void TestExportRunner::refusedUpFront_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("category");
+    QTest::addColumn<QString>("message");  // how the one message starts
+    QTest::addColumn<int>("icon");
+    QTest::newRow("the game folder itself")
+        << "game folder" << 0 << "Nothing was exported: " << int(MessageIcon::Critical);
+    QTest::newRow("a read-only folder")
+        << "read-only" << 0 << "Nothing was exported: " << int(MessageIcon::Critical);
+    QTest::newRow("a category folder that cannot be listed")
+        << "unlisted" << 1 << "Nothing can be exported: " << int(MessageIcon::Warning);
+    QTest::newRow("an empty category folder")
+        << "empty" << 1 << "There is nothing to export: " << int(MessageIcon::None);
+}
+
+// An export that cannot be done says so once, before any image, and writes nothing:
+// not one failure for every image.
+void TestExportRunner::refusedUpFront()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, category);
+    QFETCH(QString, message);
+    QFETCH(int, icon);
+    Session session;
+    fs::path out = session.out.path();
+    std::optional<ScratchFileSystem> scratch;
+    QString detail;
+    const fs::path stills = session.game.CategoryFolder(ArtCategory::OtherArt);
+    if (fault == "game folder") {
+        out = session.gameFolder.path();
+        detail = PathOf(out);
+    } else if (fault == "read-only") {
+        out = session.out / "export";
+        scratch.emplace(out, 256 * 1024);
+        session.out.Write("export/CELS3/W.bmp", ByteArray(300, 0xAB));
+        const std::string problem = scratch->MakeReadOnly();
+        if (!problem.empty()) {
+            QSKIP(problem.c_str());
+        }
+        detail = PathOf(out);
+    } else {
+        fs::remove_all(stills);
+        if (fault == "unlisted") {
+            fs::create_directory_symlink(stills.filename(), stills);
+        } else {
+            fs::create_directory(stills);
+        }
+        detail = PathOf(stills);
+    }
+    const Snapshot before = TakeSnapshot(out);
+    session.prompts.exportAnswers.push_back({PathOf(out), ImageFormat::Bmp});
+
+    const auto report =
+        session.runner.Run(session.game, {static_cast<ArtCategory>(category), "", true});
+
+    QCOMPARE(session.prompts.messages.size(), std::size_t{1});
+    const auto& told = session.prompts.messages[0];
+    QVERIFY2(told.text.startsWith(message) && told.text.contains(detail), qPrintable(told.text));
+    QCOMPARE(int(told.icon), icon);
+    QVERIFY(TakeSnapshot(out) == before);
+    // The folder is asked for only when there is something to export.
+    QCOMPARE(session.prompts.exportRequests.size(), std::size_t(report ? 1 : 0));
+    if (report) {
+        QCOMPARE(report->summary.imagesWritten, std::size_t{0});
+        QCOMPARE(report->summary.failures, std::size_t{1});
+        QCOMPARE(report->failures.size(), std::size_t{1});
+        QCOMPARE(report->failures[0].name, out.string());
+    } else {
+        QVERIFY(fault == "unlisted" || fault == "empty");
+    }
+}
+
+// Where no thread can be started, the export runs on the window's thread and
+// still writes every image and names every file as it starts.
+void TestExportRunner::exportsWithoutThreads()
+{
+    Session session;
+    session.prompts.exportAnswers.push_back({PathOf(session.out.path()), ImageFormat::Bmp});
+    int started = 0;
+    connect(&session.runner, &ExportRunner::fileStarted, this, [&] { ++started; });
+    rlimit limit{};
+    QCOMPARE(::getrlimit(RLIMIT_NPROC, &limit), 0);
+    const rlimit none{0, limit.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_NPROC, &none), 0);
+    bool threadStarted = true;
+    try {
+        std::thread([] {}).join();
+    } catch (const std::system_error&) {
+        threadStarted = false;
+    }
+    std::optional<ExportReport> report;
+    if (!threadStarted) {
+        report = session.runner.Run(session.game, {ArtCategory::Animated, "", true});
+    }
+    QCOMPARE(::setrlimit(RLIMIT_NPROC, &limit), 0);
+    if (threadStarted) {
+        QSKIP("threads start whatever the limit on processes (root)");
+    }
+
+    const Snapshot expected =
+        ByTheEngine(session.game, ArtCategory::Animated, ImageFormat::Bmp, true, "FLI/");
+    QVERIFY(report.has_value());
+    QCOMPARE(report->summary.failures, std::size_t{0});
+    QVERIFY(TakeSnapshot(session.out.path()) == expected);
+    QCOMPARE(started, int(session.game.ReadFileList(ArtCategory::Animated).size()));
 }
 
 // The real dialog opens as asked, takes "~" for the home folder, and offers

@@ -1,11 +1,13 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTimer>
 #include <QtTest>
 
@@ -129,6 +131,8 @@ private slots:
     void animationsThatCannotBeShown();
     void frameBarBeforeAnyAnimation();
     void filesThatCannotBeShown();
+    void emptyListSaysWhy_data();
+    void emptyListSaysWhy();
     void shortPalette();
 };
 
@@ -726,6 +730,62 @@ void TestMainWindow::filesThatCannotBeShown()
     QCOMPARE(messages.size(), std::size_t{4});
     QVERIFY(messages[3].text.contains("2550 of its 2560 pixel bytes"));
     QVERIFY(!session.pic->HasPicture());
+}
+
+void TestMainWindow::emptyListSaysWhy_data()
+{
+    QTest::addColumn<QString>("shape");  // what STILLCEL becomes once the window is open
+    QTest::newRow("folder removed") << "removed";
+    QTest::newRow("folder a link to itself") << "loop";
+    QTest::newRow("folder empty") << "empty";
+}
+
+// A category whose folder cannot be listed, or holds nothing, shows an empty list
+// that says why, in the list itself, without a message box; once the folder is
+// back, the list is too.
+void TestMainWindow::emptyListSaysWhy()
+{
+    QFETCH(QString, shape);
+    GameFixture game;
+    game.WriteWall("W.CEL", FilledWall(5));
+    game.WriteStill("S1.CEL", Still(64, 40), TestBlock(3));
+    const GameFolder folder = GameFolder::Open(game.root());
+    const fs::path stills = folder.CategoryFolder(ArtCategory::OtherArt);
+    Session session;
+    QVERIFY(session.Start(game.root()));
+    auto* note = session.window.findChild<QLabel*>("listNote");
+    QVERIFY(note != nullptr && !note->isVisible());
+
+    fs::remove_all(stills);
+    if (shape == "loop") {
+        fs::create_directory_symlink(stills.filename(), stills);
+    } else if (shape == "empty") {
+        fs::create_directory(stills);
+    }
+    QString expected = QString::fromStdString(stills.string()) + " holds no files to show.";
+    QString status;
+    try {
+        folder.ReadFileList(ArtCategory::OtherArt);
+    } catch (const Error& error) {
+        QCOMPARE(error.kind(), shape == "loop" ? ErrorKind::CannotRead : ErrorKind::NotFound);
+        const QString reason = QString::fromStdString(error.what());
+        expected = "Cannot list " + QString::fromStdString(stills.string()) + ".\n\n" + reason;
+        status = "Cannot list " + QString::fromStdString(stills.string()) + ": " + reason;
+    }
+    QCOMPARE(status.isEmpty(), shape == "empty");
+    session.Press(1);
+    QCOMPARE(session.list->count(), 0);
+    QVERIFY(note->isVisible());
+    QCOMPARE(note->text().remove(QChar(0x200B)), expected);
+    QCOMPARE(session.window.statusBar()->currentMessage(), status);
+    QVERIFY(session.prompts.messages.empty());
+
+    fs::remove(stills);
+    game.WriteStill("S1.CEL", Still(64, 40), TestBlock(3));
+    session.Press(1);
+    QCOMPARE(session.Items(), QStringList{"S1.CEL"});
+    QVERIFY(!note->isVisible());
+    QVERIFY(session.pic->HasPicture());
 }
 
 void TestMainWindow::shortPalette()
