@@ -8,7 +8,6 @@
 
 #include "util/ByteReader.h"
 #include "util/Error.h"
-#include "util/FileIO.h"
 #include "util/Text.h"
 
 namespace varek {
@@ -479,27 +478,6 @@ FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& si
         std::rethrow_exception(sinkFault.fault);
     }
     return load;
-}
-
-FileBytes ReadFLIFile(const std::filesystem::path& path)
-{
-    return ReadWholeGameFile(path, kMaxFliFileBytes);
-}
-
-FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store,
-                    const LoadProgress& progress)
-{
-    FileBytes bytes;
-    try {
-        bytes = ReadFLIFile(path);
-    } catch (const Error& error) {
-        store.Reset();
-        store.ReleaseUnused();
-        FliLoad load;
-        load.stop = error;
-        return load;
-    }
-    return DecodeFLIFile(bytes.bytes(), store, progress);
 }
 
 }  // namespace varek
