@@ -61,10 +61,11 @@ std::string GameFolder::Check(const fs::path& folder,
 std::string GameFolder::Check(const ByteSource& source,
                               const std::array<bool, kCategoryCount>& needed)
 {
-    const FoundEntry palette = source.FindEntry(kPaletteFileName);
-    if (needed[static_cast<std::size_t>(ArtCategory::WallsSprites)] &&
-        (palette.kind != EntryKind::File || IsHiddenName(palette.name))) {
-        return std::string("Could not find file: ") + kPaletteFileName + kMessageTail;
+    if (needed[static_cast<std::size_t>(ArtCategory::WallsSprites)]) {
+        const FoundEntry palette = source.FindEntry(kPaletteFileName);
+        if (palette.kind != EntryKind::File || IsHiddenName(palette.name)) {
+            return std::string("Could not find file: ") + kPaletteFileName + kMessageTail;
+        }
     }
     for (const ArtCategory which : kAllCategories) {
         if (!needed[static_cast<std::size_t>(which)]) {
@@ -128,15 +129,6 @@ std::string GameFolder::FileName(ArtCategory category, const std::string& name) 
 std::vector<std::string> GameFolder::ReadFileList(ArtCategory category) const
 {
     return m_source->ListFiles(CategoryName(category), InfoOf(category).pattern);
-}
-
-std::vector<std::string> GameFolder::ListFiles(ArtCategory category) const
-{
-    try {
-        return ReadFileList(category);
-    } catch (const Error&) {
-        return {};
-    }
 }
 
 WallPalette GameFolder::LoadWallPalette() const

@@ -95,8 +95,6 @@ public:
     // case, in name order ignoring case. Throws Error when the folder cannot be
     // listed (NotFound, CannotRead); an ordinary file in its place lists nothing.
     std::vector<std::string> ReadFileList(ArtCategory category) const;
-    // ReadFileList, empty when the folder cannot be listed.
-    std::vector<std::string> ListFiles(ArtCategory category) const;
 
     // PALETTE.PAL's colour block at offset 0, its first 768 bytes and no more.
     // Never throws for the file: a short, empty or vanished file gives what could

@@ -749,7 +749,13 @@ ExportSummary ExportAnimation(const GameFolder& game, const std::string& name,
     // The name as the folder listing spells it, so the images are named as the
     // whole-folder export names them.
     std::string fileName = name;
-    for (const std::string& listed : game.ListFiles(ArtCategory::Animated)) {
+    std::vector<std::string> listing;
+    try {
+        listing = game.ReadFileList(ArtCategory::Animated);
+    } catch (const Error&) {
+        // Without a listing the name is taken as given; reading the file reports why.
+    }
+    for (const std::string& listed : listing) {
         if (LowerAscii(listed) == LowerAscii(name)) {
             fileName = listed;
             break;

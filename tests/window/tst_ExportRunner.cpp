@@ -133,7 +133,7 @@ void TestExportRunner::writesWhatTheEngineWrites()
 void TestExportRunner::cancelLeavesOnlyWholeFiles()
 {
     Session session;
-    const std::vector<std::string> animations = session.game.ListFiles(ArtCategory::Animated);
+    const std::vector<std::string> animations = session.game.ReadFileList(ArtCategory::Animated);
     QVERIFY(animations.size() >= 2);
     session.prompts.exportAnswers.push_back({PathOf(session.out.path()), ImageFormat::Bmp});
     QString labelAtCancel;
