@@ -84,7 +84,6 @@ public:
     // The folder on disk; for a source without one (MemorySource) empty, and the
     // paths below are then the names relative to the source's top.
     const std::filesystem::path& Path() const noexcept { return m_path; }
-    const ByteSource& Source() const noexcept { return *m_source; }
 
     // folder / name, with name matched ignoring case against what is there.
     std::filesystem::path Entry(const std::string& name) const;

@@ -38,13 +38,14 @@ public:
 };
 
 // Where art is read from: a tree of named files. Names are relative to the
-// source's top, folders separated by '/'. Every call throws varek::Error.
+// source's top, folders separated by '/'. Failures are thrown as varek::Error.
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
 
     // The entry named name ignoring ASCII case in its last part (the folders before
-    // it taken as given), preferring an exact match.
+    // it taken as given), preferring an exact match. Never throws: what cannot be
+    // looked at is Missing.
     virtual FoundEntry FindEntry(const std::string& name) const = 0;
 
     // The ordinary, not hidden files of folder matching a "*.EXT"-style pattern
