@@ -1,9 +1,8 @@
 #include "art/GameFolder.h"
 
-#include <system_error>
+#include <utility>
 
 #include "art/ArtFiles.h"
-#include "util/FileIO.h"
 #include "util/Text.h"
 
 namespace fs = std::filesystem;
@@ -21,9 +20,24 @@ constexpr CategoryInfo kCategories[kCategoryCount] = {
 constexpr const char* kMessageTail =
     "\r\n\r\nBe sure this program is in the same folder as Vorlund.";
 
-fs::path EntryOf(const fs::path& folder, const std::string& name)
+// No art file of the game is empty: an empty one is as missing as one that is not there.
+std::unique_ptr<SourceFile> OpenGameFile(const ByteSource& source, const std::string& name)
 {
-    return FindEntryIgnoringCase(folder, name).value_or(folder / name);
+    std::unique_ptr<SourceFile> file = source.Open(name);
+    if (file->Size() == 0) {
+        throw Error(ErrorKind::NotFound, "the file is empty");
+    }
+    return file;
+}
+
+// A file of the game read whole, for large files.
+FileBytes ReadWholeGameFile(const ByteSource& source, const std::string& name, std::uint64_t limit)
+{
+    FileBytes bytes = source.ReadAll(name, limit);
+    if (bytes.empty()) {
+        throw Error(ErrorKind::NotFound, "the file is empty");
+    }
+    return bytes;
 }
 
 }  // namespace
@@ -41,21 +55,26 @@ Picture PictureOf(const FrameRecord& record)
 std::string GameFolder::Check(const fs::path& folder,
                               const std::array<bool, kCategoryCount>& needed)
 {
-    std::error_code ec;
-    const auto palette = EntryOf(folder, kPaletteFileName);
-    if (needed[static_cast<std::size_t>(ArtCategory::WallsSprites)] &&
-        (!fs::is_regular_file(palette, ec) || IsHiddenName(palette.filename().string()))) {
-        return std::string("Could not find file: ") + kPaletteFileName + kMessageTail;
+    return Check(FolderSource(folder), needed);
+}
+
+std::string GameFolder::Check(const ByteSource& source,
+                              const std::array<bool, kCategoryCount>& needed)
+{
+    if (needed[static_cast<std::size_t>(ArtCategory::WallsSprites)]) {
+        const FoundEntry palette = source.FindEntry(kPaletteFileName);
+        if (palette.kind != EntryKind::File || IsHiddenName(palette.name)) {
+            return std::string("Could not find file: ") + kPaletteFileName + kMessageTail;
+        }
     }
     for (const ArtCategory which : kAllCategories) {
         if (!needed[static_cast<std::size_t>(which)]) {
             continue;
         }
         const CategoryInfo& category = InfoOf(which);
-        const auto entry = EntryOf(folder, category.subFolder);
-        const auto status = fs::status(entry, ec);
-        if (!(fs::is_directory(status) || fs::is_regular_file(status)) ||
-            IsHiddenName(entry.filename().string())) {
+        const FoundEntry entry = source.FindEntry(category.subFolder);
+        if (!(entry.kind == EntryKind::Folder || entry.kind == EntryKind::File) ||
+            IsHiddenName(entry.name)) {
             return std::string("Could not find path: ") + category.subFolder + kMessageTail;
         }
     }
@@ -64,40 +83,52 @@ std::string GameFolder::Check(const fs::path& folder,
 
 GameFolder GameFolder::Open(const fs::path& folder, const std::array<bool, kCategoryCount>& needed)
 {
-    std::string missing = Check(folder, needed);
+    return Open(std::make_shared<FolderSource>(folder), needed);
+}
+
+GameFolder GameFolder::Open(std::shared_ptr<const ByteSource> source,
+                            const std::array<bool, kCategoryCount>& needed)
+{
+    std::string missing = Check(*source, needed);
     if (!missing.empty()) {
         throw Error(ErrorKind::NotFound, std::move(missing));
     }
-    return GameFolder(folder);
+    return GameFolder(std::move(source));
+}
+
+GameFolder::GameFolder(std::shared_ptr<const ByteSource> source)
+    : m_source(std::move(source)), m_path(m_source->Root())
+{
 }
 
 fs::path GameFolder::Entry(const std::string& name) const
 {
-    return EntryOf(m_path, name);
+    return m_path / m_source->FindEntry(name).name;
 }
 
 fs::path GameFolder::CategoryFolder(ArtCategory category) const
 {
-    return Entry(InfoOf(category).subFolder);
+    return m_path / CategoryName(category);
 }
 
 fs::path GameFolder::FilePath(ArtCategory category, const std::string& name) const
 {
-    return CategoryFolder(category) / name;
+    return m_path / FileName(category, name);
+}
+
+std::string GameFolder::CategoryName(ArtCategory category) const
+{
+    return m_source->FindEntry(InfoOf(category).subFolder).name;
+}
+
+std::string GameFolder::FileName(ArtCategory category, const std::string& name) const
+{
+    return CategoryName(category) + '/' + name;
 }
 
 std::vector<std::string> GameFolder::ReadFileList(ArtCategory category) const
 {
-    return ListMatchingFiles(CategoryFolder(category), InfoOf(category).pattern);
-}
-
-std::vector<std::string> GameFolder::ListFiles(ArtCategory category) const
-{
-    try {
-        return ReadFileList(category);
-    } catch (const Error&) {
-        return {};
-    }
+    return m_source->ListFiles(CategoryName(category), InfoOf(category).pattern);
 }
 
 WallPalette GameFolder::LoadWallPalette() const
@@ -105,8 +136,8 @@ WallPalette GameFolder::LoadWallPalette() const
     WallPalette result;
     ByteArray bytes;
     try {
-        bytes = InputFile(Entry(kPaletteFileName))
-                    .ReadStart(kPaletteFileBlockOffset + kPaletteBlockSize);
+        bytes = m_source->ReadStart(m_source->FindEntry(kPaletteFileName).name,
+                                    kPaletteFileBlockOffset + kPaletteBlockSize);
     } catch (const Error& error) {
         result.fault = error;
         return result;
@@ -126,20 +157,18 @@ WallPalette GameFolder::LoadWallPalette() const
 Picture GameFolder::LoadWall(const std::string& name, const Palette& palette, bool rotate) const
 {
     const ByteArray bytes =
-        ReadGameFileStart(FilePath(ArtCategory::WallsSprites, name), kWallBytes);
+        OpenGameFile(*m_source, FileName(ArtCategory::WallsSprites, name))->ReadStart(kWallBytes);
     return Picture{BuildWallImage(bytes, rotate), palette};
 }
 
 Picture GameFolder::LoadStill(const std::string& name) const
 {
     // The header first, then no more than the pixels it asks for.
-    const InputFile file(FilePath(ArtCategory::OtherArt, name));
-    if (file.Size() == 0) {
-        throw Error(ErrorKind::NotFound, "the file is empty");
-    }
-    ByteArray bytes = file.ReadStart(kCelPixelOffset);
+    const std::unique_ptr<SourceFile> file =
+        OpenGameFile(*m_source, FileName(ArtCategory::OtherArt, name));
+    ByteArray bytes = file->ReadStart(kCelPixelOffset);
     const auto used = static_cast<std::uint64_t>(CelFileBytesUsed(ReadCelHeader(bytes)));
-    bytes = file.ReadStart(used);
+    bytes = file->ReadStart(used);
     IndexedImage image = BuildCelImage(bytes);
     return Picture{std::move(image), DecodePaletteBlock(bytes, kStillArtBlockOffset).palette};
 }
@@ -147,7 +176,17 @@ Picture GameFolder::LoadStill(const std::string& name) const
 Animation GameFolder::LoadAnimation(const std::string& name, FrameStore& store,
                                     const LoadProgress& progress) const
 {
-    return LoadFLIFile(FilePath(ArtCategory::Animated, name), store, progress);
+    FileBytes bytes;
+    try {
+        bytes = ReadAnimation(name);
+    } catch (const Error& error) {
+        store.Reset();
+        store.ReleaseUnused();
+        Animation animation;
+        animation.stop = error;
+        return animation;
+    }
+    return DecodeFLIFile(bytes.bytes(), store, progress);
 }
 
 Animation GameFolder::StreamAnimation(const std::string& name, const PictureSink& sink,
@@ -155,13 +194,18 @@ Animation GameFolder::StreamAnimation(const std::string& name, const PictureSink
 {
     FileBytes bytes;
     try {
-        bytes = ReadFLIFile(FilePath(ArtCategory::Animated, name));
+        bytes = ReadAnimation(name);
     } catch (const Error& error) {
         Animation animation;
         animation.stop = error;
         return animation;
     }
     return StreamFLIFile(bytes.bytes(), sink, progress);
+}
+
+FileBytes GameFolder::ReadAnimation(const std::string& name) const
+{
+    return ReadWholeGameFile(*m_source, FileName(ArtCategory::Animated, name), kMaxFliFileBytes);
 }
 
 }  // namespace varek

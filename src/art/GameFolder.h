@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "fli/FrameStore.h"
 #include "imaging/IndexedImage.h"
 #include "imaging/Palette.h"
+#include "util/ByteSource.h"
 #include "util/Error.h"
 
 namespace varek {
@@ -59,7 +61,8 @@ Picture PictureOf(const FrameRecord& record);
 
 // The game folder and every rule about the art in it: where each category lies,
 // which files it lists, and which colours each picture is drawn with. Names are
-// matched ignoring case; loads read the files afresh each time.
+// matched ignoring case; loads read the files afresh each time. Every byte is read
+// through the folder's ByteSource: a folder on disk, or files in memory.
 class GameFolder {
 public:
     // The message for the first item of the folder that is missing, checked in
@@ -69,11 +72,17 @@ public:
     // categories marked there, and the palette only for walls and sprites.
     static std::string Check(const std::filesystem::path& folder,
                              const std::array<bool, kCategoryCount>& needed = kEveryCategory);
+    static std::string Check(const ByteSource& source,
+                             const std::array<bool, kCategoryCount>& needed = kEveryCategory);
 
     // The folder after Check: throws a NotFound Error whose detail is Check's message.
     static GameFolder Open(const std::filesystem::path& folder,
                            const std::array<bool, kCategoryCount>& needed = kEveryCategory);
+    static GameFolder Open(std::shared_ptr<const ByteSource> source,
+                           const std::array<bool, kCategoryCount>& needed = kEveryCategory);
 
+    // The folder on disk; for a source without one (MemorySource) empty, and the
+    // paths below are then the names relative to the source's top.
     const std::filesystem::path& Path() const noexcept { return m_path; }
 
     // folder / name, with name matched ignoring case against what is there.
@@ -85,8 +94,6 @@ public:
     // case, in name order ignoring case. Throws Error when the folder cannot be
     // listed (NotFound, CannotRead); an ordinary file in its place lists nothing.
     std::vector<std::string> ReadFileList(ArtCategory category) const;
-    // ReadFileList, empty when the folder cannot be listed.
-    std::vector<std::string> ListFiles(ArtCategory category) const;
 
     // PALETTE.PAL's colour block at offset 0, its first 768 bytes and no more.
     // Never throws for the file: a short, empty or vanished file gives what could
@@ -101,7 +108,9 @@ public:
     // header and then only the pixels it asks for. Throws Error.
     Picture LoadStill(const std::string& name) const;
 
-    // An animation, decoded into store; progress as LoadFLIFile takes it.
+    // An animation, decoded into store as DecodeFLIFile does; a file that cannot be
+    // read (larger than kMaxFliFileBytes included) is the stop of a load without
+    // pictures, the store emptied.
     Animation LoadAnimation(const std::string& name, FrameStore& store,
                             const LoadProgress& progress = {}) const;
 
@@ -112,8 +121,14 @@ public:
                               const LoadProgress& progress = {}) const;
 
 private:
-    explicit GameFolder(std::filesystem::path path) : m_path(std::move(path)) {}
+    explicit GameFolder(std::shared_ptr<const ByteSource> source);
 
+    // The source's name of a category's folder, and of one of its files.
+    std::string CategoryName(ArtCategory category) const;
+    std::string FileName(ArtCategory category, const std::string& name) const;
+    FileBytes ReadAnimation(const std::string& name) const;
+
+    std::shared_ptr<const ByteSource> m_source;
     std::filesystem::path m_path;
 };
 

@@ -16,7 +16,7 @@
 #include "authoring/CelWriter.h"
 #include "authoring/FliWriter.h"
 #include "util/Error.h"
-#include "util/FileIO.h"
+#include "util/AtomicWrite.h"
 #include "util/Text.h"
 
 namespace fs = std::filesystem;

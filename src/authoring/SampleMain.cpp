@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "authoring/SampleGame.h"
-#include "util/FileIO.h"
+#include "util/AtomicWrite.h"
 
 namespace {
 

@@ -22,9 +22,8 @@
 #include "imaging/BmpImage.h"
 #include "imaging/GifImage.h"
 #include "imaging/PngImage.h"
+#include "util/AtomicWrite.h"
 #include "util/Error.h"
-#include "util/FileIO.h"
-#include "util/FileIntoPlace.h"
 #include "util/Text.h"
 
 namespace fs = std::filesystem;
@@ -481,7 +480,7 @@ private:
                         image = EncodeImageFile(kFrameWidth, kFrameHeight, job.record.Pixels,
                                                 job.record.Colors, m_options.format);
                     }
-                    WriteFileIntoPlace(*target.folder / name, image);
+                    WriteFileAtomically(*target.folder / name, image);
                 });
             }
             const std::lock_guard lock(m_mutex);
@@ -578,7 +577,8 @@ private:
     void WriteImageFile(const fs::path& path, std::int32_t width, std::int32_t height,
                         std::span<const std::uint8_t> pixels, const Palette& palette) const
     {
-        WriteFileIntoPlace(path, EncodeImageFile(width, height, pixels, palette, m_options.format));
+        WriteFileAtomically(path,
+                            EncodeImageFile(width, height, pixels, palette, m_options.format));
     }
 
     void WriteImage(const Source& source, int frame, std::int32_t width, std::int32_t height,
@@ -749,7 +749,13 @@ ExportSummary ExportAnimation(const GameFolder& game, const std::string& name,
     // The name as the folder listing spells it, so the images are named as the
     // whole-folder export names them.
     std::string fileName = name;
-    for (const std::string& listed : game.ListFiles(ArtCategory::Animated)) {
+    std::vector<std::string> listing;
+    try {
+        listing = game.ReadFileList(ArtCategory::Animated);
+    } catch (const Error&) {
+        // Without a listing the name is taken as given; reading the file reports why.
+    }
+    for (const std::string& listed : listing) {
         if (LowerAscii(listed) == LowerAscii(name)) {
             fileName = listed;
             break;

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <string>
 
 #include "util/ByteReader.h"
 #include "util/Error.h"
-#include "util/FileIO.h"
 #include "util/Text.h"
 
 namespace varek {
@@ -131,17 +131,17 @@ std::string Described(const char* what, std::int32_t frameIndex, std::int64_t po
 void DecodeColorChunk(const FLIChunk& chunk, FrameRecord& record)
 {
     const ByteReader data(chunk.Data, "the colour chunk");
-    const std::int16_t packetCount = data.I16(0);
-    if (packetCount == -32768) {
+    const std::int16_t packetCount = data.I16(kColorPacketCountOffset);
+    if (packetCount == std::numeric_limits<std::int16_t>::min()) {
         throw Error(ErrorKind::Corrupt, "the colour chunk gives its packet count as -32768");
     }
-    std::int64_t cursor = 2;
+    std::int64_t cursor = kColorPacketsOffset;
     std::int64_t index = 0;
     for (std::int32_t packet = 0; packet < packetCount; ++packet) {
         const std::int64_t skip = data.U8(cursor);
         std::int64_t count = data.U8(cursor + 1);
         if (count == 0) {
-            count = 256;
+            count = kColorCountOfZero;
         }
         cursor += 2;
         index += skip;
@@ -164,16 +164,16 @@ namespace {
 void DecodeLC(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
 {
     const ByteReader data(chunk.Data, "the line-compression chunk");
-    const std::int64_t firstRow = data.U16(0);
-    const std::int64_t rowCount = data.U16(2);
-    std::int64_t cursor = 4;
+    const std::int64_t firstRow = data.U16(kLCFirstRowOffset);
+    const std::int64_t rowCount = data.U16(kLCRowCountOffset);
+    std::int64_t cursor = kLCRowsOffset;
     PixelCursor pixels(record, firstRow * kFrameWidth, written);
     for (std::int64_t row = 0; row < rowCount; ++row) {
         const unsigned packetCount = data.U8(cursor++);
         for (unsigned packet = 0; packet < packetCount; ++packet) {
             pixels.Skip(data.U8(cursor++));
             const std::uint8_t size = data.U8(cursor++);
-            if (size >= 128) {
+            if (size >= kRunSizeSign) {
                 pixels.Replicate(256 - size, data.U8(cursor++));
             } else {
                 pixels.Copy(data, cursor, size);
@@ -193,7 +193,7 @@ void DecodeBRUN(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
         const unsigned packetCount = data.U8(cursor++);
         for (unsigned packet = 0; packet < packetCount; ++packet) {
             const std::uint8_t size = data.U8(cursor++);
-            if (size < 128) {
+            if (size < kRunSizeSign) {
                 // A size of 0 writes nothing but still uses up its pixel byte.
                 pixels.Replicate(size, data.U8(cursor++));
             } else {
@@ -331,9 +331,9 @@ void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPi
             ThrowPastEnd("the header of " + Described("frame", frameIndex, position), fileSize);
         }
         FLIFrame frame;
-        frame.Size = file.I32(position);
-        frame.Magic = file.U16(position + kFliMagicOffset);
-        frame.Chunks = file.I16(position + 6);
+        frame.Size = file.I32(position + kFliFrameSizeOffset);
+        frame.Magic = file.U16(position + kFliFrameMagicOffset);
+        frame.Chunks = file.I16(position + kFliFrameChunkCountOffset);
         if (frame.Size < kFliFrameHeaderSize) {
             throw Error(ErrorKind::Corrupt, Described("frame", frameIndex, position) +
                                                 " gives its size as " + std::to_string(frame.Size) +
@@ -359,8 +359,8 @@ void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPi
                 ThrowPastEnd(where, fileSize);
             }
             FLIChunk chunk;
-            chunk.Size = file.I32(chunkPosition);
-            chunk.Type = file.I16(chunkPosition + 4);
+            chunk.Size = file.I32(chunkPosition + kFliChunkSizeOffset);
+            chunk.Type = file.I16(chunkPosition + kFliChunkTypeOffset);
             if (chunk.Size < kFliChunkHeaderSize) {
                 throw Error(ErrorKind::Corrupt, where + " gives its size as " +
                                                     std::to_string(chunk.Size) +
@@ -479,27 +479,6 @@ FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& si
         std::rethrow_exception(sinkFault.fault);
     }
     return load;
-}
-
-FileBytes ReadFLIFile(const std::filesystem::path& path)
-{
-    return ReadWholeGameFile(path, kMaxFliFileBytes);
-}
-
-FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store,
-                    const LoadProgress& progress)
-{
-    FileBytes bytes;
-    try {
-        bytes = ReadFLIFile(path);
-    } catch (const Error& error) {
-        store.Reset();
-        store.ReleaseUnused();
-        FliLoad load;
-        load.stop = error;
-        return load;
-    }
-    return DecodeFLIFile(bytes.bytes(), store, progress);
 }
 
 }  // namespace varek

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <span>
@@ -11,7 +10,6 @@
 #include "fli/FrameStore.h"
 #include "util/ByteWriter.h"
 #include "util/Error.h"
-#include "util/FileIO.h"
 
 namespace varek {
 
@@ -92,10 +90,10 @@ FliLoad OutlineFLIFile(std::span<const std::uint8_t> bytes);
 
 // One decoded picture as StreamFLIFile hands it on.
 struct StreamedPicture {
-    std::size_t number = 0;           // counted from 1
-    const FrameRecord& record;        // valid during the call only
-    const PictureFrames& frames;      // every file frame the picture stands for
-    const FliLoad& outline;           // OutlineFLIFile of the file, known before the first
+    std::size_t number = 0;       // counted from 1
+    const FrameRecord& record;    // valid during the call only
+    const PictureFrames& frames;  // every file frame the picture stands for
+    const FliLoad& outline;       // OutlineFLIFile of the file, known before the first
 };
 using PictureSink = std::function<void(const StreamedPicture& picture)>;
 
@@ -106,14 +104,5 @@ using PictureSink = std::function<void(const StreamedPicture& picture)>;
 // Throws what sink throws, and when memory runs out.
 FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& sink,
                       const LoadProgress& progress = {});
-
-// An FLI file's bytes, through ReadWholeGameFile: a file larger than kMaxFliFileBytes
-// is refused as TooLarge before anything is read.
-FileBytes ReadFLIFile(const std::filesystem::path& path);
-
-// Reads the file with ReadFLIFile and decodes it as DecodeFLIFile does; a file
-// that cannot be read is the stop of a load without pictures.
-FliLoad LoadFLIFile(const std::filesystem::path& path, FrameStore& store,
-                    const LoadProgress& progress = {});
 
 }  // namespace varek

@@ -13,19 +13,47 @@ enum FliChunkType : std::int16_t {
     FLI_COPY = 16,   // 64000 uncompressed pixels
 };
 
+// The file header, 128 bytes. Fields are little-endian.
 constexpr std::int32_t kFliHeaderSize = 128;
+constexpr std::int32_t kFliFileSizeOffset = 0;    // 32-bit, the whole file; not relied on
+constexpr std::int32_t kFliMagicOffset = 4;       // 16-bit, kFliFileMagic
 constexpr std::int32_t kFliFrameCountOffset = 6;  // 16-bit, the ring frame not counted
+constexpr std::int32_t kFliWidthOffset = 8;       // 16-bit, 320 in every FLI file
+constexpr std::int32_t kFliHeightOffset = 10;     // 16-bit, 200 in every FLI file
 constexpr std::int32_t kFliSpeedOffset = 16;      // 16-bit, the delay between frames in 1/70 s
-constexpr std::int32_t kFliFrameHeaderSize = 16;
-constexpr std::int32_t kFliChunkHeaderSize = 6;
-constexpr std::int32_t kFliMagicOffset = 4;  // 16-bit, in the file and in each frame header
 constexpr std::uint16_t kFliFileMagic = 0xAF11;
 constexpr std::uint16_t kFlcFileMagic = 0xAF12;  // the later format with larger pictures
+
+// Each frame: a 16-byte header, then its chunks.
+constexpr std::int32_t kFliFrameHeaderSize = 16;
+constexpr std::int32_t kFliFrameSizeOffset = 0;        // 32-bit, the header included
+constexpr std::int32_t kFliFrameMagicOffset = 4;       // 16-bit, kFliFrameMagic
+constexpr std::int32_t kFliFrameChunkCountOffset = 6;  // 16-bit
+constexpr std::uint16_t kFliFrameMagic = 0xF1FA;
+
+// Each chunk: a 6-byte header, then its payload.
+constexpr std::int32_t kFliChunkHeaderSize = 6;
+constexpr std::int32_t kFliChunkSizeOffset = 0;  // 32-bit, the header included
+constexpr std::int32_t kFliChunkTypeOffset = 4;  // 16-bit, an FliChunkType
+
+// Payloads. A colour chunk: a 16-bit packet count, then packets of a skip, a count
+// (0 meaning 256) and count RGB triples. A line-compression chunk: the first row
+// and the row count (16-bit each), then each row's packets.
+constexpr std::int32_t kColorPacketCountOffset = 0;
+constexpr std::int32_t kColorPacketsOffset = 2;
+constexpr std::int64_t kColorCountOfZero = 256;
+constexpr std::int32_t kLCFirstRowOffset = 0;
+constexpr std::int32_t kLCRowCountOffset = 2;
+constexpr std::int32_t kLCRowsOffset = 4;
+// A packet's size byte is a signed count: from kRunSizeSign up it is negative,
+// 256 - size pixels, a run in a line-compression chunk and literal bytes in a
+// byte-run chunk.
+constexpr std::uint8_t kRunSizeSign = 128;
+
 // The largest FLI file read: room for 16,000 uncompressed frames or hundreds of
 // thousands of compressed ones, where animations of the format's time took a few
 // megabytes; the same as the bound of the window's store of decoded frames.
 constexpr std::uint64_t kMaxFliFileBytes = std::uint64_t{1} << 30;
-constexpr std::uint16_t kFliFrameMagic = 0xF1FA;
 
 constexpr bool IsDecodedChunkType(std::int16_t type) noexcept
 {

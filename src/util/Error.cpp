@@ -1,5 +1,7 @@
 #include "util/Error.h"
 
+#include <system_error>
+
 namespace varek {
 
 std::string_view PrefixOf(ErrorKind kind) noexcept
@@ -30,6 +32,11 @@ Error::Error(ErrorKind kind, std::string detail) : m_kind(kind), m_detail(std::m
     // Cannot write "out/A.bmp": No space left on device.
     m_text += !m_detail.empty() && m_detail.front() == '"' ? " " : ": ";
     m_text += m_detail;
+}
+
+std::string SystemReason(int code)
+{
+    return std::error_code(code, std::generic_category()).message();
 }
 
 }  // namespace varek

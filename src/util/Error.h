@@ -37,4 +37,7 @@ private:
 
 std::string_view PrefixOf(ErrorKind kind) noexcept;
 
+// The system's sentence for an errno value: "Permission denied".
+std::string SystemReason(int code);
+
 }  // namespace varek

@@ -149,7 +149,7 @@ protected:
         const GameFolder game = GameFolder::Open(Sample());
         std::vector<std::string> sources;
         for (const ArtCategory category : kAllCategories) {
-            for (const std::string& name : game.ListFiles(category)) {
+            for (const std::string& name : game.ReadFileList(category)) {
                 sources.push_back(std::string(InfoOf(category).subFolder) + "/" + name);
             }
         }
@@ -321,7 +321,7 @@ TEST_F(ExportTest, GifAnimationsPlayBackEveryPictureInItsOwnColours)
         Export({"-q", "--format", "gif", "--category", "animations", Sample(), Out()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const GameFolder game = GameFolder::Open(Sample());
-    for (const std::string& name : game.ListFiles(ArtCategory::Animated)) {
+    for (const std::string& name : game.ReadFileList(ArtCategory::Animated)) {
         FrameStore store;
         const Animation animation = game.LoadAnimation(name, store);
         const std::string gif = (fs::path(Out()) / "FLI" / (Stem(name) + ".gif")).string();

@@ -47,7 +47,7 @@ TEST(FfmpegOracle, EveryPictureHasTheIndicesFfmpegDecodesForItsFrames)
     const GameFolder game = GameFolder::Open(work / "game");
     constexpr std::size_t kFrameBytes = kFramePixels + 1024;
 
-    const auto names = game.ListFiles(ArtCategory::Animated);
+    const auto names = game.ReadFileList(ArtCategory::Animated);
     ASSERT_FALSE(names.empty());
     for (const std::string& name : names) {
         const fs::path raw = work / (name + ".raw");

@@ -12,7 +12,7 @@
 #include "fli/FliDecoder.h"
 #include "support/FolderSnapshot.h"
 #include "support/TempFolder.h"
-#include "util/FileIO.h"
+#include "util/FolderListing.h"
 
 namespace varek::test {
 namespace {

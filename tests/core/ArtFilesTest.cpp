@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 
 #include "art/ArtFiles.h"
@@ -15,6 +18,7 @@
 namespace fs = std::filesystem;
 using namespace varek;
 using varek::test::ErrorKindOf;
+using varek::test::ReadAll;
 using varek::test::TempFolder;
 
 namespace {
@@ -131,8 +135,19 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
         {withCount(15, 15), ErrorKind::Truncated},  // inside the header
         {ByteArray{}, ErrorKind::Truncated},
     };
+    // The same verdict through the game folder, which reads the header and then no
+    // more than the pixels it asks for; an empty file is missing there.
+    std::map<std::string, ByteArray> files;
+    for (std::size_t i = 0; i < std::size(bad); ++i) {
+        files["STILLCEL/" + std::to_string(i)] = bad[i].file;
+    }
+    const GameFolder game =
+        GameFolder::Open(std::make_shared<MemorySource>(files), {false, true, false});
     for (std::size_t i = 0; i < std::size(bad); ++i) {
         EXPECT_EQ(ErrorKindOf([&] { BuildCelImage(bad[i].file); }), bad[i].kind) << "case " << i;
+        EXPECT_EQ(ErrorKindOf([&] { game.LoadStill(std::to_string(i)); }),
+                  bad[i].file.empty() ? ErrorKind::NotFound : bad[i].kind)
+            << "case " << i;
     }
     // A count above width x height is allowed; the bytes it claims beyond are not needed.
     EXPECT_EQ(BuildCelImage(withCount(100, 815)), image);
@@ -284,29 +299,64 @@ TEST(GameFolder, LoadsDrawEachPictureInItsOwnColoursOrGiveTheFault)
     EXPECT_EQ(still.image, stillImage);
     EXPECT_EQ(still.palette, PaletteFromBlock(stillColors));
 
-    // No art file of the game is empty: an empty one is as missing as one that is not there.
-    const struct {
-        const char* what;
-        std::function<void()> load;
-        ErrorKind kind;
-    } faults[] = {
-        {"empty wall", [&] { game.LoadWall("EMPTY.CEL", palette, false); }, ErrorKind::NotFound},
-        {"missing wall", [&] { game.LoadWall("NONE.CEL", palette, true); }, ErrorKind::NotFound},
-        {"short wall", [&] { game.LoadWall("SHORT.CEL", palette, true); }, ErrorKind::Truncated},
-        {"empty still", [&] { game.LoadStill("EMPTY.CEL"); }, ErrorKind::NotFound},
-        {"empty animation",
-         [&] {
-             FrameStore store;
-             const Animation animation = game.LoadAnimation("EMPTY.FLI", store);
-             EXPECT_TRUE(animation.pictures.empty());
-             EXPECT_EQ(store.FrameCount(), 0u);
-             if (animation.stop) {
-                 throw *animation.stop;
-             }
-         },
-         ErrorKind::NotFound},
-    };
-    for (const auto& c : faults) {
-        EXPECT_EQ(ErrorKindOf(c.load), c.kind) << c.what;
+    // The same bytes in memory give the same pictures.
+    std::map<std::string, ByteArray> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder.path())) {
+        if (entry.is_regular_file()) {
+            files[fs::relative(entry.path(), folder.path()).generic_string()] =
+                ReadAll(entry.path());
+        }
     }
+    folder.Write("PALETTE.PAL", paletteFile);
+    files["PALETTE.PAL"] = paletteFile;
+    const GameFolder inMemory = GameFolder::Open(std::make_shared<MemorySource>(files));
+    EXPECT_EQ(inMemory.Path(), fs::path());
+    EXPECT_EQ(inMemory.FilePath(ArtCategory::OtherArt, "STILL.CEL"), "STILLCEL/STILL.CEL");
+    EXPECT_EQ(inMemory.LoadWallPalette().palette, game.LoadWallPalette().palette);
+    EXPECT_EQ(inMemory.LoadWall("WALL.CEL", palette, true), turned);
+    EXPECT_EQ(inMemory.LoadStill("STILL.CEL"), still);
+
+    // No art file of the game is empty: an empty one is as missing as one that is not there.
+    for (const GameFolder* source : {&game, &inMemory}) {
+        const struct {
+            const char* what;
+            std::function<void()> load;
+            ErrorKind kind;
+        } faults[] = {
+            {"empty wall", [&] { source->LoadWall("EMPTY.CEL", palette, false); },
+             ErrorKind::NotFound},
+            {"missing wall", [&] { source->LoadWall("NONE.CEL", palette, true); },
+             ErrorKind::NotFound},
+            {"short wall", [&] { source->LoadWall("SHORT.CEL", palette, true); },
+             ErrorKind::Truncated},
+            {"empty still", [&] { source->LoadStill("EMPTY.CEL"); }, ErrorKind::NotFound},
+        };
+        for (const auto& c : faults) {
+            EXPECT_EQ(ErrorKindOf(c.load), c.kind) << c.what;
+        }
+    }
+}
+
+// The one listing call: a category folder that cannot be listed is an error, never
+// an empty list.
+TEST(GameFolder, ReadFileListSaysWhyACategoryCannotBeListed)
+{
+    TempFolder folder;
+    folder.Write("PALETTE.PAL", ByteArray(768));
+    folder.Write("CELS3/B.CEL", {1});
+    folder.Write("CELS3/a.cel", {1});
+    folder.Write("STILLCEL", {1});
+    fs::create_directory(folder / "FLI");
+    const GameFolder game = GameFolder::Open(folder.path());
+    EXPECT_EQ(game.ReadFileList(ArtCategory::WallsSprites),
+              (std::vector<std::string>{"a.cel", "B.CEL"}));
+    EXPECT_TRUE(game.ReadFileList(ArtCategory::OtherArt).empty());  // a file in its place
+    if (::geteuid() != 0) {
+        fs::permissions(folder / "CELS3", fs::perms::owner_exec);
+        EXPECT_EQ(ErrorKindOf([&] { game.ReadFileList(ArtCategory::WallsSprites); }),
+                  ErrorKind::CannotRead);
+        fs::permissions(folder / "CELS3", fs::perms::owner_all);
+    }
+    fs::remove(folder / "FLI");
+    EXPECT_EQ(ErrorKindOf([&] { game.ReadFileList(ArtCategory::Animated); }), ErrorKind::NotFound);
 }

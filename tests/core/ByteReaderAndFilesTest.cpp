@@ -10,15 +10,19 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <map>
 #include <thread>
 #include <variant>
 
 #include "support/ErrorKindOf.h"
 #include "support/ScratchFileSystem.h"
 #include "support/TempFolder.h"
+#include "util/AtomicWrite.h"
 #include "util/ByteReader.h"
+#include "util/ByteSource.h"
 #include "util/Error.h"
-#include "util/FileIO.h"
+#include "util/FileRead.h"
+#include "util/FolderListing.h"
 #include "util/Text.h"
 
 namespace fs = std::filesystem;
@@ -134,35 +138,25 @@ TEST(ReadFileBytes, GivesTheWholeFileOrSaysWhyNot)
     };
     const struct {
         fs::path path;
-        Read bytes;  // ReadFileBytes
-        Read game;   // ReadGameFile, for which an empty file is as good as none
+        Read bytes;
     } cases[] = {
-        {"", ErrorKind::NotFound, ErrorKind::NotFound},
-        {folder / "MISSING", ErrorKind::NotFound, ErrorKind::NotFound},
-        {folder / ".hidden", ErrorKind::NotFound, ErrorKind::NotFound},
-        {folder / "EMPTY", ByteArray{}, ErrorKind::NotFound},
-        {folder / "FOLDER", ErrorKind::CannotRead, ErrorKind::CannotRead},
-        {folder / "FIFO", ErrorKind::CannotRead, ErrorKind::CannotRead},
-        {"/dev/zero", ErrorKind::CannotRead, ErrorKind::CannotRead},
+        {"", ErrorKind::NotFound},
+        {folder / "MISSING", ErrorKind::NotFound},
+        {folder / ".hidden", ErrorKind::NotFound},
+        {folder / "EMPTY", ByteArray{}},
+        {folder / "FOLDER", ErrorKind::CannotRead},
+        {folder / "FIFO", ErrorKind::CannotRead},
+        {"/dev/zero", ErrorKind::CannotRead},
         // Made up as it is read: its size is 0, and it is not empty.
-        {"/proc/self/status", ErrorKind::CannotRead, ErrorKind::CannotRead},
-        {locked, root ? Read(ByteArray{1, 2}) : ErrorKind::CannotRead,
-         root ? Read(ByteArray{1, 2}) : ErrorKind::CannotRead},
-        {shut, root ? Read(ByteArray{3}) : ErrorKind::CannotRead,
-         root ? Read(ByteArray{3}) : ErrorKind::CannotRead},
-        {folder / "ZERO", ByteArray{0}, ByteArray{0}},
-        {file, content, content},
+        {"/proc/self/status", ErrorKind::CannotRead},
+        {locked, root ? Read(ByteArray{1, 2}) : ErrorKind::CannotRead},
+        {shut, root ? Read(ByteArray{3}) : ErrorKind::CannotRead},
+        {folder / "ZERO", ByteArray{0}},
+        {file, content},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(read([](const fs::path& p) { return ReadFileBytes(p); }, c.path), c.bytes)
             << c.path;
-        EXPECT_EQ(read([](const fs::path& p) { return ReadGameFile(p); }, c.path), c.game)
-            << c.path;
-    }
-    try {
-        ReadGameFile(folder / "EMPTY");
-    } catch (const Error& error) {
-        EXPECT_STREQ(error.what(), "Missing: the file is empty");
     }
     fs::permissions(folder / "SHUT", fs::perms::owner_all);
 
@@ -171,14 +165,12 @@ TEST(ReadFileBytes, GivesTheWholeFileOrSaysWhyNot)
         std::function<ByteArray()> read;
         Read result;
     } limited[] = {
-        {[&] { return ReadGameFile(file, 1000); }, content},
-        {[&] { return ReadGameFile(file, 999); }, ErrorKind::TooLarge},
+        {[&] { return ReadFileBytes(file, 1000); }, content},
+        {[&] { return ReadFileBytes(file, 999); }, ErrorKind::TooLarge},
         {[&] { return ReadFileBytes(folder / "EMPTY", 0); }, ByteArray{}},
-        {[&] { return ReadGameFileStart(file, 4); },
+        {[&] { return InputFile(file).ReadStart(4); },
          ByteArray(content.begin(), content.begin() + 4)},
-        {[&] { return ReadGameFileStart(file, 5000); }, content},
-        {[&] { return ReadGameFileStart(folder / "EMPTY", 4); }, ErrorKind::NotFound},
-        {[&] { return ReadGameFileStart(folder / "FIFO", 4); }, ErrorKind::CannotRead},
+        {[&] { return InputFile(file).ReadStart(5000); }, content},
     };
     for (std::size_t i = 0; i < std::size(limited); ++i) {
         Read result;
@@ -208,7 +200,7 @@ TEST(ReadFileBytes, NeverWaitsOnAFifoSwappedIn)
     std::thread reader([&] {
         for (; reads < 100000 && !stop; ++reads) {
             try {
-                ReadGameFile(target);
+                ReadFileBytes(target);
             } catch (const Error&) {
             }
         }
@@ -340,6 +332,49 @@ TEST(FolderListing, FindsEntriesAndListsMatchingFilesIgnoringCase)
     EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "X.FLI"), folder / "x.fli");
     EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "NONE"), std::nullopt);
     EXPECT_EQ(FindEntryIgnoringCase(folder / "missing", "a.cel"), std::nullopt);
+
+    // The folder as a byte source, and the same names in memory: they list, find and
+    // read alike.
+    std::map<std::string, ByteArray> files{{"dir.cel/", {}}};
+    for (const auto& entry : fs::directory_iterator(folder.path())) {
+        if (entry.is_regular_file()) {
+            files[entry.path().filename().string()] = ReadAll(entry.path());
+        }
+    }
+    const FolderSource onDisk(folder.path());
+    const MemorySource inMemory(files);
+    for (const ByteSource* source : std::initializer_list<const ByteSource*>{&onDisk, &inMemory}) {
+        const std::string which = source == &onDisk ? "folder" : "memory";
+        EXPECT_EQ(source->ListFiles("", "*.CEL"),
+                  (std::vector<std::string>{"A.cel", "b.CEL", "C.CEL", "c.cel"}))
+            << which;
+        EXPECT_EQ(ErrorKindOf([&] { source->ListFiles("missing", "*.CEL"); }), ErrorKind::NotFound)
+            << which;
+        EXPECT_TRUE(source->ListFiles("x.fli", "*.CEL").empty()) << which;
+        const std::pair<std::string, FoundEntry> found[] = {
+            {"a.CEL", {"A.cel", EntryKind::File}},
+            {"c.cel", {"c.cel", EntryKind::File}},
+            {"c.Cel", {"C.CEL", EntryKind::File}},
+            {"DIR.CEL", {"dir.cel", EntryKind::Folder}},
+            {"NONE", {"NONE", EntryKind::Missing}},
+            {"missing/a.cel", {"missing/a.cel", EntryKind::Missing}},
+        };
+        for (const auto& [name, entry] : found) {
+            EXPECT_EQ(source->FindEntry(name), entry) << which << " " << name;
+        }
+        EXPECT_EQ(source->ReadStart("x.fli", 5), ByteArray{1}) << which;
+        const FileBytes whole = source->ReadAll("x.fli");
+        EXPECT_EQ(ByteArray(whole.bytes().begin(), whole.bytes().end()), ByteArray{1}) << which;
+        const std::pair<std::function<void()>, ErrorKind> faults[] = {
+            {[&] { source->ReadAll("x.fli", 0); }, ErrorKind::TooLarge},
+            {[&] { source->Open("dir.cel"); }, ErrorKind::CannotRead},
+            {[&] { source->Open(".hidden.cel"); }, ErrorKind::NotFound},
+            {[&] { source->Open("X.FLI"); }, ErrorKind::NotFound},  // names are read as given
+        };
+        for (std::size_t i = 0; i < std::size(faults); ++i) {
+            EXPECT_EQ(ErrorKindOf(faults[i].first), faults[i].second) << which << " case " << i;
+        }
+    }
 }
 
 TEST(RemoveStaleTemporaryFiles, RemovesOnlyWhatAWriterNoLongerRunningLeft)

@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
+#include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "art/GameFolder.h"
 #include "fli/FliDecoder.h"
 #include "support/ErrorKindOf.h"
 #include "support/FliFixtures.h"
-#include "support/TempFolder.h"
 
 using namespace varek;
 using namespace varek::test;
@@ -111,8 +112,12 @@ TEST(FrameWalk, ColourAndBlackChunksNeverChangeAnEarlierFrame)
     // it follows another.
     const FliChunkData black = Chunk(FLI_BLACK);
     const FliChunkData row9 = Chunk(FLI_LC, LcRow(9, 3));
-    ExpectRecords(Decode(Fli({kFirst, {{row0}}, {{black, black}}, {{row9, black, row0, black}},
-                              {{row9}}, {{black, row9}}})),
+    ExpectRecords(Decode(Fli({kFirst,
+                              {{row0}},
+                              {{black, black}},
+                              {{row9, black, row0, black}},
+                              {{row9}},
+                              {{black, row9}}})),
                   {one, WithRow(one, 0, 2), Filled(0, kRed), Filled(0, kRed),
                    WithRow(Filled(0, kRed), 9, 3), WithRow(Filled(0, kRed), 9, 3)});
 }
@@ -345,38 +350,47 @@ TEST(FrameWalk, ProgressIsToldEveryFrameAndCanEndTheLoad)
     }
 }
 
-TEST(LoadFLIFile, ReadsTheFileAndDiscardsTheLastLoad)
+TEST(GameFolderAnimation, LoadReadsTheFileAndDiscardsTheLastLoad)
 {
-    TempFolder folder;
-    const auto three = folder.Write("THREE.FLI", Fli({kFirst, {{Chunk(FLI_BLACK)}}, {}}));
-    const auto one = folder.Write("ONE.FLI", Fli({{{Chunk(FLI_BRUN, BrunFill(5))}}}));
+    const auto source = std::make_shared<MemorySource>(std::map<std::string, ByteArray>{
+        {"FLI/THREE.FLI", Fli({kFirst, {{Chunk(FLI_BLACK)}}, {}})},
+        {"FLI/ONE.FLI", Fli({{{Chunk(FLI_BRUN, BrunFill(5))}}})},
+        {"FLI/EMPTY.FLI", {}},
+        {"FLI/FOLDER.FLI/A", {1}},
+    });
+    const GameFolder game = GameFolder::Open(source, {false, false, true});
     FrameStore store;
-    EXPECT_TRUE(LoadFLIFile(three, store).complete());
+    EXPECT_TRUE(game.LoadAnimation("THREE.FLI", store).complete());
     ASSERT_EQ(store.size(), 3u);
     EXPECT_EQ(store[2], Filled(0, kRed));
     // The second load reuses the first one's memory; nothing of it may show through.
-    const FliLoad second = LoadFLIFile(one, store);
+    const FliLoad second = game.LoadAnimation("ONE.FLI", store);
     EXPECT_TRUE(second.complete());
     EXPECT_TRUE(second.lineFaults.empty());
     ASSERT_EQ(store.size(), 2u);
     EXPECT_EQ(store[0], FrameRecord{});
     EXPECT_EQ(store[1], Filled(5, Palette{}));
 
-    // A file that cannot be read is the stop of a load without pictures.
-    folder.Write("EMPTY.FLI", {});
-    std::filesystem::create_directory(folder / "FOLDER.FLI");
+    // A file that cannot be read is the stop of a load without pictures; no art file
+    // of the game is empty, so an empty one is as missing as one that is not there.
     const std::pair<const char*, ErrorKind> unreadable[] = {{"MISSING.FLI", ErrorKind::NotFound},
                                                             {"EMPTY.FLI", ErrorKind::NotFound},
                                                             {"FOLDER.FLI", ErrorKind::CannotRead}};
     for (const auto& [name, kind] : unreadable) {
-        LoadFLIFile(three, store);
-        const FliLoad load = LoadFLIFile(folder / name, store);
+        game.LoadAnimation("THREE.FLI", store);
+        const FliLoad load = game.LoadAnimation(name, store);
         EXPECT_EQ(KindOf(load.stop), kind) << name;
         EXPECT_TRUE(load.pictures.empty()) << name;
         EXPECT_EQ(store.size(), 1u) << name;
         EXPECT_EQ(store[0], FrameRecord{}) << name;
+        std::size_t streamed = 0;
+        const FliLoad stream =
+            game.StreamAnimation(name, [&](const StreamedPicture&) { ++streamed; });
+        EXPECT_EQ(KindOf(stream.stop), kind) << name;
+        EXPECT_EQ(streamed, 0u) << name;
     }
     EXPECT_EQ(ErrorKindOf([&] { store.at(1); }), ErrorKind::NotFound);
+    EXPECT_STREQ(game.LoadAnimation("EMPTY.FLI", store).stop->what(), "Missing: the file is empty");
 }
 
 TEST(FrameWalk, EveryDamagedByteAndEveryCutGivesAConsistentLoad)
@@ -420,8 +434,8 @@ TEST(FrameWalk, EveryDamagedByteAndEveryCutGivesAConsistentLoad)
         ASSERT_EQ(streamed.lineFaults.size(), d.load.lineFaults.size()) << what;
         const FliLoad outline = OutlineFLIFile(file);
         ASSERT_GE(outline.pictures.size(), d.load.pictures.size()) << what;
-        ASSERT_TRUE(std::equal(d.load.pictures.begin(), d.load.pictures.end(),
-                               outline.pictures.begin()))
+        ASSERT_TRUE(
+            std::equal(d.load.pictures.begin(), d.load.pictures.end(), outline.pictures.begin()))
             << what;
         if (d.load.complete()) {
             ASSERT_EQ(outline.pictures, d.load.pictures) << what;
