@@ -16,7 +16,8 @@ namespace varek {
 // finish in that order. Only a few tasks a thread are held at once, which keeps
 // the memory they hold the same however many are submitted. When the system
 // starts no thread at all, each task runs on the caller's thread inside Submit:
-// the work is done either way.
+// the work is done either way. One thread, the owner, submits and finishes; a
+// task must not submit to the queue that runs it.
 class WorkQueue {
 public:
     using Task = std::function<void()>;
