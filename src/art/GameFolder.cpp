@@ -12,9 +12,9 @@ namespace varek {
 namespace {
 
 constexpr CategoryInfo kCategories[kCategoryCount] = {
-    {"Walls/Sprites", "CELS3", "*.CEL"},
-    {"Other Art", "STILLCEL", "*.CEL"},
-    {"Animated", "FLI", "*.FLI"},
+    {"Walls/Sprites", "CELS3", "*.CEL", "walls"},
+    {"Other Art", "STILLCEL", "*.CEL", "stills"},
+    {"Animated", "FLI", "*.FLI", "animations"},
 };
 
 constexpr const char* kMessageTail =

@@ -28,6 +28,7 @@ struct CategoryInfo {
     const char* caption;    // the button's caption
     const char* subFolder;  // folder of the game folder holding the files
     const char* pattern;    // which of its files are listed
+    const char* commandLineName;  // the name varek-export's --category takes
 };
 
 const CategoryInfo& InfoOf(ArtCategory category);

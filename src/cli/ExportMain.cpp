@@ -14,11 +14,14 @@
 #include <iostream>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <stop_token>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "art/GameFolder.h"
@@ -254,12 +257,52 @@ private:
     std::thread m_waiter;
 };
 
-}  // namespace
-
-int main(int argc, char** argv)
-{
+// An export the command line asks for, its options read.
+struct ExportRequest {
     varek::ExportOptions options;
     bool quiet = false;
+    std::string gameFolder;
+    std::string outFolder;
+};
+
+// What the command line asks for: an export, the help or the version, or nothing
+// it can do, said in the problem.
+struct ShowHelp {};
+struct ShowVersion {};
+struct UsageProblem {
+    std::string problem;
+};
+using Command = std::variant<ExportRequest, ShowHelp, ShowVersion, UsageProblem>;
+
+// "walls, stills or animations": the names --category takes.
+std::string CategoryNames()
+{
+    std::string names;
+    for (std::size_t i = 0; i < varek::kCategoryCount; ++i) {
+        if (i > 0) {
+            names += i + 1 == varek::kCategoryCount ? " or " : ", ";
+        }
+        names += varek::InfoOf(varek::kAllCategories[i]).commandLineName;
+    }
+    return names;
+}
+
+std::optional<varek::ArtCategory> CategoryNamed(std::string_view name)
+{
+    for (const varek::ArtCategory category : varek::kAllCategories) {
+        if (name == varek::InfoOf(category).commandLineName) {
+            return category;
+        }
+    }
+    return std::nullopt;
+}
+
+// The arguments are read in order: the first that asks for the help or the
+// version, or that is wrong, decides.
+Command ParseArguments(int argc, char** argv)
+{
+    ExportRequest request;
+    varek::ExportOptions& options = request.options;
     bool categoryGiven = false;
     std::vector<std::string> folders;
     try {
@@ -272,13 +315,11 @@ int main(int argc, char** argv)
             } else if (arg == "--") {
                 optionsEnded = true;
             } else if (arg == "--help" || arg == "-h") {
-                std::cout << kUsage;
-                return 0;
+                return ShowHelp{};
             } else if (arg == "--version") {
-                std::cout << kProgram << ' ' << VAREK_VERSION << '\n';
-                return 0;
+                return ShowVersion{};
             } else if (arg == "--quiet" || arg == "-q") {
-                quiet = true;
+                request.quiet = true;
             } else if (arg == "--no-rotate") {
                 options.rotate = false;
             } else if (arg == "--timeline") {
@@ -291,53 +332,56 @@ int main(int argc, char** argv)
                 } else if (value == "gif") {
                     options.format = varek::ImageFormat::Gif;
                 } else {
-                    return UsageError("unknown format '" + value + "' (bmp, png or gif)");
+                    return UsageProblem{"unknown format '" + value + "' (bmp, png or gif)"};
                 }
             } else if (OptionValue(arg, "--category", i, argc, argv, value)) {
-                static constexpr const char* kNames[] = {"walls", "stills", "animations"};
-                std::size_t category = 0;
-                while (category < 3 && value != kNames[category]) {
-                    ++category;
-                }
-                if (category == 3) {
-                    return UsageError("unknown category '" + value +
-                                      "' (walls, stills or animations)");
+                const std::optional<varek::ArtCategory> category = CategoryNamed(value);
+                if (!category) {
+                    return UsageProblem{"unknown category '" + value + "' (" + CategoryNames() +
+                                        ")"};
                 }
                 if (!categoryGiven) {
                     options.categories.fill(false);
                     categoryGiven = true;
                 }
-                options.categories[category] = true;
+                options.categories[static_cast<std::size_t>(*category)] = true;
             } else {
-                return UsageError("unknown option '" + std::string(arg) + "'");
+                return UsageProblem{"unknown option '" + std::string(arg) + "'"};
             }
         }
     } catch (const std::invalid_argument& error) {
-        return UsageError(error.what());
+        return UsageProblem{error.what()};
     }
     if (folders.size() != 2) {
-        return UsageError(folders.size() < 2 ? "a game folder and an output folder are needed"
-                                             : "too many arguments");
+        return UsageProblem{folders.size() < 2 ? "a game folder and an output folder are needed"
+                                               : "too many arguments"};
     }
     if (folders[0].empty() || folders[1].empty()) {
         // An empty name would stand for the current folder to some calls and for no
         // file at all to others.
-        return UsageError(folders[0].empty() ? "the game folder is an empty name"
-                                             : "the output folder is an empty name");
+        return UsageProblem{folders[0].empty() ? "the game folder is an empty name"
+                                               : "the output folder is an empty name"};
     }
+    request.gameFolder = folders[0];
+    request.outFolder = folders[1];
+    return request;
+}
 
+// Exports as request asks; returns the exit status.
+int Run(ExportRequest request)
+{
     std::optional<varek::GameFolder> game;
-    const fs::path outFolder = folders[1];
+    const fs::path outFolder = request.outFolder;
     try {
         // Each category needs only its own folder, and walls the palette.
-        game = varek::GameFolder::Open(folders[0], options.categories);
+        game = varek::GameFolder::Open(request.gameFolder, request.options.categories);
     } catch (const varek::Error& error) {
         std::cerr << WithNativeLineBreaks(error.detail()) << '\n';
         return 2;
     }
     try {
         varek::CheckOutputFolder(*game, outFolder);
-        varek::MakeOutputFolder(outFolder, options);
+        varek::MakeOutputFolder(outFolder, request.options);
     } catch (const varek::Error& error) {
         std::cerr << kProgram << ": " << Printable(error.detail()) << '\n';
         return 2;
@@ -345,10 +389,10 @@ int main(int argc, char** argv)
 
     try {
         SignalStop signals;
-        options.stop = signals.Token();
-        ConsoleProgress progress(quiet, isatty(STDERR_FILENO) == 1);
+        request.options.stop = signals.Token();
+        ConsoleProgress progress(request.quiet, isatty(STDERR_FILENO) == 1);
         const varek::ExportSummary summary =
-            varek::ExportGameFolder(*game, outFolder, options, progress);
+            varek::ExportGameFolder(*game, outFolder, request.options, progress);
         progress.Clear();
         std::cout << varek::Counted(summary.filesRead, "file", "files") << " read, "
                   << varek::Counted(summary.imagesWritten, "image", "images") << " written, "
@@ -366,4 +410,23 @@ int main(int argc, char** argv)
         std::cerr << kProgram << ": " << Printable(error.what()) << '\n';
         return 1;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Command command = ParseArguments(argc, argv);
+    if (std::holds_alternative<ShowHelp>(command)) {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (std::holds_alternative<ShowVersion>(command)) {
+        std::cout << kProgram << ' ' << VAREK_VERSION << '\n';
+        return 0;
+    }
+    if (const auto* usage = std::get_if<UsageProblem>(&command)) {
+        return UsageError(usage->problem);
+    }
+    return Run(std::move(std::get<ExportRequest>(command)));
 }

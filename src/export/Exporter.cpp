@@ -1,19 +1,13 @@
 #include "export/Exporter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -25,84 +19,13 @@
 #include "util/AtomicWrite.h"
 #include "util/Error.h"
 #include "util/Text.h"
+#include "util/WorkQueue.h"
 
 namespace fs = std::filesystem;
 
 namespace varek {
 
 namespace {
-
-// An absolute path with links and "." and ".." resolved as far as it exists, no
-// trailing separator.
-fs::path Resolved(const fs::path& path)
-{
-    std::error_code ec;
-    fs::path absolute = fs::absolute(path, ec);
-    if (ec) {
-        absolute = path;
-    }
-    fs::path resolved = fs::weakly_canonical(absolute, ec);
-    if (ec) {
-        resolved = absolute.lexically_normal();
-    }
-    if (!resolved.has_filename() && resolved.has_relative_path()) {
-        resolved = resolved.parent_path();
-    }
-    return resolved;
-}
-
-// inner relative to outer when inner is outer or lies inside it.
-std::optional<fs::path> RelativeInside(const fs::path& inner, const fs::path& outer)
-{
-    const fs::path relative = inner.lexically_relative(outer);
-    if (relative.empty() || *relative.begin() == "..") {
-        return std::nullopt;
-    }
-    return relative;
-}
-
-// What a folder is, whatever path leads to it: a bind mount or a hard-linked
-// path shows the same folder under a name no comparison of paths catches.
-struct Identity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const Identity&) const = default;
-};
-
-std::optional<Identity> IdentityOf(const fs::path& path)
-{
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
-        return std::nullopt;
-    }
-    return Identity{status.st_dev, status.st_ino};
-}
-
-// path (resolved) rewritten to lie under one of the folders of places when one of
-// its existing ancestors is that folder by identity, otherwise path itself.
-fs::path ThroughIdentity(const fs::path& path,
-                         const std::vector<std::pair<Identity, fs::path>>& places)
-{
-    fs::path below;
-    for (fs::path ancestor = path;; ancestor = ancestor.parent_path()) {
-        if (const std::optional<Identity> identity = IdentityOf(ancestor)) {
-            for (const auto& [place, placePath] : places) {
-                if (*identity == place) {
-                    return below.empty() ? placePath : placePath / below;
-                }
-            }
-        }
-        if (!ancestor.has_relative_path()) {
-            return path;
-        }
-        below = below.empty() ? ancestor.filename() : ancestor.filename() / below;
-    }
-}
-
-[[noreturn]] void Refuse(const std::string& why)
-{
-    throw Error(ErrorKind::CannotWrite, why);
-}
 
 // A fault that kept a file from being read at all, rather than from being decoded.
 bool IsReadFault(const Error& error)
@@ -309,7 +232,8 @@ private:
     // while the next pictures are decoded: making a file costs the system more
     // than decoding and encoding a frame does. Only the pictures in flight are
     // held, a few for each thread, so memory stays the same however long the
-    // animation is. With one thread the pictures are handled in order.
+    // animation is, and their buffers are reused. With one thread the pictures
+    // are handled in order.
     class FrameQueue {
     public:
         struct Job {
@@ -319,93 +243,42 @@ private:
         };
         using Work = std::function<void(const Job&)>;
 
-        FrameQueue(unsigned threads, Work work) : m_work(std::move(work))
+        FrameQueue(unsigned threads, Work work)
+            : m_work(std::move(work)), m_queue(threads, kPicturesPerThread)
         {
-            for (unsigned i = 0; i < threads; ++i) {
-                try {
-                    m_threads.emplace_back([this] { Run(); });
-                } catch (const std::system_error&) {
-                    break;  // the threads already started share the work
-                }
-            }
-            for (std::size_t i = 0; i < std::max<std::size_t>(m_threads.size(), 1) * 3; ++i) {
-                m_idle.push_back(std::make_unique<Job>());
-            }
         }
-        FrameQueue(const FrameQueue&) = delete;
-        FrameQueue& operator=(const FrameQueue&) = delete;
-        ~FrameQueue() { Finish(); }
 
-        // A job to fill, once one is free.
-        std::unique_ptr<Job> Take()
+        // A job to fill: one a picture written before left, or a new one.
+        std::shared_ptr<Job> Take()
         {
-            std::unique_lock lock(m_mutex);
-            m_jobFree.wait(lock, [this] { return !m_idle.empty(); });
-            std::unique_ptr<Job> job = std::move(m_idle.back());
+            const std::lock_guard lock(m_mutex);
+            if (m_idle.empty()) {
+                return std::make_shared<Job>();
+            }
+            std::shared_ptr<Job> job = std::move(m_idle.back());
             m_idle.pop_back();
             return job;
         }
 
-        void Submit(std::unique_ptr<Job> job)
+        void Submit(std::shared_ptr<Job> job)
         {
-            if (m_threads.empty()) {
-                m_work(*job);  // no thread could be started: the caller does the work
+            m_queue.Submit([this, job = std::move(job)]() mutable {
+                m_work(*job);
                 const std::lock_guard lock(m_mutex);
                 m_idle.push_back(std::move(job));
-                return;
-            }
-            {
-                const std::lock_guard lock(m_mutex);
-                m_queue.push_back(std::move(job));
-            }
-            m_jobReady.notify_one();
+            });
         }
 
         // Waits until every job submitted is done.
-        void Finish()
-        {
-            {
-                const std::lock_guard lock(m_mutex);
-                m_closing = true;
-            }
-            m_jobReady.notify_all();
-            for (std::thread& thread : m_threads) {
-                thread.join();
-            }
-            m_threads.clear();
-        }
+        void Finish() { m_queue.Finish(); }
 
     private:
-        void Run()
-        {
-            for (;;) {
-                std::unique_ptr<Job> job;
-                {
-                    std::unique_lock lock(m_mutex);
-                    m_jobReady.wait(lock, [this] { return m_closing || !m_queue.empty(); });
-                    if (m_queue.empty()) {
-                        return;
-                    }
-                    job = std::move(m_queue.front());
-                    m_queue.pop_front();
-                }
-                m_work(*job);
-                {
-                    const std::lock_guard lock(m_mutex);
-                    m_idle.push_back(std::move(job));
-                }
-                m_jobFree.notify_one();
-            }
-        }
+        static constexpr std::size_t kPicturesPerThread = 3;
 
         Work m_work;
         std::mutex m_mutex;
-        std::condition_variable m_jobReady;  // for the threads: a job queued, or the end
-        std::condition_variable m_jobFree;   // for the caller: a job to fill
-        std::vector<std::unique_ptr<Job>> m_idle;
-        std::deque<std::unique_ptr<Job>> m_queue;
-        bool m_closing = false;
-        std::vector<std::thread> m_threads;
+        std::vector<std::shared_ptr<Job>> m_idle;
+        WorkQueue m_queue;  // last, so that its threads end before what they use
     };
 
     // Names the images of one picture and queues it: for a GIF file one picture
@@ -417,7 +290,7 @@ private:
             return;
         }
         const FliLoad& outline = picture.outline;
-        std::unique_ptr<FrameQueue::Job> job = queue.Take();
+        std::shared_ptr<FrameQueue::Job> job = queue.Take();
         job->names.clear();
         {
             // The writers report under this lock, and the names taken are shared.
@@ -617,11 +490,6 @@ private:
 
 }  // namespace
 
-fs::path ExportFolder(const fs::path& outFolder, ArtCategory category)
-{
-    return outFolder / InfoOf(category).subFolder;
-}
-
 std::string ExportFileName(const std::string& sourceName, ImageFormat format, int frame,
                            int pictureCount)
 {
@@ -630,56 +498,6 @@ std::string ExportFileName(const std::string& sourceName, ImageFormat format, in
                                                          : ".bmp";
     return SuggestedName(sourceName, frame > 0 ? std::optional<int>(frame) : std::nullopt,
                          extension, pictureCount);
-}
-
-void CheckOutputFolder(const GameFolder& game, const fs::path& outFolder)
-{
-    const fs::path gameFolder = Resolved(game.Path());
-    // The game's folders by identity, so that the output folder is seen inside them
-    // by whatever path it is given.
-    std::vector<std::pair<Identity, fs::path>> places;
-    if (const std::optional<Identity> identity = IdentityOf(gameFolder)) {
-        places.emplace_back(*identity, gameFolder);
-    }
-    for (const ArtCategory category : kAllCategories) {
-        const fs::path folder = Resolved(game.CategoryFolder(category));
-        if (const std::optional<Identity> identity = IdentityOf(folder)) {
-            places.emplace_back(*identity, folder);
-        }
-    }
-    const auto located = [&](const fs::path& path) {
-        return ThroughIdentity(Resolved(path), places);
-    };
-    const fs::path out = located(outFolder);
-    if (out == gameFolder) {
-        Refuse("the output folder " + Quoted(outFolder) +
-               " is the game folder; the game's files are never written to");
-    }
-    std::error_code ec;
-    if (fs::exists(out, ec) && !fs::is_directory(out, ec)) {
-        Refuse("the output folder " + Quoted(outFolder) + " is a file, not a folder");
-    }
-    for (const ArtCategory target : kAllCategories) {
-        const fs::path written = located(ExportFolder(outFolder, target));
-        const std::optional<fs::path> inGame = RelativeInside(written, gameFolder);
-        if (inGame && *inGame == ".") {
-            Refuse("the output folder " + Quoted(outFolder) +
-                   " would put images straight into the game folder " + Quoted(game.Path()));
-        }
-        for (const ArtCategory category : kAllCategories) {
-            const char* subFolder = InfoOf(category).subFolder;
-            // The game's own folder under any spelling of its name, and wherever a link
-            // to it leads.
-            const bool byName =
-                inGame && LowerAscii(inGame->begin()->string()) == LowerAscii(subFolder);
-            const bool byLink =
-                RelativeInside(written, Resolved(game.CategoryFolder(category))).has_value();
-            if (byName || byLink) {
-                Refuse("the output folder " + Quoted(outFolder) + " lies inside the game's " +
-                       subFolder + " folder; the game's files are never written to");
-            }
-        }
-    }
 }
 
 ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
@@ -693,34 +511,6 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
         return EncodePngImage(width, height, pixels, palette);
     }
     return BuildBmpImage(width, height, pixels, palette);
-}
-
-void MakeOutputFolder(const fs::path& outFolder, const ExportOptions& options)
-{
-    std::error_code ec;
-    fs::create_directories(outFolder, ec);
-    if (ec) {
-        throw Error(ErrorKind::CannotWrite,
-                    "cannot create the output folder " + Quoted(outFolder) + ": " + ec.message());
-    }
-    // Asked once here rather than learnt from every image written: a folder that
-    // takes no file would fail each of them.
-    std::vector<fs::path> folders{outFolder};
-    for (const ArtCategory category : kAllCategories) {
-        const fs::path folder = ExportFolder(outFolder, category);
-        if (options.categories[static_cast<std::size_t>(category)] &&
-            fs::is_directory(folder, ec)) {
-            folders.push_back(folder);
-        }
-    }
-    for (const fs::path& folder : folders) {
-        if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-            const int error = errno;
-            throw Error(ErrorKind::CannotWrite,
-                        "cannot write in the output folder " + Quoted(folder) + ": " +
-                            std::error_code(error, std::generic_category()).message());
-        }
-    }
 }
 
 ExportSummary ExportGameFolder(const GameFolder& game, const fs::path& outFolder,

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "art/GameFolder.h"
+#include "export/OutputFolder.h"
 #include "imaging/Palette.h"
 #include "util/ByteWriter.h"
 
@@ -65,25 +66,11 @@ public:
     virtual void Failed(const std::string& name, const std::string& reason) = 0;
 };
 
-// The folder each category's images go to inside the output folder, and the name
-// of an image file, both as the export writes them. frame 0 is not an animation
+// The name of an image file as the export writes it. frame 0 is not an animation
 // frame; an animation's frame numbers take the digits of its pictureCount, at
 // least two, so that every listing keeps them in order.
-std::filesystem::path ExportFolder(const std::filesystem::path& outFolder, ArtCategory category);
 std::string ExportFileName(const std::string& sourceName, ImageFormat format, int frame = 0,
                            int pictureCount = 0);
-
-// Throws a CannotWrite Error saying why outFolder must not take the export of game:
-// the export would write into the game folder itself or into one of its category
-// folders (matched ignoring case, through links, and by the folders' identity on
-// the disk, which a bind mount keeps), or outFolder is not a folder.
-void CheckOutputFolder(const GameFolder& game, const std::filesystem::path& outFolder);
-
-// Makes outFolder, which passed CheckOutputFolder, where it is not there yet.
-// Throws a CannotWrite Error when it cannot be made, or when this process cannot
-// make files in it or in the folder of a category options chooses that is already
-// there (a read-only disk, permissions).
-void MakeOutputFolder(const std::filesystem::path& outFolder, const ExportOptions& options);
 
 // The image file of width x height top-down pixels with palette: the BMP the
 // window saves, or an 8-bit indexed PNG of the same pixels and 256 colours.

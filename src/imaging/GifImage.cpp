@@ -4,22 +4,20 @@
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
-#include <deque>
-#include <functional>
-#include <future>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <cstring>
+#include <deque>
 #include <exception>
+#include <future>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "util/Error.h"
+#include "util/WorkQueue.h"
 
 namespace varek {
 
@@ -256,74 +254,6 @@ ByteArray EncodeFrame(const FrameSpec& frame, std::int32_t width, std::int32_t h
     return ByteArray(bytes.begin() + static_cast<std::ptrdiff_t>(head), bytes.end());
 }
 
-// Threads that encode frames while the next ones are prepared; results come back
-// through futures, in the order the caller keeps.
-class FrameEncoders {
-public:
-    explicit FrameEncoders(unsigned threads)
-    {
-        for (unsigned i = 0; i < threads; ++i) {
-            try {
-                m_threads.emplace_back([this] { Run(); });
-            } catch (const std::system_error&) {
-                break;
-            }
-        }
-    }
-    FrameEncoders(const FrameEncoders&) = delete;
-    FrameEncoders& operator=(const FrameEncoders&) = delete;
-    ~FrameEncoders()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_closing = true;
-        }
-        m_ready.notify_all();
-        for (std::thread& thread : m_threads) {
-            thread.join();
-        }
-    }
-
-    bool Running() const noexcept { return !m_threads.empty(); }
-    std::size_t Threads() const noexcept { return m_threads.size(); }
-
-    std::future<ByteArray> Submit(std::function<ByteArray()> work)
-    {
-        std::packaged_task<ByteArray()> task(std::move(work));
-        std::future<ByteArray> result = task.get_future();
-        {
-            const std::lock_guard lock(m_mutex);
-            m_tasks.push_back(std::move(task));
-        }
-        m_ready.notify_one();
-        return result;
-    }
-
-private:
-    void Run()
-    {
-        for (;;) {
-            std::packaged_task<ByteArray()> task;
-            {
-                std::unique_lock lock(m_mutex);
-                m_ready.wait(lock, [this] { return m_closing || !m_tasks.empty(); });
-                if (m_tasks.empty()) {
-                    return;
-                }
-                task = std::move(m_tasks.front());
-                m_tasks.pop_front();
-            }
-            task();
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<std::packaged_task<ByteArray()>> m_tasks;
-    bool m_closing = false;
-    std::vector<std::thread> m_threads;
-};
-
 }  // namespace
 
 struct GifWriter::State {
@@ -344,9 +274,10 @@ struct GifWriter::State {
     std::optional<PendingPicture> shown;
     std::optional<PendingPicture> pending;
     std::vector<std::uint8_t> spare;
-    // Frames of an animation being encoded, oldest first, and the threads that do it.
+    // Frames of an animation being encoded, oldest first, and the threads that do it
+    // while the next ones are prepared. Results are joined in the order kept here.
     std::deque<std::future<ByteArray>> inFlight;
-    std::unique_ptr<FrameEncoders> encoders;
+    std::unique_ptr<WorkQueue> encoders;
 
     ~State()
     {
@@ -395,7 +326,9 @@ struct GifWriter::State {
             Check(EGifPutExtensionTrailer(gif));
             const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
             if (threads > 1) {
-                encoders = std::make_unique<FrameEncoders>(threads);
+                // A few frames a thread in flight: enough to keep them busy, few
+                // enough that memory stays the same however long the animation is.
+                encoders = std::make_unique<WorkQueue>(threads, kFramesPerThread);
             }
         }
         started = true;
@@ -430,19 +363,21 @@ struct GifWriter::State {
                 *line++ = index;
             }
         }
-        if (encoders == nullptr || !encoders->Running()) {
+        if (encoders == nullptr) {
             AppendFrame(EncodeFrame(frame, width, height, global));
             return;
         }
-        inFlight.push_back(encoders->Submit(
-            [frame = std::move(frame), w = width, h = height, colors = global] {
-                return EncodeFrame(frame, w, h, colors);
-            }));
-        // A few frames a thread in flight: enough to keep them busy, few enough
-        // that memory stays the same however long the animation is.
-        while (inFlight.size() > 2 * encoders->Threads()) {
+        // The oldest frames first, so that the queue has room for this one.
+        while (inFlight.size() >=
+               kFramesPerThread * std::max<std::size_t>(encoders->Threads(), 1)) {
             WriteOldestFrame();
         }
+        auto task = std::make_shared<std::packaged_task<ByteArray()>>(
+            [frame = std::move(frame), w = width, h = height, colors = global] {
+                return EncodeFrame(frame, w, h, colors);
+            });
+        inFlight.push_back(task->get_future());
+        encoders->Submit([task] { (*task)(); });
     }
 
     void WriteOldestFrame()
@@ -498,6 +433,7 @@ struct GifWriter::State {
     }
 
     static constexpr std::size_t kOutputBuffer = std::size_t{1} << 16;
+    static constexpr std::size_t kFramesPerThread = 2;
 
     static int AppendBytes(GifFileType* file, const GifByteType* data, int length)
     {

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <filesystem>
+
+#include "art/GameFolder.h"
+
+namespace varek {
+
+struct ExportOptions;
+
+// The folder each category's images go to inside the output folder.
+std::filesystem::path ExportFolder(const std::filesystem::path& outFolder, ArtCategory category);
+
+// Throws a CannotWrite Error saying why outFolder must not take the export of game:
+// the export would write into the game folder itself or into one of its category
+// folders (matched ignoring case, through links, and by the folders' identity on
+// the disk, which a bind mount keeps), or outFolder is not a folder.
+void CheckOutputFolder(const GameFolder& game, const std::filesystem::path& outFolder);
+
+// Makes outFolder, which passed CheckOutputFolder, where it is not there yet.
+// Throws a CannotWrite Error when it cannot be made, or when this process cannot
+// make files in it or in the folder of a category options chooses that is already
+// there (a read-only disk, permissions).
+void MakeOutputFolder(const std::filesystem::path& outFolder, const ExportOptions& options);
+
+}  // namespace varek
