@@ -34,38 +34,31 @@ ByteArray WallBytes(std::size_t size)
 
 }  // namespace
 
-TEST(WallImage, UnrotatedKeepsTheFileOrderAndUsesOnlyTheFirst4096Bytes)
+// Row r, column c of the file is shown turned at row c, column 63 - r: byte 0
+// top-right, byte 63 bottom-right, byte 4032 top-left. Bytes past 4096 are never shown.
+TEST(WallImage, ShowsTheFirst4096BytesInFileOrderOrTurnedAQuarterClockwise)
 {
-    for (const std::size_t size : {std::size_t{4096}, std::size_t{5000}}) {
+    for (const std::size_t size : {0, 1, 64, 4095, 4096, 5000}) {
         const ByteArray bytes = WallBytes(size);
-        const IndexedImage image = BuildWallImage(bytes, false);
-        EXPECT_EQ(image.width, 64);
-        EXPECT_EQ(image.height, 64);
-        EXPECT_EQ(image.pixels, ByteArray(bytes.begin(), bytes.begin() + 4096));
-    }
-}
-
-TEST(WallImage, RotationTurnsAQuarterClockwise)
-{
-    // Row r, column c of the file is shown at row c, column 63 - r: byte 0 top-right,
-    // byte 63 bottom-right, byte 4032 top-left. Bytes past 4096 are never shown.
-    const ByteArray bytes = WallBytes(4200);
-    const IndexedImage image = BuildWallImage(bytes, true);
-    ASSERT_EQ(image.pixels.size(), 4096u);
-    for (int r = 0; r < 64; ++r) {
-        for (int c = 0; c < 64; ++c) {
-            ASSERT_EQ(image.pixels[c * 64 + (63 - r)], bytes[r * 64 + c]) << r << "," << c;
+        for (const bool rotate : {false, true}) {
+            SCOPED_TRACE(std::to_string(size) + (rotate ? " bytes turned" : " bytes"));
+            if (size < 4096) {
+                EXPECT_EQ(ErrorKindOf([&] { BuildWallImage(bytes, rotate); }),
+                          ErrorKind::Truncated);
+                continue;
+            }
+            const IndexedImage image = BuildWallImage(bytes, rotate);
+            EXPECT_EQ(image.width, 64);
+            EXPECT_EQ(image.height, 64);
+            ASSERT_EQ(image.pixels.size(), 4096u);
+            for (int r = 0; r < 64; ++r) {
+                for (int c = 0; c < 64; ++c) {
+                    ASSERT_EQ(image.pixels[rotate ? c * 64 + 63 - r : r * 64 + c],
+                              bytes[r * 64 + c])
+                        << r << "," << c;
+                }
+            }
         }
-    }
-}
-
-TEST(WallImage, ShortFileIsTruncated)
-{
-    for (const std::size_t size : {0, 1, 64, 4095}) {
-        EXPECT_EQ(ErrorKindOf([&] { BuildWallImage(WallBytes(size), false); }),
-                  ErrorKind::Truncated);
-        EXPECT_EQ(ErrorKindOf([&] { BuildWallImage(WallBytes(size), true); }),
-                  ErrorKind::Truncated);
     }
 }
 
@@ -195,8 +188,19 @@ TEST(GameFolder, CheckNamesTheFirstMissingItemInOrderAndOpenRefusesIt)
     fs::create_directory(folder / "PALETTE.PAL");
     expectMissing("Could not find file: PALETTE.PAL" + tail);
     fs::remove(folder / "PALETTE.PAL");
-    folder.Write("palette.pal", {});  // an empty palette passes the check
+    // Each category needs only its own folder, and walls the palette as well.
     fs::create_directory(folder / "STILLCEL");
+    const std::pair<std::array<bool, kCategoryCount>, std::string> needs[] = {
+        {{false, true, false}, ""},
+        {{false, true, true}, "Could not find path: FLI" + tail},
+        {{true, false, false}, "Could not find file: PALETTE.PAL" + tail},
+    };
+    for (const auto& [needed, message] : needs) {
+        EXPECT_EQ(GameFolder::Check(folder.path(), needed), message);
+    }
+    folder.Write("palette.pal", {});  // an empty palette passes the check
+    EXPECT_EQ(GameFolder::Check(folder.path(), {true, false, false}),
+              "Could not find path: CELS3" + tail);
     fs::create_directory(folder / "FLI");
     expectMissing("Could not find path: CELS3" + tail);
     folder.Write("CELS3", {1});  // a plain file passes, as a folder would
@@ -211,28 +215,6 @@ TEST(GameFolder, CheckNamesTheFirstMissingItemInOrderAndOpenRefusesIt)
     EXPECT_EQ(game.Entry("STILLCEL"), folder / "stillcel");
     EXPECT_EQ(game.Entry("Palette.PAL"), folder / "palette.pal");
     EXPECT_EQ(game.FilePath(ArtCategory::Animated, "A.FLI"), folder / "fli" / "A.FLI");
-}
-
-TEST(GameFolder, EachCategoryNeedsOnlyItsOwnFolderAndWallsThePalette)
-{
-    TempFolder folder;
-    fs::create_directory(folder / "STILLCEL");
-    const std::string tail = "\r\n\r\nBe sure this program is in the same folder as Vorlund.";
-    const struct {
-        std::array<bool, kCategoryCount> needed;
-        std::string message;
-    } cases[] = {
-        {{false, true, false}, ""},
-        {{false, true, true}, "Could not find path: FLI" + tail},
-        {{true, false, false}, "Could not find file: PALETTE.PAL" + tail},
-        {kEveryCategory, "Could not find file: PALETTE.PAL" + tail},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(GameFolder::Check(folder.path(), c.needed), c.message);
-    }
-    folder.Write("PALETTE.PAL", ByteArray(768, 1));
-    EXPECT_EQ(GameFolder::Check(folder.path(), {true, false, false}),
-              "Could not find path: CELS3" + tail);
 }
 
 TEST(GameFolder, LoadsDrawEachPictureInItsOwnColoursOrGiveTheFault)
