@@ -87,12 +87,20 @@ void ExpectRecords(const Decoded& d, std::initializer_list<FrameRecord> frames,
 
 }  // namespace
 
-TEST(FrameWalk, UsualLayoutGivesOneRecordPerFrame)
+// Each frame holding a decoded chunk adds one record; frames without one, or with
+// only other chunk types, add none.
+TEST(FrameWalk, OneRecordForEachFrameWithADecodedChunk)
 {
     const FrameRecord one = Filled(1, kRed);
     ExpectRecords(
         Decode(Fli({kFirst, {{Chunk(FLI_LC, LcRow(5, 2))}}, {{Chunk(FLI_LC, LcRow(6, 3))}}})),
         {one, WithRow(one, 5, 2), WithRow(WithRow(one, 5, 2), 6, 3)});
+    ExpectRecords(Decode(Fli({{},
+                              {{Chunk(14, ByteArray(10, 1)), Chunk(7), Chunk(99)}},
+                              kFirst,
+                              {{Chunk(14), Chunk(FLI_LC, LcRow(3, 4)), Chunk(99)}},
+                              {}})),
+                  {one, WithRow(one, 3, 4)});
 }
 
 TEST(FrameWalk, ColourAndBlackChunksNeverChangeAnEarlierFrame)
@@ -122,18 +130,7 @@ TEST(FrameWalk, ColourAndBlackChunksNeverChangeAnEarlierFrame)
                    WithRow(Filled(0, kRed), 9, 3), WithRow(Filled(0, kRed), 9, 3)});
 }
 
-TEST(FrameWalk, FramesWithoutDecodedChunksAddNoRecord)
-{
-    const FrameRecord one = Filled(1, kRed);
-    ExpectRecords(Decode(Fli({{},
-                              {{Chunk(14, ByteArray(10, 1)), Chunk(7), Chunk(99)}},
-                              kFirst,
-                              {{Chunk(14), Chunk(FLI_LC, LcRow(3, 4)), Chunk(99)}},
-                              {}})),
-                  {one, WithRow(one, 3, 4)});
-}
-
-TEST(FrameWalk, NextFrameIsReadAtPositionPlusSize)
+TEST(FrameWalk, FramesAndChunksAreReadWithinTheirDeclaredSizes)
 {
     const FliFrameData last{{Chunk(FLI_LC, LcRow(7, 7))}};
     const FrameRecord one = Filled(1, kRed);
@@ -151,12 +148,10 @@ TEST(FrameWalk, NextFrameIsReadAtPositionPlusSize)
     StoreU16(file.data() + FrameOffset(file, 1) + 6, 0xFFFF);
     const FrameRecord skipped = WithRow(WithRow(one, 2, 4), 3, 5);
     ExpectRecords(Decode(file), {one, skipped, WithRow(skipped, 7, 7)});
-}
 
-TEST(FrameWalk, ChunkPassingItsFrameIsCutThereAndEndsTheFrame)
-{
-    ByteArray file = Fli({{{Chunk(FLI_COPY, ByteArray(64000, 4)), Chunk(FLI_LC, LcRow(0, 8))}},
-                          {{Chunk(FLI_LC, LcRow(1, 6))}}});
+    // A chunk passing its frame is cut there and ends the frame.
+    file = Fli({{{Chunk(FLI_COPY, ByteArray(64000, 4)), Chunk(FLI_LC, LcRow(0, 8))}},
+                {{Chunk(FLI_LC, LcRow(1, 6))}}});
     StoreU32(file.data() + 128 + 16, 0x7FFFFFFF);
     ExpectRecords(Decode(file), {Filled(4, Palette{}), WithRow(Filled(4, Palette{}), 1, 6)});
 }
