@@ -219,25 +219,69 @@ TEST(GameFolder, CheckNamesTheFirstMissingItemInOrderAndOpenRefusesIt)
 
 TEST(GameFolder, LoadsDrawEachPictureInItsOwnColoursOrGiveTheFault)
 {
-    TempFolder folder;
     PaletteBlock wallColors{};
     for (std::size_t i = 0; i < 256; ++i) {
         wallColors[3 * i] = static_cast<std::uint8_t>(i % 64);
         wallColors[3 * i + 1] = 1;
     }
     const ByteArray paletteFile(wallColors.begin(), wallColors.end());
-    folder.Write("PALETTE.PAL", paletteFile);
     const ByteArray wall = WallBytes(4096);
-    folder.Write("CELS3/WALL.CEL", wall);
-    folder.Write("CELS3/SHORT.CEL", WallBytes(4095));
-    folder.Write("CELS3/EMPTY.CEL", {});
     const IndexedImage stillImage{3, 2, {1, 2, 3, 4, 5, 6}};
     PaletteBlock stillColors{};
     stillColors.fill(63);
-    folder.Write("STILLCEL/STILL.CEL", EncodeCelImage(stillImage, stillColors));
-    folder.Write("STILLCEL/EMPTY.CEL", {});
-    folder.Write("FLI/EMPTY.FLI", {});
-    const GameFolder game = GameFolder::Open(folder.path());
+    const std::map<std::string, ByteArray> files{
+        {"PALETTE.PAL", paletteFile},
+        {"CELS3/WALL.CEL", wall},
+        {"CELS3/SHORT.CEL", WallBytes(4095)},
+        {"CELS3/EMPTY.CEL", {}},
+        {"STILLCEL/STILL.CEL", EncodeCelImage(stillImage, stillColors)},
+        {"STILLCEL/EMPTY.CEL", {}},
+        {"FLI/EMPTY.FLI", {}},
+    };
+    TempFolder folder;
+    for (const auto& [name, bytes] : files) {
+        folder.Write(name, bytes);
+    }
+    const GameFolder onDisk = GameFolder::Open(folder.path());
+    const GameFolder inMemory = GameFolder::Open(std::make_shared<MemorySource>(files));
+    EXPECT_EQ(inMemory.Path(), fs::path());
+    EXPECT_EQ(inMemory.FilePath(ArtCategory::OtherArt, "STILL.CEL"), "STILLCEL/STILL.CEL");
+
+    const Palette palette = PaletteFromBlock(wallColors);
+    for (const GameFolder* game : {&onDisk, &inMemory}) {
+        SCOPED_TRACE(game == &onDisk ? "folder" : "memory");
+        EXPECT_EQ(game->LoadWallPalette().palette, palette);
+        // A wall in the palette it is given, turned: byte 0 top-right, byte 4032 top-left.
+        const Picture turned = game->LoadWall("WALL.CEL", palette, true);
+        EXPECT_EQ(turned.palette, palette);
+        ASSERT_EQ(turned.image.pixels.size(), 4096u);
+        EXPECT_EQ(turned.image.pixels[63], wall[0]);
+        EXPECT_EQ(turned.image.pixels[0], wall[4032]);
+        EXPECT_EQ(game->LoadWall("WALL.CEL", palette, false).image.pixels, wall);
+        // A still picture in the colours of its own block, whatever the wall palette.
+        const Picture still = game->LoadStill("STILL.CEL");
+        EXPECT_EQ(still.image, stillImage);
+        EXPECT_EQ(still.palette, PaletteFromBlock(stillColors));
+
+        // No art file of the game is empty: an empty one is as missing as one that is
+        // not there.
+        const struct {
+            const char* what;
+            std::function<void()> load;
+            ErrorKind kind;
+        } faults[] = {
+            {"empty wall", [&] { game->LoadWall("EMPTY.CEL", palette, false); },
+             ErrorKind::NotFound},
+            {"missing wall", [&] { game->LoadWall("NONE.CEL", palette, true); },
+             ErrorKind::NotFound},
+            {"short wall", [&] { game->LoadWall("SHORT.CEL", palette, true); },
+             ErrorKind::Truncated},
+            {"empty still", [&] { game->LoadStill("EMPTY.CEL"); }, ErrorKind::NotFound},
+        };
+        for (const auto& c : faults) {
+            EXPECT_EQ(ErrorKindOf(c.load), c.kind) << c.what;
+        }
+    }
 
     // The wall palette holds what the file holds; the rest stays black, with the reason.
     const struct {
@@ -256,7 +300,7 @@ TEST(GameFolder, LoadsDrawEachPictureInItsOwnColoursOrGiveTheFault)
         } else {
             fs::remove(folder / "PALETTE.PAL");
         }
-        const WallPalette loaded = game.LoadWallPalette();
+        const WallPalette loaded = onDisk.LoadWallPalette();
         EXPECT_EQ(loaded.entriesRead, c.entriesRead);
         EXPECT_EQ(loaded.fault ? std::optional(loaded.fault->kind()) : std::nullopt, c.fault)
             << c.entriesRead;
@@ -264,57 +308,6 @@ TEST(GameFolder, LoadsDrawEachPictureInItsOwnColoursOrGiveTheFault)
             ASSERT_EQ(loaded.palette[i],
                       i < c.entriesRead ? VgaColor(static_cast<std::uint8_t>(i % 64), 1, 0) : 0u)
                 << c.entriesRead << " entry " << i;
-        }
-    }
-
-    // A wall in the palette it is given, turned: byte 0 top-right, byte 4032 top-left.
-    const Palette palette = PaletteFromBlock(wallColors);
-    const Picture turned = game.LoadWall("WALL.CEL", palette, true);
-    EXPECT_EQ(turned.palette, palette);
-    ASSERT_EQ(turned.image.pixels.size(), 4096u);
-    EXPECT_EQ(turned.image.pixels[63], wall[0]);
-    EXPECT_EQ(turned.image.pixels[0], wall[4032]);
-    EXPECT_EQ(game.LoadWall("WALL.CEL", palette, false).image.pixels, wall);
-
-    // A still picture in the colours of its own block, whatever the wall palette.
-    const Picture still = game.LoadStill("STILL.CEL");
-    EXPECT_EQ(still.image, stillImage);
-    EXPECT_EQ(still.palette, PaletteFromBlock(stillColors));
-
-    // The same bytes in memory give the same pictures.
-    std::map<std::string, ByteArray> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder.path())) {
-        if (entry.is_regular_file()) {
-            files[fs::relative(entry.path(), folder.path()).generic_string()] =
-                ReadAll(entry.path());
-        }
-    }
-    folder.Write("PALETTE.PAL", paletteFile);
-    files["PALETTE.PAL"] = paletteFile;
-    const GameFolder inMemory = GameFolder::Open(std::make_shared<MemorySource>(files));
-    EXPECT_EQ(inMemory.Path(), fs::path());
-    EXPECT_EQ(inMemory.FilePath(ArtCategory::OtherArt, "STILL.CEL"), "STILLCEL/STILL.CEL");
-    EXPECT_EQ(inMemory.LoadWallPalette().palette, game.LoadWallPalette().palette);
-    EXPECT_EQ(inMemory.LoadWall("WALL.CEL", palette, true), turned);
-    EXPECT_EQ(inMemory.LoadStill("STILL.CEL"), still);
-
-    // No art file of the game is empty: an empty one is as missing as one that is not there.
-    for (const GameFolder* source : {&game, &inMemory}) {
-        const struct {
-            const char* what;
-            std::function<void()> load;
-            ErrorKind kind;
-        } faults[] = {
-            {"empty wall", [&] { source->LoadWall("EMPTY.CEL", palette, false); },
-             ErrorKind::NotFound},
-            {"missing wall", [&] { source->LoadWall("NONE.CEL", palette, true); },
-             ErrorKind::NotFound},
-            {"short wall", [&] { source->LoadWall("SHORT.CEL", palette, true); },
-             ErrorKind::Truncated},
-            {"empty still", [&] { source->LoadStill("EMPTY.CEL"); }, ErrorKind::NotFound},
-        };
-        for (const auto& c : faults) {
-            EXPECT_EQ(ErrorKindOf(c.load), c.kind) << c.what;
         }
     }
 }
