@@ -89,8 +89,11 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
 {
     const IndexedImage image{5, 3, ByteArray(15, 9)};
     const ByteArray good = EncodeCelImage(image, PaletteBlock{});
-    auto withCount = [&](std::int32_t count, std::size_t length) {
+    auto withCount = [&](std::int32_t count, std::size_t length, std::uint16_t width = 5,
+                         std::uint16_t height = 3) {
         ByteArray file = good;
+        StoreU16(file.data() + 2, width);
+        StoreU16(file.data() + 4, height);
         StoreU32(file.data() + 12, static_cast<std::uint32_t>(count));
         file.resize(length);
         return file;
@@ -102,26 +105,9 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
         {withCount(0, 815), ErrorKind::Corrupt},
         {withCount(-1, 815), ErrorKind::Corrupt},
         {withCount(14, 815), ErrorKind::Corrupt},
-        {[&] {  // 65535 x 65535 claiming 2^31 - 1 pixels
-             ByteArray file = withCount(INT32_MAX, 815);
-             StoreU16(file.data() + 2, 65535);
-             StoreU16(file.data() + 4, 65535);
-             return file;
-         }(),
-         ErrorKind::Corrupt},
-        {[&] {  // a size without pixels, whatever the count
-             ByteArray file = withCount(15, 815);
-             StoreU16(file.data() + 2, 0);
-             return file;
-         }(),
-         ErrorKind::Corrupt},
-        {[&] {  // 4097 x 4096: past the limit, with the count to match
-             ByteArray file = withCount(4097 * 4096, 815);
-             StoreU16(file.data() + 2, 4097);
-             StoreU16(file.data() + 4, 4096);
-             return file;
-         }(),
-         ErrorKind::TooLarge},
+        {withCount(INT32_MAX, 815, 65535, 65535), ErrorKind::Corrupt},  // claiming 2^31 - 1 pixels
+        {withCount(15, 815, 0), ErrorKind::Corrupt},  // a size without pixels, whatever the count
+        {withCount(4097 * 4096, 815, 4097, 4096), ErrorKind::TooLarge},  // past 4096 x 4096
         {withCount(15, 814), ErrorKind::Truncated},
         {withCount(100, 814), ErrorKind::Truncated},
         {withCount(15, 800), ErrorKind::Truncated},

@@ -219,9 +219,13 @@ TEST(FrameWalk, BadSizesEndTheLoadAsCorruptAndCutFilesAsTruncated)
 {
     const ByteArray good = Fli({kFirst, {{Chunk(FLI_LC, LcRow(1, 2))}}});
     const std::size_t frame2 = FrameOffset(good, 1);
-    auto patched = [&](std::size_t at, std::int32_t value) {
+    auto patched = [&](std::size_t at, std::int32_t value, int width = 4) {
         ByteArray file = good;
-        StoreU32(file.data() + at, static_cast<std::uint32_t>(value));
+        if (width == 2) {
+            StoreU16(file.data() + at, static_cast<std::uint16_t>(value));
+        } else {
+            StoreU32(file.data() + at, static_cast<std::uint32_t>(value));
+        }
         return file;
     };
     auto cut = [&](std::size_t length) { return ByteArray(good.begin(), good.begin() + length); };
@@ -241,24 +245,14 @@ TEST(FrameWalk, BadSizesEndTheLoadAsCorruptAndCutFilesAsTruncated)
         {cut(frame2 + 10), 2, kCut},
         {cut(good.size() - 1), 2, kCut},      // second frame cut short
         {patched(128, 0x7FFFFFFF), 2, kCut},  // the next frame lies past the end
-        {[&] {
-             ByteArray f = good;
-             StoreU16(f.data() + 6, 3);
-             return f;
-         }(),
-         3, kCut},
+        {patched(6, 3, 2), 3, kCut},          // a third frame that is not there
         {patched(frame2, 0), 2, kBad},
         {patched(frame2, -1), 2, kBad},
         {patched(frame2, 15), 2, kBad},
         {patched(frame2 + 16, 0), 2, kBad},
         {patched(frame2 + 16, 5), 2, kBad},
         {patched(frame2 + 16, INT32_MIN), 2, kBad},
-        {[&] {  // a second frame that is not one
-             ByteArray f = good;
-             StoreU16(f.data() + frame2 + 4, 0xF100);
-             return f;
-         }(),
-         2, kBad},
+        {patched(frame2 + 4, 0xF100, 2), 2, kBad},  // a second frame that is not one
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto d = Decode(cases[i].file);
