@@ -171,7 +171,9 @@ TEST(FrameWalk, ReadsExactlyFrameCountFramesAndNeverTheRing)
     }
 }
 
-TEST(FrameWalk, ColourByteRunAndCopyFaultsEndTheLoadKeepingTheRecords)
+// A line-compression fault is recorded and the load goes on; any other chunk's fault
+// ends the load, the records kept.
+TEST(FrameWalk, ChunkFaultsEndTheLoadButForLineCompression)
 {
     const FrameRecord one = Filled(1, kRed);
     const FliFrameData after{{Chunk(FLI_LC, LcRow(0, 5))}};
@@ -194,11 +196,7 @@ TEST(FrameWalk, ColourByteRunAndCopyFaultsEndTheLoadKeepingTheRecords)
         ExpectRecords(Decode(Fli({kFirst, {{c.bad, Chunk(FLI_LC, LcRow(9, 9))}}, after})),
                       {one, c.partial}, c.kind);
     }
-}
 
-TEST(FrameWalk, FaultyLineCompressionKeepsItsRecordAndTheLoadGoesOn)
-{
-    const FrameRecord one = Filled(1, kRed);
     FrameRecord two = Filled(1, kBlue);
     std::fill_n(two.Pixels.begin(), 2, 6);
     // A copy run past its payload, then a row past the frame: each is recorded, and the
