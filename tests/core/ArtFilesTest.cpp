@@ -34,38 +34,31 @@ ByteArray WallBytes(std::size_t size)
 
 }  // namespace
 
-TEST(WallImage, UnrotatedKeepsTheFileOrderAndUsesOnlyTheFirst4096Bytes)
+// Row r, column c of the file is shown turned at row c, column 63 - r: byte 0
+// top-right, byte 63 bottom-right, byte 4032 top-left. Bytes past 4096 are never shown.
+TEST(WallImage, ShowsTheFirst4096BytesInFileOrderOrTurnedAQuarterClockwise)
 {
-    for (const std::size_t size : {std::size_t{4096}, std::size_t{5000}}) {
+    for (const std::size_t size : {0, 1, 64, 4095, 4096, 5000}) {
         const ByteArray bytes = WallBytes(size);
-        const IndexedImage image = BuildWallImage(bytes, false);
-        EXPECT_EQ(image.width, 64);
-        EXPECT_EQ(image.height, 64);
-        EXPECT_EQ(image.pixels, ByteArray(bytes.begin(), bytes.begin() + 4096));
-    }
-}
-
-TEST(WallImage, RotationTurnsAQuarterClockwise)
-{
-    // Row r, column c of the file is shown at row c, column 63 - r: byte 0 top-right,
-    // byte 63 bottom-right, byte 4032 top-left. Bytes past 4096 are never shown.
-    const ByteArray bytes = WallBytes(4200);
-    const IndexedImage image = BuildWallImage(bytes, true);
-    ASSERT_EQ(image.pixels.size(), 4096u);
-    for (int r = 0; r < 64; ++r) {
-        for (int c = 0; c < 64; ++c) {
-            ASSERT_EQ(image.pixels[c * 64 + (63 - r)], bytes[r * 64 + c]) << r << "," << c;
+        for (const bool rotate : {false, true}) {
+            SCOPED_TRACE(std::to_string(size) + (rotate ? " bytes turned" : " bytes"));
+            if (size < 4096) {
+                EXPECT_EQ(ErrorKindOf([&] { BuildWallImage(bytes, rotate); }),
+                          ErrorKind::Truncated);
+                continue;
+            }
+            const IndexedImage image = BuildWallImage(bytes, rotate);
+            EXPECT_EQ(image.width, 64);
+            EXPECT_EQ(image.height, 64);
+            ASSERT_EQ(image.pixels.size(), 4096u);
+            for (int r = 0; r < 64; ++r) {
+                for (int c = 0; c < 64; ++c) {
+                    ASSERT_EQ(image.pixels[rotate ? c * 64 + 63 - r : r * 64 + c],
+                              bytes[r * 64 + c])
+                        << r << "," << c;
+                }
+            }
         }
-    }
-}
-
-TEST(WallImage, ShortFileIsTruncated)
-{
-    for (const std::size_t size : {0, 1, 64, 4095}) {
-        EXPECT_EQ(ErrorKindOf([&] { BuildWallImage(WallBytes(size), false); }),
-                  ErrorKind::Truncated);
-        EXPECT_EQ(ErrorKindOf([&] { BuildWallImage(WallBytes(size), true); }),
-                  ErrorKind::Truncated);
     }
 }
 
@@ -96,8 +89,11 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
 {
     const IndexedImage image{5, 3, ByteArray(15, 9)};
     const ByteArray good = EncodeCelImage(image, PaletteBlock{});
-    auto withCount = [&](std::int32_t count, std::size_t length) {
+    auto withCount = [&](std::int32_t count, std::size_t length, std::uint16_t width = 5,
+                         std::uint16_t height = 3) {
         ByteArray file = good;
+        StoreU16(file.data() + 2, width);
+        StoreU16(file.data() + 4, height);
         StoreU32(file.data() + 12, static_cast<std::uint32_t>(count));
         file.resize(length);
         return file;
@@ -109,26 +105,9 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
         {withCount(0, 815), ErrorKind::Corrupt},
         {withCount(-1, 815), ErrorKind::Corrupt},
         {withCount(14, 815), ErrorKind::Corrupt},
-        {[&] {  // 65535 x 65535 claiming 2^31 - 1 pixels
-             ByteArray file = withCount(INT32_MAX, 815);
-             StoreU16(file.data() + 2, 65535);
-             StoreU16(file.data() + 4, 65535);
-             return file;
-         }(),
-         ErrorKind::Corrupt},
-        {[&] {  // a size without pixels, whatever the count
-             ByteArray file = withCount(15, 815);
-             StoreU16(file.data() + 2, 0);
-             return file;
-         }(),
-         ErrorKind::Corrupt},
-        {[&] {  // 4097 x 4096: past the limit, with the count to match
-             ByteArray file = withCount(4097 * 4096, 815);
-             StoreU16(file.data() + 2, 4097);
-             StoreU16(file.data() + 4, 4096);
-             return file;
-         }(),
-         ErrorKind::TooLarge},
+        {withCount(INT32_MAX, 815, 65535, 65535), ErrorKind::Corrupt},  // claiming 2^31 - 1 pixels
+        {withCount(15, 815, 0), ErrorKind::Corrupt},  // a size without pixels, whatever the count
+        {withCount(4097 * 4096, 815, 4097, 4096), ErrorKind::TooLarge},  // past 4096 x 4096
         {withCount(15, 814), ErrorKind::Truncated},
         {withCount(100, 814), ErrorKind::Truncated},
         {withCount(15, 800), ErrorKind::Truncated},
@@ -195,8 +174,19 @@ TEST(GameFolder, CheckNamesTheFirstMissingItemInOrderAndOpenRefusesIt)
     fs::create_directory(folder / "PALETTE.PAL");
     expectMissing("Could not find file: PALETTE.PAL" + tail);
     fs::remove(folder / "PALETTE.PAL");
-    folder.Write("palette.pal", {});  // an empty palette passes the check
+    // Each category needs only its own folder, and walls the palette as well.
     fs::create_directory(folder / "STILLCEL");
+    const std::pair<std::array<bool, kCategoryCount>, std::string> needs[] = {
+        {{false, true, false}, ""},
+        {{false, true, true}, "Could not find path: FLI" + tail},
+        {{true, false, false}, "Could not find file: PALETTE.PAL" + tail},
+    };
+    for (const auto& [needed, message] : needs) {
+        EXPECT_EQ(GameFolder::Check(folder.path(), needed), message);
+    }
+    folder.Write("palette.pal", {});  // an empty palette passes the check
+    EXPECT_EQ(GameFolder::Check(folder.path(), {true, false, false}),
+              "Could not find path: CELS3" + tail);
     fs::create_directory(folder / "FLI");
     expectMissing("Could not find path: CELS3" + tail);
     folder.Write("CELS3", {1});  // a plain file passes, as a folder would
@@ -213,49 +203,71 @@ TEST(GameFolder, CheckNamesTheFirstMissingItemInOrderAndOpenRefusesIt)
     EXPECT_EQ(game.FilePath(ArtCategory::Animated, "A.FLI"), folder / "fli" / "A.FLI");
 }
 
-TEST(GameFolder, EachCategoryNeedsOnlyItsOwnFolderAndWallsThePalette)
-{
-    TempFolder folder;
-    fs::create_directory(folder / "STILLCEL");
-    const std::string tail = "\r\n\r\nBe sure this program is in the same folder as Vorlund.";
-    const struct {
-        std::array<bool, kCategoryCount> needed;
-        std::string message;
-    } cases[] = {
-        {{false, true, false}, ""},
-        {{false, true, true}, "Could not find path: FLI" + tail},
-        {{true, false, false}, "Could not find file: PALETTE.PAL" + tail},
-        {kEveryCategory, "Could not find file: PALETTE.PAL" + tail},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(GameFolder::Check(folder.path(), c.needed), c.message);
-    }
-    folder.Write("PALETTE.PAL", ByteArray(768, 1));
-    EXPECT_EQ(GameFolder::Check(folder.path(), {true, false, false}),
-              "Could not find path: CELS3" + tail);
-}
-
 TEST(GameFolder, LoadsDrawEachPictureInItsOwnColoursOrGiveTheFault)
 {
-    TempFolder folder;
     PaletteBlock wallColors{};
     for (std::size_t i = 0; i < 256; ++i) {
         wallColors[3 * i] = static_cast<std::uint8_t>(i % 64);
         wallColors[3 * i + 1] = 1;
     }
     const ByteArray paletteFile(wallColors.begin(), wallColors.end());
-    folder.Write("PALETTE.PAL", paletteFile);
     const ByteArray wall = WallBytes(4096);
-    folder.Write("CELS3/WALL.CEL", wall);
-    folder.Write("CELS3/SHORT.CEL", WallBytes(4095));
-    folder.Write("CELS3/EMPTY.CEL", {});
     const IndexedImage stillImage{3, 2, {1, 2, 3, 4, 5, 6}};
     PaletteBlock stillColors{};
     stillColors.fill(63);
-    folder.Write("STILLCEL/STILL.CEL", EncodeCelImage(stillImage, stillColors));
-    folder.Write("STILLCEL/EMPTY.CEL", {});
-    folder.Write("FLI/EMPTY.FLI", {});
-    const GameFolder game = GameFolder::Open(folder.path());
+    const std::map<std::string, ByteArray> files{
+        {"PALETTE.PAL", paletteFile},
+        {"CELS3/WALL.CEL", wall},
+        {"CELS3/SHORT.CEL", WallBytes(4095)},
+        {"CELS3/EMPTY.CEL", {}},
+        {"STILLCEL/STILL.CEL", EncodeCelImage(stillImage, stillColors)},
+        {"STILLCEL/EMPTY.CEL", {}},
+        {"FLI/EMPTY.FLI", {}},
+    };
+    TempFolder folder;
+    for (const auto& [name, bytes] : files) {
+        folder.Write(name, bytes);
+    }
+    const GameFolder onDisk = GameFolder::Open(folder.path());
+    const GameFolder inMemory = GameFolder::Open(std::make_shared<MemorySource>(files));
+    EXPECT_EQ(inMemory.Path(), fs::path());
+    EXPECT_EQ(inMemory.FilePath(ArtCategory::OtherArt, "STILL.CEL"), "STILLCEL/STILL.CEL");
+
+    const Palette palette = PaletteFromBlock(wallColors);
+    for (const GameFolder* game : {&onDisk, &inMemory}) {
+        SCOPED_TRACE(game == &onDisk ? "folder" : "memory");
+        EXPECT_EQ(game->LoadWallPalette().palette, palette);
+        // A wall in the palette it is given, turned: byte 0 top-right, byte 4032 top-left.
+        const Picture turned = game->LoadWall("WALL.CEL", palette, true);
+        EXPECT_EQ(turned.palette, palette);
+        ASSERT_EQ(turned.image.pixels.size(), 4096u);
+        EXPECT_EQ(turned.image.pixels[63], wall[0]);
+        EXPECT_EQ(turned.image.pixels[0], wall[4032]);
+        EXPECT_EQ(game->LoadWall("WALL.CEL", palette, false).image.pixels, wall);
+        // A still picture in the colours of its own block, whatever the wall palette.
+        const Picture still = game->LoadStill("STILL.CEL");
+        EXPECT_EQ(still.image, stillImage);
+        EXPECT_EQ(still.palette, PaletteFromBlock(stillColors));
+
+        // No art file of the game is empty: an empty one is as missing as one that is
+        // not there.
+        const struct {
+            const char* what;
+            std::function<void()> load;
+            ErrorKind kind;
+        } faults[] = {
+            {"empty wall", [&] { game->LoadWall("EMPTY.CEL", palette, false); },
+             ErrorKind::NotFound},
+            {"missing wall", [&] { game->LoadWall("NONE.CEL", palette, true); },
+             ErrorKind::NotFound},
+            {"short wall", [&] { game->LoadWall("SHORT.CEL", palette, true); },
+             ErrorKind::Truncated},
+            {"empty still", [&] { game->LoadStill("EMPTY.CEL"); }, ErrorKind::NotFound},
+        };
+        for (const auto& c : faults) {
+            EXPECT_EQ(ErrorKindOf(c.load), c.kind) << c.what;
+        }
+    }
 
     // The wall palette holds what the file holds; the rest stays black, with the reason.
     const struct {
@@ -274,7 +286,7 @@ TEST(GameFolder, LoadsDrawEachPictureInItsOwnColoursOrGiveTheFault)
         } else {
             fs::remove(folder / "PALETTE.PAL");
         }
-        const WallPalette loaded = game.LoadWallPalette();
+        const WallPalette loaded = onDisk.LoadWallPalette();
         EXPECT_EQ(loaded.entriesRead, c.entriesRead);
         EXPECT_EQ(loaded.fault ? std::optional(loaded.fault->kind()) : std::nullopt, c.fault)
             << c.entriesRead;
@@ -282,57 +294,6 @@ TEST(GameFolder, LoadsDrawEachPictureInItsOwnColoursOrGiveTheFault)
             ASSERT_EQ(loaded.palette[i],
                       i < c.entriesRead ? VgaColor(static_cast<std::uint8_t>(i % 64), 1, 0) : 0u)
                 << c.entriesRead << " entry " << i;
-        }
-    }
-
-    // A wall in the palette it is given, turned: byte 0 top-right, byte 4032 top-left.
-    const Palette palette = PaletteFromBlock(wallColors);
-    const Picture turned = game.LoadWall("WALL.CEL", palette, true);
-    EXPECT_EQ(turned.palette, palette);
-    ASSERT_EQ(turned.image.pixels.size(), 4096u);
-    EXPECT_EQ(turned.image.pixels[63], wall[0]);
-    EXPECT_EQ(turned.image.pixels[0], wall[4032]);
-    EXPECT_EQ(game.LoadWall("WALL.CEL", palette, false).image.pixels, wall);
-
-    // A still picture in the colours of its own block, whatever the wall palette.
-    const Picture still = game.LoadStill("STILL.CEL");
-    EXPECT_EQ(still.image, stillImage);
-    EXPECT_EQ(still.palette, PaletteFromBlock(stillColors));
-
-    // The same bytes in memory give the same pictures.
-    std::map<std::string, ByteArray> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder.path())) {
-        if (entry.is_regular_file()) {
-            files[fs::relative(entry.path(), folder.path()).generic_string()] =
-                ReadAll(entry.path());
-        }
-    }
-    folder.Write("PALETTE.PAL", paletteFile);
-    files["PALETTE.PAL"] = paletteFile;
-    const GameFolder inMemory = GameFolder::Open(std::make_shared<MemorySource>(files));
-    EXPECT_EQ(inMemory.Path(), fs::path());
-    EXPECT_EQ(inMemory.FilePath(ArtCategory::OtherArt, "STILL.CEL"), "STILLCEL/STILL.CEL");
-    EXPECT_EQ(inMemory.LoadWallPalette().palette, game.LoadWallPalette().palette);
-    EXPECT_EQ(inMemory.LoadWall("WALL.CEL", palette, true), turned);
-    EXPECT_EQ(inMemory.LoadStill("STILL.CEL"), still);
-
-    // No art file of the game is empty: an empty one is as missing as one that is not there.
-    for (const GameFolder* source : {&game, &inMemory}) {
-        const struct {
-            const char* what;
-            std::function<void()> load;
-            ErrorKind kind;
-        } faults[] = {
-            {"empty wall", [&] { source->LoadWall("EMPTY.CEL", palette, false); },
-             ErrorKind::NotFound},
-            {"missing wall", [&] { source->LoadWall("NONE.CEL", palette, true); },
-             ErrorKind::NotFound},
-            {"short wall", [&] { source->LoadWall("SHORT.CEL", palette, true); },
-             ErrorKind::Truncated},
-            {"empty still", [&] { source->LoadStill("EMPTY.CEL"); }, ErrorKind::NotFound},
-        };
-        for (const auto& c : faults) {
-            EXPECT_EQ(ErrorKindOf(c.load), c.kind) << c.what;
         }
     }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -63,28 +64,45 @@ TEST(BmpImage, HeaderFieldsStrideAndPaddingOfAFiveByThreeImage)
     }
 }
 
-TEST(BmpImage, ColourTableIsBlueGreenRedZero)
+TEST(BmpImage, ColourTableIsBlueGreenRedZeroAndThePaletteChangesNothingElse)
 {
-    Palette palette = Ramp(0x030507);
-    palette[7] = MakeColor(252, 128, 4);
-    const BmpImage bmp = BuildBmpImage(1, 1, ByteArray{0}, palette);
+    const Palette palette = [] {
+        Palette p = Ramp(0x030507);
+        p[7] = MakeColor(252, 128, 4);
+        return p;
+    }();
+    const IndexedImage image = Noise(13, 7, 3);
+    const BmpImage bmp = BuildBmpImage(image, palette);
     EXPECT_EQ(ByteArray(bmp.begin() + 54 + 28, bmp.begin() + 54 + 32), (ByteArray{4, 128, 252, 0}));
-    for (std::size_t i = 0; i < 256; ++i) {
-        const std::size_t at = 54 + 4 * i;
-        ASSERT_EQ(MakeColor(bmp[at + 2], bmp[at + 1], bmp[at]), palette[i]) << i;
-        ASSERT_EQ(bmp[at + 3], 0) << i;
+    // Pixel bytes the size does not take are never read.
+    ByteArray longer = image.pixels;
+    longer.resize(longer.size() + 50, 0xAB);
+    const Palette otherPalette = Ramp(0x030201);
+    const BmpImage other = BuildBmpImage(13, 7, longer, otherPalette);
+    ASSERT_EQ(other.size(), bmp.size());
+    EXPECT_TRUE(std::equal(bmp.begin(), bmp.begin() + 54, other.begin()));
+    EXPECT_TRUE(std::equal(bmp.begin() + 1078, bmp.end(), other.begin() + 1078));
+    for (const auto& [file, colors] :
+         {std::pair(&bmp, &palette), std::pair(&other, &otherPalette)}) {
+        for (std::size_t i = 0; i < 256; ++i) {
+            const std::size_t at = 54 + 4 * i;
+            ASSERT_EQ(MakeColor((*file)[at + 2], (*file)[at + 1], (*file)[at]), (*colors)[i]) << i;
+            ASSERT_EQ((*file)[at + 3], 0) << i;
+        }
     }
 }
 
-TEST(BmpImage, FileSizeFollowsTheStride)
+TEST(BmpImage, FileSizeFollowsTheStrideAndTheReaderGivesThePixelsBack)
 {
-    const std::int32_t sizes[][3] = {{320, 200, 65078}, {64, 64, 5174}, {1, 1, 1082}, {4, 1, 1082},
-                                     {7, 2, 1094},      {3, 0, 1078},   {0, 5, 1078},
-                                     {0, INT32_MAX, 1078}};
+    const std::int32_t sizes[][3] = {{320, 200, 65078}, {64, 64, 5174}, {1, 1, 1082},
+                                     {4, 1, 1082},      {7, 2, 1094},   {321, 3, 2050},
+                                     {3, 0, 1078},      {0, 5, 1078},   {0, INT32_MAX, 1078}};
     for (const auto& [w, h, fileSize] : sizes) {
-        const BmpImage bmp = BuildBmpImage(Noise(w, h, 2), Palette{});
+        const IndexedImage image = Noise(w, h, static_cast<unsigned>(w * 1000 + h));
+        const BmpImage bmp = BuildBmpImage(image, Ramp(5));
         EXPECT_EQ(bmp.size(), static_cast<std::size_t>(fileSize)) << w << "x" << h;
         EXPECT_EQ(ByteReader(bmp).I32(22), h);
+        EXPECT_EQ(ReadBmpPixels(bmp), image) << w << "x" << h;
     }
 }
 
@@ -106,34 +124,6 @@ TEST(BmpImage, RefusesNegativeHugeAndUnderfedSizesByKind)
         const ByteArray pixels(c.pixels, 7);
         EXPECT_EQ(ErrorKindOf([&] { BuildBmpImage(c.width, c.height, pixels, Palette{}); }), c.kind)
             << c.width << "x" << c.height << " from " << c.pixels << " bytes";
-    }
-}
-
-TEST(BmpImage, TheImageDependsOnlyOnThePixelsAndThePalette)
-{
-    const IndexedImage image = Noise(13, 7, 3);
-    const BmpImage first = BuildBmpImage(image, Ramp(0x010101));
-    const BmpImage second = BuildBmpImage(13, 7, image.pixels, Ramp(0x030201));
-    // Pixel bytes the size does not take are never read.
-    ByteArray longer = image.pixels;
-    longer.resize(longer.size() + 50, 0xAB);
-    EXPECT_EQ(BuildBmpImage(13, 7, longer, Ramp(0x010101)), first);
-    ASSERT_EQ(first.size(), second.size());
-    for (std::size_t i = 0; i < first.size(); ++i) {
-        if (i < 54 + 4 || i >= 1078) {  // entry 0 is black in both
-            ASSERT_EQ(first[i], second[i]) << i;
-        }
-    }
-    EXPECT_NE(ByteArray(first.begin() + 54, first.begin() + 1078),
-              ByteArray(second.begin() + 54, second.begin() + 1078));
-}
-
-TEST(ReadBmpPixels, InvertsTheBuilder)
-{
-    const std::int32_t sizes[][2] = {{1, 1}, {5, 3}, {64, 64}, {7, 0}, {0, 4}, {321, 3}};
-    for (const auto& [w, h] : sizes) {
-        const IndexedImage image = Noise(w, h, static_cast<unsigned>(w * 1000 + h));
-        EXPECT_EQ(ReadBmpPixels(BuildBmpImage(image, Ramp(5))), image) << w << "x" << h;
     }
 }
 

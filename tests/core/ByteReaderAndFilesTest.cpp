@@ -22,7 +22,6 @@
 #include "util/ByteSource.h"
 #include "util/Error.h"
 #include "util/FileRead.h"
-#include "util/FolderListing.h"
 #include "util/Text.h"
 
 namespace fs = std::filesystem;
@@ -41,6 +40,17 @@ bool HasTemporaryFile(const fs::path& folder)
         }
     }
     return false;
+}
+
+using Read = std::variant<ByteArray, ErrorKind>;
+
+Read ResultOf(const std::function<ByteArray()>& read)
+{
+    try {
+        return read();
+    } catch (const Error& error) {
+        return error.kind();
+    }
 }
 
 }  // namespace
@@ -128,14 +138,6 @@ TEST(ReadFileBytes, GivesTheWholeFileOrSaysWhyNot)
     // Permission bits do not stop root, who reads the file like any other.
     const bool root = ::geteuid() == 0;
 
-    using Read = std::variant<ByteArray, ErrorKind>;
-    auto read = [](auto reader, const fs::path& path) -> Read {
-        try {
-            return reader(path);
-        } catch (const Error& error) {
-            return error.kind();
-        }
-    };
     const struct {
         fs::path path;
         Read bytes;
@@ -155,8 +157,7 @@ TEST(ReadFileBytes, GivesTheWholeFileOrSaysWhyNot)
         {file, content},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(read([](const fs::path& p) { return ReadFileBytes(p); }, c.path), c.bytes)
-            << c.path;
+        EXPECT_EQ(ResultOf([&] { return ReadFileBytes(c.path); }), c.bytes) << c.path;
     }
     fs::permissions(folder / "SHUT", fs::perms::owner_all);
 
@@ -173,13 +174,7 @@ TEST(ReadFileBytes, GivesTheWholeFileOrSaysWhyNot)
         {[&] { return InputFile(file).ReadStart(5000); }, content},
     };
     for (std::size_t i = 0; i < std::size(limited); ++i) {
-        Read result;
-        try {
-            result = limited[i].read();
-        } catch (const Error& error) {
-            result = error.kind();
-        }
-        EXPECT_EQ(result, limited[i].result) << "case " << i;
+        EXPECT_EQ(ResultOf(limited[i].read), limited[i].result) << "case " << i;
     }
 }
 
@@ -235,18 +230,6 @@ TEST(ReadFileBytes, NeverWaitsOnAFifoSwappedIn)
     reader.join();
 }
 
-TEST(WriteFileAtomically, ReplacesTheOldFileWhole)
-{
-    TempFolder folder;
-    const auto file = folder.Write("OUT.bmp", ByteArray(500, 9));
-    WriteFileAtomically(file, {1, 2, 3});
-    EXPECT_EQ(ReadAll(file), (ByteArray{1, 2, 3}));
-    WriteFileAtomically(folder / "NEW.bmp", {});
-    EXPECT_TRUE(fs::is_regular_file(folder / "NEW.bmp"));
-    EXPECT_EQ(fs::file_size(folder / "NEW.bmp"), 0u);
-    EXPECT_FALSE(HasTemporaryFile(folder.path()));
-}
-
 TEST(WriteFileAtomically, RefusesFolderAndReadOnlyTargetsLeavingThemAlone)
 {
     TempFolder folder;
@@ -285,12 +268,15 @@ TEST(WriteFileAtomically, FailsInAReadOnlyFolder)
 TEST(WriteFileAtomically, TakesEveryNameTheFileSystemTakesAndNoOther)
 {
     TempFolder folder;
-    for (const std::size_t length : {243u, 244u, 255u}) {
+    for (const std::size_t length : {5u, 243u, 244u, 255u}) {
         const auto file = folder / std::string(length, 'N');
-        WriteFileAtomically(file, {1});
-        WriteFileAtomically(file, {2, 3});  // over an old file as well
+        WriteFileAtomically(file, ByteArray(500, 9));
+        WriteFileAtomically(file, {2, 3});  // over an old file as well, replacing it whole
         EXPECT_EQ(ReadAll(file), (ByteArray{2, 3})) << length;
     }
+    WriteFileAtomically(folder / "EMPTY", {});
+    EXPECT_TRUE(fs::is_regular_file(folder / "EMPTY"));
+    EXPECT_EQ(fs::file_size(folder / "EMPTY"), 0u);
     EXPECT_EQ(ErrorKindOf([&] { WriteFileAtomically(folder / std::string(256, 'N'), {1}); }),
               ErrorKind::CannotWrite);
 
@@ -301,10 +287,10 @@ TEST(WriteFileAtomically, TakesEveryNameTheFileSystemTakesAndNoOther)
         ErrorKind::CannotWrite);
     EXPECT_EQ(ReadAll(other), ByteArray{7});
     EXPECT_FALSE(HasTemporaryFile(folder.path()));
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 4);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 6);
 }
 
-TEST(FolderListing, FindsEntriesAndListsMatchingFilesIgnoringCase)
+TEST(ByteSource, FindsEntriesAndListsMatchingFilesIgnoringCase)
 {
     TempFolder folder;
     for (const char* name : {"b.CEL", "C.CEL", "A.cel", "c.cel", "x.fli", ".hidden.cel", "cel"}) {
@@ -312,29 +298,8 @@ TEST(FolderListing, FindsEntriesAndListsMatchingFilesIgnoringCase)
     }
     fs::create_directory(folder / "dir.cel");
 
-    EXPECT_EQ(ListMatchingFiles(folder.path(), "*.CEL"),
-              (std::vector<std::string>{"A.cel", "b.CEL", "C.CEL", "c.cel"}));
-    // A listing that cannot be made is an error, never an empty folder; a file where
-    // the folder should be holds no files.
-    EXPECT_EQ(ErrorKindOf([&] { ListMatchingFiles(folder / "missing", "*.CEL"); }),
-              ErrorKind::NotFound);
-    EXPECT_TRUE(ListMatchingFiles(folder / "x.fli", "*.CEL").empty());
-    if (::geteuid() != 0) {
-        fs::permissions(folder.path(), fs::perms::owner_write | fs::perms::owner_exec);
-        EXPECT_EQ(ErrorKindOf([&] { ListMatchingFiles(folder.path(), "*.CEL"); }),
-                  ErrorKind::CannotRead);
-        fs::permissions(folder.path(), fs::perms::owner_all);
-    }
-
-    EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "a.CEL"), folder / "A.cel");
-    EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "c.cel"), folder / "c.cel");  // exact first
-    EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "c.Cel"), folder / "C.CEL");
-    EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "X.FLI"), folder / "x.fli");
-    EXPECT_EQ(FindEntryIgnoringCase(folder.path(), "NONE"), std::nullopt);
-    EXPECT_EQ(FindEntryIgnoringCase(folder / "missing", "a.cel"), std::nullopt);
-
     // The folder as a byte source, and the same names in memory: they list, find and
-    // read alike.
+    // read alike, matching names ignoring case but the exact name first.
     std::map<std::string, ByteArray> files{{"dir.cel/", {}}};
     for (const auto& entry : fs::directory_iterator(folder.path())) {
         if (entry.is_regular_file()) {
@@ -374,6 +339,12 @@ TEST(FolderListing, FindsEntriesAndListsMatchingFilesIgnoringCase)
         for (std::size_t i = 0; i < std::size(faults); ++i) {
             EXPECT_EQ(ErrorKindOf(faults[i].first), faults[i].second) << which << " case " << i;
         }
+    }
+    // A listing that cannot be made is an error, never an empty folder.
+    if (::geteuid() != 0) {
+        fs::permissions(folder.path(), fs::perms::owner_write | fs::perms::owner_exec);
+        EXPECT_EQ(ErrorKindOf([&] { onDisk.ListFiles("", "*.CEL"); }), ErrorKind::CannotRead);
+        fs::permissions(folder.path(), fs::perms::owner_all);
     }
 }
 

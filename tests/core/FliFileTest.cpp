@@ -87,12 +87,20 @@ void ExpectRecords(const Decoded& d, std::initializer_list<FrameRecord> frames,
 
 }  // namespace
 
-TEST(FrameWalk, UsualLayoutGivesOneRecordPerFrame)
+// Each frame holding a decoded chunk adds one record; frames without one, or with
+// only other chunk types, add none.
+TEST(FrameWalk, OneRecordForEachFrameWithADecodedChunk)
 {
     const FrameRecord one = Filled(1, kRed);
     ExpectRecords(
         Decode(Fli({kFirst, {{Chunk(FLI_LC, LcRow(5, 2))}}, {{Chunk(FLI_LC, LcRow(6, 3))}}})),
         {one, WithRow(one, 5, 2), WithRow(WithRow(one, 5, 2), 6, 3)});
+    ExpectRecords(Decode(Fli({{},
+                              {{Chunk(14, ByteArray(10, 1)), Chunk(7), Chunk(99)}},
+                              kFirst,
+                              {{Chunk(14), Chunk(FLI_LC, LcRow(3, 4)), Chunk(99)}},
+                              {}})),
+                  {one, WithRow(one, 3, 4)});
 }
 
 TEST(FrameWalk, ColourAndBlackChunksNeverChangeAnEarlierFrame)
@@ -122,18 +130,7 @@ TEST(FrameWalk, ColourAndBlackChunksNeverChangeAnEarlierFrame)
                    WithRow(Filled(0, kRed), 9, 3), WithRow(Filled(0, kRed), 9, 3)});
 }
 
-TEST(FrameWalk, FramesWithoutDecodedChunksAddNoRecord)
-{
-    const FrameRecord one = Filled(1, kRed);
-    ExpectRecords(Decode(Fli({{},
-                              {{Chunk(14, ByteArray(10, 1)), Chunk(7), Chunk(99)}},
-                              kFirst,
-                              {{Chunk(14), Chunk(FLI_LC, LcRow(3, 4)), Chunk(99)}},
-                              {}})),
-                  {one, WithRow(one, 3, 4)});
-}
-
-TEST(FrameWalk, NextFrameIsReadAtPositionPlusSize)
+TEST(FrameWalk, FramesAndChunksAreReadWithinTheirDeclaredSizes)
 {
     const FliFrameData last{{Chunk(FLI_LC, LcRow(7, 7))}};
     const FrameRecord one = Filled(1, kRed);
@@ -151,12 +148,10 @@ TEST(FrameWalk, NextFrameIsReadAtPositionPlusSize)
     StoreU16(file.data() + FrameOffset(file, 1) + 6, 0xFFFF);
     const FrameRecord skipped = WithRow(WithRow(one, 2, 4), 3, 5);
     ExpectRecords(Decode(file), {one, skipped, WithRow(skipped, 7, 7)});
-}
 
-TEST(FrameWalk, ChunkPassingItsFrameIsCutThereAndEndsTheFrame)
-{
-    ByteArray file = Fli({{{Chunk(FLI_COPY, ByteArray(64000, 4)), Chunk(FLI_LC, LcRow(0, 8))}},
-                          {{Chunk(FLI_LC, LcRow(1, 6))}}});
+    // A chunk passing its frame is cut there and ends the frame.
+    file = Fli({{{Chunk(FLI_COPY, ByteArray(64000, 4)), Chunk(FLI_LC, LcRow(0, 8))}},
+                {{Chunk(FLI_LC, LcRow(1, 6))}}});
     StoreU32(file.data() + 128 + 16, 0x7FFFFFFF);
     ExpectRecords(Decode(file), {Filled(4, Palette{}), WithRow(Filled(4, Palette{}), 1, 6)});
 }
@@ -176,7 +171,9 @@ TEST(FrameWalk, ReadsExactlyFrameCountFramesAndNeverTheRing)
     }
 }
 
-TEST(FrameWalk, ColourByteRunAndCopyFaultsEndTheLoadKeepingTheRecords)
+// A line-compression fault is recorded and the load goes on; any other chunk's fault
+// ends the load, the records kept.
+TEST(FrameWalk, ChunkFaultsEndTheLoadButForLineCompression)
 {
     const FrameRecord one = Filled(1, kRed);
     const FliFrameData after{{Chunk(FLI_LC, LcRow(0, 5))}};
@@ -199,11 +196,7 @@ TEST(FrameWalk, ColourByteRunAndCopyFaultsEndTheLoadKeepingTheRecords)
         ExpectRecords(Decode(Fli({kFirst, {{c.bad, Chunk(FLI_LC, LcRow(9, 9))}}, after})),
                       {one, c.partial}, c.kind);
     }
-}
 
-TEST(FrameWalk, FaultyLineCompressionKeepsItsRecordAndTheLoadGoesOn)
-{
-    const FrameRecord one = Filled(1, kRed);
     FrameRecord two = Filled(1, kBlue);
     std::fill_n(two.Pixels.begin(), 2, 6);
     // A copy run past its payload, then a row past the frame: each is recorded, and the
@@ -224,9 +217,13 @@ TEST(FrameWalk, BadSizesEndTheLoadAsCorruptAndCutFilesAsTruncated)
 {
     const ByteArray good = Fli({kFirst, {{Chunk(FLI_LC, LcRow(1, 2))}}});
     const std::size_t frame2 = FrameOffset(good, 1);
-    auto patched = [&](std::size_t at, std::int32_t value) {
+    auto patched = [&](std::size_t at, std::int32_t value, int width = 4) {
         ByteArray file = good;
-        StoreU32(file.data() + at, static_cast<std::uint32_t>(value));
+        if (width == 2) {
+            StoreU16(file.data() + at, static_cast<std::uint16_t>(value));
+        } else {
+            StoreU32(file.data() + at, static_cast<std::uint32_t>(value));
+        }
         return file;
     };
     auto cut = [&](std::size_t length) { return ByteArray(good.begin(), good.begin() + length); };
@@ -246,24 +243,14 @@ TEST(FrameWalk, BadSizesEndTheLoadAsCorruptAndCutFilesAsTruncated)
         {cut(frame2 + 10), 2, kCut},
         {cut(good.size() - 1), 2, kCut},      // second frame cut short
         {patched(128, 0x7FFFFFFF), 2, kCut},  // the next frame lies past the end
-        {[&] {
-             ByteArray f = good;
-             StoreU16(f.data() + 6, 3);
-             return f;
-         }(),
-         3, kCut},
+        {patched(6, 3, 2), 3, kCut},          // a third frame that is not there
         {patched(frame2, 0), 2, kBad},
         {patched(frame2, -1), 2, kBad},
         {patched(frame2, 15), 2, kBad},
         {patched(frame2 + 16, 0), 2, kBad},
         {patched(frame2 + 16, 5), 2, kBad},
         {patched(frame2 + 16, INT32_MIN), 2, kBad},
-        {[&] {  // a second frame that is not one
-             ByteArray f = good;
-             StoreU16(f.data() + frame2 + 4, 0xF100);
-             return f;
-         }(),
-         2, kBad},
+        {patched(frame2 + 4, 0xF100, 2), 2, kBad},  // a second frame that is not one
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto d = Decode(cases[i].file);

@@ -147,44 +147,31 @@ TEST(FliWriterRoundTrip, EveryFrameDecodesToTheFrameWritten)
 TEST(FliWriterRoundTrip, FileLayoutOfHandChosenChunks)
 {
     const ByteArray color = Payload().U16(1).U8({2, 1, 63, 0, 31});
-    const FliFrameData ring{{Chunk(FLI_BLACK)}};
+    const FliFrameData ringFrame{{Chunk(FLI_BLACK)}};
     const std::vector<FliFrameData> frames{
         {{Chunk(FLI_COLOR, color), Chunk(FLI_BRUN, BrunFill(6))}}, {}, {{Chunk(99, {1, 2, 3})}}};
-    const ByteArray file = WriteFLIFile(frames, 7, &ring);
-    const std::size_t frame1 = 16 + 6 + 7 + 6 + 1400;
+    const ByteArray file = WriteFLIFile(frames, 7, &ringFrame);
+    const std::uint32_t frame1 = 16 + 6 + 7 + 6 + 1400;
     ASSERT_EQ(file.size(), 128 + frame1 + 16 + 25 + 22);
     const ByteReader r(file);
-    // (offset, width, value): the file header, the first frame with its two chunk headers,
-    // the empty frame, the frame holding one other chunk, and the ring.
-    const std::size_t f2 = 128 + frame1;
-    const std::size_t ring0 = file.size() - 22;
-    const std::tuple<std::size_t, int, std::uint32_t> fields[] = {{0, 4, file.size()},
-                                                                  {4, 2, 0xAF11},
-                                                                  {6, 2, 3},
-                                                                  {8, 2, 320},
-                                                                  {10, 2, 200},
-                                                                  {12, 2, 8},
-                                                                  {16, 2, 7},
-                                                                  {128, 4, frame1},
-                                                                  {132, 2, 0xF1FA},
-                                                                  {134, 2, 2},
-                                                                  {144, 4, 13},
-                                                                  {148, 2, FLI_COLOR},
-                                                                  {150, 2, 1},
-                                                                  {157, 4, 1406},
-                                                                  {161, 2, FLI_BRUN},
-                                                                  {f2, 4, 16},
-                                                                  {f2 + 6, 2, 0},
-                                                                  {f2 + 16, 4, 25},
-                                                                  {f2 + 22, 2, 1},
-                                                                  {f2 + 32, 4, 9},
-                                                                  {f2 + 36, 2, 99},
-                                                                  {ring0, 4, 22},
-                                                                  {ring0 + 6, 2, 1},
-                                                                  {ring0 + 16, 4, 6},
-                                                                  {ring0 + 20, 2, FLI_BLACK}};
-    for (const auto& [offset, width, value] : fields) {
-        EXPECT_EQ(width == 2 ? r.U16(offset) : r.U32(offset), value) << "offset " << offset;
+    // (record, offset in it, width, value): the file header, the first frame with its two
+    // chunk headers, the empty frame, the frame holding one other chunk, and the ring.
+    const auto size = static_cast<std::uint32_t>(file.size());
+    const std::uint32_t f2 = 128 + frame1;
+    const std::uint32_t ring = size - 22;
+    const std::uint32_t fields[][4] = {
+        {0, 0, 4, size},         {0, 4, 2, 0xAF11},   {0, 6, 2, 3},
+        {0, 8, 2, 320},          {0, 10, 2, 200},     {0, 12, 2, 8},
+        {0, 16, 2, 7},           {128, 0, 4, frame1}, {128, 4, 2, 0xF1FA},
+        {128, 6, 2, 2},          {128, 16, 4, 13},    {128, 20, 2, FLI_COLOR},
+        {128, 22, 2, 1},         {128, 29, 4, 1406},  {128, 33, 2, FLI_BRUN},
+        {f2, 0, 4, 16},          {f2, 6, 2, 0},       {f2, 16, 4, 25},
+        {f2, 22, 2, 1},          {f2, 32, 4, 9},      {f2, 36, 2, 99},
+        {ring, 0, 4, 22},        {ring, 6, 2, 1},     {ring, 16, 4, 6},
+        {ring, 20, 2, FLI_BLACK}};
+    for (const auto& [record, offset, width, value] : fields) {
+        const std::uint32_t at = record + offset;
+        EXPECT_EQ(width == 2 ? r.U16(at) : r.U32(at), value) << "offset " << at;
     }
 
     FrameStore store;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "imaging/GifImage.h"
@@ -58,7 +59,6 @@ struct Frame {
     GifImageDesc rectangle;
     GraphicsControlBlock control;
     bool hasControl;
-    bool loopsForever;
 };
 
 struct GifCloser {
@@ -80,18 +80,12 @@ int ReadBytes(GifFileType* gif, GifByteType* into, int length)
     return static_cast<int>(n);
 }
 
-bool IsLoopForever(const SavedImage& image)
+// The application extension that makes a GIF loop for ever: a loop count of 0.
+bool LoopsForever(const ByteArray& bytes)
 {
-    for (int i = 0; i + 1 < image.ExtensionBlockCount; ++i) {
-        const ExtensionBlock& app = image.ExtensionBlocks[i];
-        const ExtensionBlock& data = image.ExtensionBlocks[i + 1];
-        if (app.Function == APPLICATION_EXT_FUNC_CODE && app.ByteCount == 11 &&
-            std::memcmp(app.Bytes, "NETSCAPE2.0", 11) == 0 && data.ByteCount == 3 &&
-            data.Bytes[0] == 1 && data.Bytes[1] == 0 && data.Bytes[2] == 0) {
-            return true;
-        }
-    }
-    return false;
+    const std::string text("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19);
+    const ByteArray loop(text.begin(), text.end());
+    return std::search(bytes.begin(), bytes.end(), loop.begin(), loop.end()) != bytes.end();
 }
 
 // Decodes bytes and checks on the way that every frame's indices and colours are
@@ -115,7 +109,7 @@ std::vector<Frame> DecodeAndCheck(const ByteArray& bytes, const std::vector<Inpu
         const GifImageDesc& d = saved.ImageDesc;
         const ColorMapObject* map = d.ColorMap != nullptr ? d.ColorMap : gif->SColorMap;
         const Input& show = shows[static_cast<std::size_t>(f)];
-        Frame frame{{}, d, {}, false, IsLoopForever(saved)};
+        Frame frame{{}, d, {}, false};
         frame.control.TransparentColor = NO_TRANSPARENT_COLOR;
         frame.hasControl = DGifSavedExtensionToGCB(gif.get(), f, &frame.control) == GIF_OK;
         EXPECT_EQ(map->ColorCount, 256) << "frame " << f;
@@ -184,7 +178,7 @@ TEST(GifImage, AnimationShowsEveryPictureExactlyInFewFrames)
         EXPECT_EQ(frames[f].control.DelayTime, delays[f]) << "frame " << f;
         EXPECT_EQ(frames[f].control.DisposalMode, DISPOSE_DO_NOT) << "frame " << f;
     }
-    EXPECT_TRUE(frames[0].loopsForever);
+    EXPECT_TRUE(LoopsForever(bytes));
     // Only what changed is stored, the rest of its rectangle transparent.
     const GifImageDesc& changed = frames[1].rectangle;
     EXPECT_EQ((std::vector{changed.Left, changed.Top, changed.Width, changed.Height}),
@@ -197,12 +191,12 @@ TEST(GifImage, AnimationShowsEveryPictureExactlyInFewFrames)
 TEST(GifImage, StillPictureAndRefusals)
 {
     const Input still{Noise(7, 5, 3), Ramp(0x050301), 0};
-    const std::vector<Frame> frames =
-        DecodeAndCheck(EncodeGifImage(still.image, still.palette), {still});
+    const ByteArray bytes = EncodeGifImage(still.image, still.palette);
+    const std::vector<Frame> frames = DecodeAndCheck(bytes, {still});
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].canvas, ColorsOf(still));
     EXPECT_FALSE(frames[0].hasControl);
-    EXPECT_FALSE(frames[0].loopsForever);
+    EXPECT_FALSE(LoopsForever(bytes));
 
     const Palette palette = Ramp(1);
     EXPECT_EQ(ErrorKindOf([] { GifWriter(0, 5); }), ErrorKind::Unsupported);

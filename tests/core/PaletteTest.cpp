@@ -44,38 +44,28 @@ TEST(Palette, ColourRuleMultipliesByFourAndCapsAt255)
     EXPECT_EQ(MakeColor(252, 128, 4), 0x0480FCu);
 }
 
-TEST(Palette, DecodesTheBlockAtItsOffsetAndIgnoresWhatFollows)
+// The block at its offset, what follows ignored; a short source fills what it holds
+// and leaves the rest black.
+TEST(Palette, DecodesTheBlockAtItsOffsetAsFarAsTheSourceHoldsIt)
 {
-    for (const std::size_t offset : {std::size_t{0}, std::size_t{32}}) {
-        const ByteArray bytes = BlockAt(offset, 1000 - 768);
-        const DecodedPalette decoded = DecodePaletteBlock(bytes, offset);
-        EXPECT_TRUE(decoded.complete());
-        if (offset == 0) {
-            PaletteBlock block;
-            std::copy_n(bytes.begin(), block.size(), block.begin());
-            EXPECT_EQ(PaletteFromBlock(block), decoded.palette);
-        }
-        for (int i = 0; i < 256; ++i) {
-            ASSERT_EQ(decoded.palette[i], Expected(i)) << "offset " << offset << " entry " << i;
-        }
-    }
-}
-
-TEST(Palette, ShortSourceFillsWhatItHoldsAndLeavesTheRestBlack)
-{
-    const ByteArray full = BlockAt(32, 0);
-    // Views end early inside a longer buffer: nothing after the view may be read.
+    const ByteArray full = BlockAt(32, 1000 - 768);
+    // Views start at 0 or at the block and end early inside the longer buffer: nothing
+    // after the view may be read.
     const struct {
-        std::size_t viewSize, offset, entries;
-    } cases[] = {{0, 0, 0},           {1, 0, 0},   {32 + 767, 32, 255}, {32 + 5, 32, 1},
-                 {32 + 768, 32, 256}, {10, 32, 0}, {32, 32, 0}};
+        std::size_t start, viewSize, offset, entries;
+    } cases[] = {{0, 1032, 32, 256}, {32, 1000, 0, 256}, {0, 32 + 768, 32, 256},
+                 {0, 0, 0, 0},       {0, 1, 0, 0},       {0, 32 + 767, 32, 255},
+                 {0, 32 + 5, 32, 1}, {0, 10, 32, 0},     {0, 32, 32, 0}};
     for (const auto& c : cases) {
         const DecodedPalette decoded =
-            DecodePaletteBlock(std::span(full.data(), c.viewSize), c.offset);
+            DecodePaletteBlock(std::span(full.data() + c.start, c.viewSize), c.offset);
         EXPECT_EQ(decoded.entriesRead, c.entries) << c.viewSize << " at " << c.offset;
         for (std::size_t i = 0; i < 256; ++i) {
             ASSERT_EQ(decoded.palette[i], i < c.entries ? Expected(static_cast<int>(i)) : 0u)
                 << c.viewSize << " at " << c.offset << " entry " << i;
         }
     }
+    PaletteBlock block;
+    std::copy_n(full.begin() + 32, block.size(), block.begin());
+    EXPECT_EQ(PaletteFromBlock(block), DecodePaletteBlock(block, 0).palette);
 }

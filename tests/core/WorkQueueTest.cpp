@@ -18,8 +18,9 @@ namespace {
 
 // Every task runs once and Finish waits for all of them; with one thread they run
 // in the order submitted; without threads each runs on the caller's thread before
-// Submit returns.
-TEST(WorkQueueTest, RunsEveryTaskWhereAndInTheOrderItShould)
+// Submit returns. What a task throws comes to the caller once, from Submit when the
+// task ran there, otherwise from Finish; the other tasks still run.
+TEST(WorkQueueTest, RunsEveryTaskWhereAndInTheOrderItShouldAndPassesAFailureOnOnce)
 {
     for (const unsigned threads : {0u, 1u, 4u}) {
         SCOPED_TRACE(threads);
@@ -29,16 +30,30 @@ TEST(WorkQueueTest, RunsEveryTaskWhereAndInTheOrderItShould)
         std::vector<int> order;
         std::vector<std::thread::id> ranOn;
         std::size_t ranBeforeReturn = 0;
+        std::string thrown;
         for (int i = 0; i < 200; ++i) {
-            queue.Submit([&, i] {
-                const std::lock_guard lock(mutex);
-                order.push_back(i);
-                ranOn.push_back(std::this_thread::get_id());
-            });
+            try {
+                queue.Submit([&, i] {
+                    {
+                        const std::lock_guard lock(mutex);
+                        order.push_back(i);
+                        ranOn.push_back(std::this_thread::get_id());
+                    }
+                    if (i == 7 || i == 9) {
+                        throw std::runtime_error("task " + std::to_string(i));
+                    }
+                });
+            } catch (const std::runtime_error& error) {
+                thrown += error.what() + std::string(";");
+            }
             const std::lock_guard lock(mutex);
             ranBeforeReturn += order.size() == static_cast<std::size_t>(i + 1) ? 1 : 0;
         }
-        queue.Finish();
+        try {
+            queue.Finish();
+        } catch (const std::runtime_error& error) {
+            thrown += error.what() + std::string(";");
+        }
         std::vector<int> expected(200);
         std::iota(expected.begin(), expected.end(), 0);
         if (threads <= 1) {
@@ -51,6 +66,11 @@ TEST(WorkQueueTest, RunsEveryTaskWhereAndInTheOrderItShould)
         EXPECT_EQ(onCaller, threads == 0 ? 200u : 0u);
         if (threads == 0) {
             EXPECT_EQ(ranBeforeReturn, 200u);
+            EXPECT_EQ(thrown, "task 7;task 9;");
+        } else if (threads == 1) {
+            EXPECT_EQ(thrown, "task 7;");
+        } else {
+            EXPECT_TRUE(thrown == "task 7;" || thrown == "task 9;") << thrown;
         }
     }
 }
@@ -87,43 +107,6 @@ TEST(WorkQueueTest, HoldsAtMostTasksPerThreadUnfinished)
     opener.join();
     EXPECT_LE(mostUnfinished, limit);
     EXPECT_EQ(finished.load(), 40u);
-}
-
-// What a task throws comes to the caller once, from Submit when the task ran
-// there, otherwise from Finish; the other tasks still run.
-TEST(WorkQueueTest, PassesAFailureOnOnceAndRunsTheRest)
-{
-    for (const unsigned threads : {0u, 3u}) {
-        SCOPED_TRACE(threads);
-        WorkQueue queue(threads, 2);
-        std::atomic<int> ran{0};
-        std::string thrown;
-        for (int i = 0; i < 20; ++i) {
-            try {
-                queue.Submit([&ran, i] {
-                    if (i == 7 || i == 9) {
-                        throw std::runtime_error("task " + std::to_string(i));
-                    }
-                    ++ran;
-                });
-            } catch (const std::runtime_error& error) {
-                thrown += error.what();
-                thrown += ';';
-            }
-        }
-        try {
-            queue.Finish();
-        } catch (const std::runtime_error& error) {
-            thrown += error.what();
-            thrown += ';';
-        }
-        EXPECT_EQ(ran.load(), 18);
-        if (threads == 0) {
-            EXPECT_EQ(thrown, "task 7;task 9;");
-        } else {
-            EXPECT_TRUE(thrown == "task 7;" || thrown == "task 9;") << thrown;
-        }
-    }
 }
 
 }  // namespace
