@@ -175,14 +175,6 @@ TEST_F(ExportTest, WritesEveryImageAsTheWindowSavesItAndLeavesTheGameAlone)
 
     const Snapshot expected = ExpectedExport(Sample(), true);
     ExpectExported(Out(), expected);
-    for (const auto& [name, bytes] : expected) {
-        const ByteArray& header = bytes;
-        const std::size_t stride = (U16At(header, 18) + 3) / 4 * 4;
-        const std::size_t size = name.starts_with("CELS3/") ? 5174u
-                                 : name.starts_with("FLI/") ? 65078u
-                                                            : 1078 + stride * U16At(header, 22);
-        EXPECT_EQ(fs::file_size(fs::path(Out()) / name), size) << name;
-    }
     EXPECT_TRUE(fs::exists(fs::path(Out()) / "FLI" / "INTRO-09.bmp"));
     EXPECT_TRUE(fs::exists(fs::path(Out()) / "STILLCEL" / "TITLE.bmp"));
 
@@ -417,19 +409,12 @@ TEST_F(ExportTest, RefusesAnUnusableGameOrOutputFolder)
 // and holds 3: the decoder reports it, keeps the record and goes on.
 ByteArray AnimationWithFaultyLineCompression()
 {
-    PaletteBlock colors{};
-    for (std::size_t i = 0; i < colors.size(); ++i) {
-        colors[i] = static_cast<std::uint8_t>(i % 64);
+    std::vector<AnimationFrame> pictures(3);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        pictures[i].pixels.fill(static_cast<std::uint8_t>(40 + i));
     }
-    FramePixels pixels{};
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        pixels[i] = static_cast<std::uint8_t>(i / 320 + i % 7);
-    }
-    std::vector<FliFrameData> frames(3);
-    frames[0].chunks = {{FLI_COLOR, EncodeColorChunk(colors)}, {FLI_BRUN, EncodeBRUNChunk(pixels)}};
+    std::vector<FliFrameData> frames = EncodeAnimation(pictures);
     frames[1].chunks = {{FLI_LC, {0, 0, 1, 0, 1, 5, 100, 7, 8, 9}}};
-    pixels.fill(42);
-    frames[2].chunks = {{FLI_BRUN, EncodeBRUNChunk(pixels)}};
     return WriteFLIFile(frames);
 }
 
