@@ -61,7 +61,6 @@ private slots:
     void startWithoutFolderAsksForOne();
     void exportAnimationFromTheMenu();
     void largeAnimationLoadsOnAThreadOfItsOwn();
-    void windowGrowsAroundTheClientArea();
 };
 
 void TestViewer::frameBarStepsByKeyboardAfterTabAndClick()
@@ -245,6 +244,7 @@ void TestViewer::manyFaultyChunksGiveOneMessage()
     QVERIFY(session.Start(game.root()));
     session.Press(2);
     QCOMPARE(session.prompts.messages.size(), std::size_t{1});
+    QCOMPARE(session.prompts.messages[0].icon, MessageIcon::None);
     const QString text = session.prompts.messages[0].text;
     QVERIFY(text.startsWith("Error: Truncated: the line-compression chunk holds 4 bytes"));
     QVERIFY(text.contains("FAULTY.FLI: 49 faults while loading."));
@@ -329,28 +329,6 @@ void TestViewer::largeAnimationLoadsOnAThreadOfItsOwn()
     QVERIFY(session.window.findChild<QLabel*>("frameInfo")
                 ->text()
                 .startsWith("picture 3 of 3 \u00b7 file frame 3 of 4"));
-}
-
-void TestViewer::windowGrowsAroundTheClientArea()
-{
-    GameFixture game;
-    game.WriteWall("W.CEL", ByteArray(kWallBytes, 5));
-    WindowDriver session;
-    QVERIFY(session.Start(game.root()));
-    const QRect list = session.list->geometry();
-    const QRect pic = session.pic->geometry();
-    const QRect bar = session.hsb->geometry();
-    const QRect button = session.save->geometry();
-    session.window.resize(session.window.size() + QSize(200, 100));
-    QTRY_COMPARE(session.window.centralWidget()->size(), QSize(713, 419));
-    QCOMPARE(session.list->geometry(), list.adjusted(0, 0, 0, 100));
-    QCOMPARE(session.pic->geometry(), pic.adjusted(0, 0, 200, 100));
-    QCOMPARE(session.hsb->geometry(), bar.translated(0, 100).adjusted(0, 0, 200, 0));
-    QCOMPARE(session.save->geometry(), button);
-    // Never smaller than the client area's own size.
-    session.window.resize(200, 100);
-    QTRY_COMPARE(session.window.centralWidget()->size(), QSize(513, 319));
-    QCOMPARE(session.pic->geometry(), pic);
 }
 
 int RunViewerTests(int argc, char** argv)
