@@ -114,7 +114,6 @@ private slots:
     void layoutAndInitialState();
     void categoryTable_data();
     void categoryTable();
-    void pressingSelectedCategoryReloadsPalette();
     void keyboardCategoryChangeKeepsListInStep();
     void listSelectionByMouseAndKeys();
     void rotationAndEnlargement();
@@ -247,8 +246,9 @@ void TestMainWindow::categoryTable_data()
     QTest::addColumn<QStringList>("items");
     QTest::addColumn<bool>("rotateEnabled");
     QTest::addColumn<bool>("frameBarEnabled");
-    for (const auto button : {Qt::LeftButton, Qt::RightButton}) {
-        const char* side = button == Qt::LeftButton ? "left" : "right";
+    const std::pair<Qt::MouseButton, const char*> buttons[] = {
+        {Qt::LeftButton, "left"}, {Qt::RightButton, "right"}, {Qt::MiddleButton, "middle"}};
+    for (const auto& [button, side] : buttons) {
         QTest::addRow("walls, %s", side)
             << 0 << button << QStringList{"W1.CEL", "W2.CEL"} << true << false;
         QTest::addRow("other art, %s", side)
@@ -289,27 +289,17 @@ void TestMainWindow::categoryTable()
     QVERIFY(session.save->isEnabled());
     QVERIFY(!session.rotate->isChecked());
 
+    // Back to the walls, or the walls pressed again: the palette file is read again.
+    const PaletteBlock other = TestBlock(9);
+    game.WritePalette(ByteArray(other.begin(), other.end()));
     session.Press(0, button);
+    QCOMPARE(session.clicks.count(), 1);
+    QCOMPARE(session.renders.count(), 1);
+    QCOMPARE(session.window.ArtPalette(), PaletteFromBlock(other));
+    QCOMPARE(session.Shown().pixel(0, 0), RgbOf(other, 5));
     QVERIFY(session.rotate->isEnabled());
     QVERIFY(!session.rotate->isChecked());
     QVERIFY(session.prompts.messages.empty());
-}
-
-void TestMainWindow::pressingSelectedCategoryReloadsPalette()
-{
-    GameFixture game;
-    game.WriteWall("W.CEL", FilledWall(5));
-    Session session;
-    QVERIFY(session.Start(game.root()));
-    const PaletteBlock other = TestBlock(9);
-    game.WritePalette(ByteArray(other.begin(), other.end()));
-    for (const auto button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
-        session.Press(0, button);
-        QCOMPARE(session.clicks.count(), 1);
-        QCOMPARE(session.renders.count(), 1);
-    }
-    QCOMPARE(session.window.ArtPalette(), PaletteFromBlock(other));
-    QCOMPARE(session.Shown().pixel(0, 0), RgbOf(other, 5));
 }
 
 void TestMainWindow::keyboardCategoryChangeKeepsListInStep()
