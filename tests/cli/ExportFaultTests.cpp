@@ -1,7 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -244,35 +243,17 @@ TEST_F(ExportFaultTest, SignalsStopAReExportLeavingOnlyWholeFiles)
     m_work.Write("out/CELS3/.W1.png.000002.tmp", ByteArray(10, 1));
 
     for (const int signal : {SIGINT, SIGTERM}) {
-        const fs::path err = m_work / "err";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        std::vector<std::string> words{VAREK_EXPORT_PROGRAM};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
-        pid_t child = 0;
-        ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        // Under way: the first wall is done.
-        std::error_code ec;
-        while (fs::file_size(err, ec) == 0 || ec) {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        ::kill(child, signal);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
-        const ByteArray told = ReadAll(err);
-        const std::string message(told.begin(), told.end());
-        EXPECT_NE(message.find("varek-export: stopped by "), std::string::npos) << message;
+        const ProgramResult result =
+            RunProgram(VAREK_EXPORT_PROGRAM, args, false, [&](pid_t child, const fs::path& err) {
+                // Under way: the first wall is done.
+                std::error_code ec;
+                while (fs::file_size(err, ec) == 0 || ec) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+                ::kill(child, signal);
+            });
+        EXPECT_EQ(result.exitCode, 128 + signal);  // not ended by the signal itself
+        EXPECT_NE(result.err.find("varek-export: stopped by "), std::string::npos) << result.err;
         EXPECT_EQ(TakeSnapshot(out), exported) << "signal " << signal;
     }
 }
