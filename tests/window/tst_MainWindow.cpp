@@ -114,8 +114,6 @@ private slots:
     void layoutAndInitialState();
     void categoryTable_data();
     void categoryTable();
-    void keyboardCategoryChangeKeepsListInStep();
-    void listSelectionByMouseAndKeys();
     void rotationAndEnlargement();
     void stillPicturesInTheirOwnColours();
     void framesInTheirOwnColours();
@@ -167,18 +165,20 @@ void TestMainWindow::runProgram()
 }
 
 // The start shows the first wall once, in the client area laid out as it always
-// was; the window grows around that area, never smaller than it.
+// was; a row chosen by mouse or key is shown once; the window grows around that
+// area, never smaller than it.
 void TestMainWindow::layoutAndInitialState()
 {
     GameFixture game;
     game.WriteWall("b.cel", FilledWall(6));
     game.WriteWall("A.CEL", FilledWall(5));
+    game.WriteWall("c.CEL", FilledWall(7));
     game.WriteWall(".hidden.CEL", FilledWall(8));
     game.WriteWall("notes.txt", FilledWall(8));
     fs::create_directory(game / "CELS3/D.CEL");
     Session session;
     QVERIFY(session.Start(game.root()));
-    QCOMPARE(session.Items(), (QStringList{"A.CEL", "b.cel"}));
+    QCOMPARE(session.Items(), (QStringList{"A.CEL", "b.cel", "c.CEL"}));
     QCOMPARE(session.clicks.count(), 1);
     QCOMPARE(session.renders.count(), 1);
     QCOMPARE(session.list->currentRow(), 0);
@@ -223,6 +223,18 @@ void TestMainWindow::layoutAndInitialState()
     QCOMPARE(QApplication::focusWidget(), session.list);
     QCOMPARE(session.hsb->singleStep(), 1);
     QCOMPARE(session.hsb->pageStep(), 1);
+
+    session.ClickRow(1);
+    QCOMPARE(session.list->currentRow(), 1);
+    QCOMPARE(session.clicks.count(), 1);
+    QCOMPARE(session.Shown().pixel(0, 0), RgbOf(GameFixture::kPaletteBlock, 6));
+    session.ClickRow(1);
+    QCOMPARE(session.clicks.count(), 0);
+    QTest::keyClick(session.list, Qt::Key_Down);
+    QCOMPARE(session.list->currentRow(), 2);
+    QCOMPARE(session.clicks.count(), 1);
+    QCOMPARE(session.renders.count(), 1);
+    QCOMPARE(session.Shown().pixel(0, 0), RgbOf(GameFixture::kPaletteBlock, 7));
 
     const QRect list = session.list->geometry();
     const QRect pic = session.pic->geometry();
@@ -302,44 +314,6 @@ void TestMainWindow::categoryTable()
     QVERIFY(session.prompts.messages.empty());
 }
 
-void TestMainWindow::keyboardCategoryChangeKeepsListInStep()
-{
-    GameFixture game;
-    game.WriteWall("W.CEL", FilledWall(5));
-    game.WriteStill("S1.CEL", Still(64, 40), TestBlock(3));
-    Session session;
-    QVERIFY(session.Start(game.root()));
-    session.opt->button(0)->setFocus();
-    session.ClearCounts();
-    QTest::keyClick(session.opt->button(0), Qt::Key_Right);
-    QCOMPARE(session.opt->checkedId(), 1);
-    QCOMPARE(session.Items(), QStringList{"S1.CEL"});
-    QCOMPARE(session.clicks.count(), 1);
-    QVERIFY(!session.rotate->isEnabled());
-    QCOMPARE(session.window.ArtPalette(), PaletteFromBlock(TestBlock(3)));
-}
-
-void TestMainWindow::listSelectionByMouseAndKeys()
-{
-    GameFixture game;
-    game.WriteWall("W0.CEL", FilledWall(5));
-    game.WriteWall("W1.CEL", FilledWall(6));
-    game.WriteWall("W2.CEL", FilledWall(7));
-    Session session;
-    QVERIFY(session.Start(game.root()));
-    session.ClickRow(1);
-    QCOMPARE(session.list->currentRow(), 1);
-    QCOMPARE(session.clicks.count(), 1);
-    QCOMPARE(session.Shown().pixel(0, 0), RgbOf(GameFixture::kPaletteBlock, 6));
-    session.ClickRow(1);
-    QCOMPARE(session.clicks.count(), 0);
-    QTest::keyClick(session.list, Qt::Key_Down);
-    QCOMPARE(session.list->currentRow(), 2);
-    QCOMPARE(session.clicks.count(), 1);
-    QCOMPARE(session.renders.count(), 1);
-    QCOMPARE(session.Shown().pixel(0, 0), RgbOf(GameFixture::kPaletteBlock, 7));
-}
-
 void TestMainWindow::rotationAndEnlargement()
 {
     GameFixture game;
@@ -392,7 +366,15 @@ void TestMainWindow::stillPicturesInTheirOwnColours()
     Session session;
     QVERIFY(session.Start(game.root()));
     session.Press(2);  // leaves a frame's colours in the palette
-    session.Press(1);
+    // By the keyboard: the list and the palette follow the category.
+    session.opt->button(2)->setFocus();
+    session.ClearCounts();
+    QTest::keyClick(session.opt->button(2), Qt::Key_Left);
+    QCOMPARE(session.opt->checkedId(), 1);
+    QCOMPARE(session.Items(), (QStringList{"S1.CEL", "S2.CEL"}));
+    QCOMPARE(session.clicks.count(), 1);
+    QVERIFY(!session.rotate->isEnabled());
+    QCOMPARE(session.window.ArtPalette(), PaletteFromBlock(TestBlock(3)));
     const IndexedImage small = Still(64, 40);
     QImage shown = session.Shown();
     QVERIFY(session.pic->IsEnlarged());
