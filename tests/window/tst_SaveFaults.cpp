@@ -86,7 +86,6 @@ class TestSaveFaults : public QObject {
 private slots:
     void failedSavesLoseNothing_data();
     void failedSavesLoseNothing();
-    void longestNamesSave();
     void keepsWorkingAfterEveryBadFile();
 };
 
@@ -190,26 +189,6 @@ void TestSaveFaults::failedSavesLoseNothing()
     session.SaveAs((out / "next.bmp").string());
     QCOMPARE(session.prompts.messages.size(), std::size_t{1});
     QVERIFY(ReadAll(out / "next.bmp") == WallBmp(wall));
-}
-
-// A name the file system takes must be saved, however close to its limit: the
-// temporary file beside it must not need a longer one.
-void TestSaveFaults::longestNamesSave()
-{
-    GameFixture game;
-    const ByteArray wall = StripedWall(60);
-    game.WriteWall("W.CEL", wall);
-    TempFolder out;
-    Window session;
-    QVERIFY(session.Start(game.root()));
-    for (const std::size_t length : {240, 250, 255}) {
-        const std::string name = std::string(length - 4, 'L') + ".bmp";
-        out.Write(name, ByteArray(10, 1));  // replaced
-        session.SaveAs((out / name).string());
-        QVERIFY2(session.prompts.messages.empty(), qPrintable(session.LastMessage()));
-        QVERIFY(ReadAll(out / name) == WallBmp(wall));
-    }
-    QCOMPARE(Listing(out.path()).size(), std::size_t{3});
 }
 
 // After each file that cannot be shown, and after a failed save, the next good
