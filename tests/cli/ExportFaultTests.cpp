@@ -204,19 +204,6 @@ TEST_F(ExportFaultTest, UnreadableCategoryFolder)
     EXPECT_EQ(result.out, "2 files read, 3 images written, 1 failure\n");
 }
 
-// Names come from the game folder: what they hold must not act on the terminal.
-TEST_F(ExportFaultTest, ControlCharactersInNamesAreWrittenOut)
-{
-    m_work.Write("game/CELS3/E\x1b]0;owned\x07\x1b[2J\xc2\x9b.CEL", ByteArray(10, 1));
-    const ProgramResult result = Export(m_work / "out");
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find("CELS3/E\\x1b]0;owned\\x07\\x1b[2J\\u009b.CEL: Truncated: "),
-              std::string::npos)
-        << result.err;
-    EXPECT_EQ(result.err.find('\x1b'), std::string::npos);
-    EXPECT_EQ(result.err.find('\x07'), std::string::npos);
-}
-
 // SIGINT and SIGTERM stop an export that replaces older images the way Cancel does:
 // the images are whole, old or new, no temporary file is left, and the exit status
 // is 128 + the signal. Temporary files a killed export left are cleared.

@@ -434,6 +434,8 @@ TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
     newer[4] = 0x12;  // the FLC format's magic number, 0xAF12
     m_work.Write("game/FLI/NEWER.FLI", newer);
     m_work.Write("game/FLI/NOISE.FLI", ByteArray(fire.rbegin(), fire.rend()));
+    // Names come from the game folder: what they hold must not act on the terminal.
+    m_work.Write("game/CELS3/E\x1b]0;owned\x07\x1b[2J\xc2\x9b.CEL", ByteArray(10, 1));
 
     const ProgramResult result = Export({"-q", game.string(), Out()});
     EXPECT_EQ(result.exitCode, 1);
@@ -455,12 +457,15 @@ TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
              "FLI/NEWER.FLI: Unsupported: the file is an FLC animation, which this program "
              "does not read; it reads FLI animations; no frame could be decoded\n",
              "FLI/NOISE.FLI: Corrupt: the file is not an FLI animation: ",
+             "CELS3/E\\x1b]0;owned\\x07\\x1b[2J\\u009b.CEL: Truncated: ",
          }) {
         EXPECT_NE(result.err.find(problem), std::string::npos) << problem << "\n" << result.err;
     }
     EXPECT_NE(result.err.find(" decoded before it are written\n"), std::string::npos);
-    EXPECT_EQ(result.out, "24 files read, " + std::to_string(expected.size()) +
-                              " images written, 8 failures\n");
+    EXPECT_EQ(result.err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(result.err.find('\x07'), std::string::npos);
+    EXPECT_EQ(result.out, "25 files read, " + std::to_string(expected.size()) +
+                              " images written, 9 failures\n");
 }
 
 TEST_F(ExportTest, GameFoldersWithOtherCaseWork)

@@ -119,10 +119,9 @@ private slots:
     void framesInTheirOwnColours();
     void savesTheImageOnShow();
     void animationsThatCannotBeShown();
-    void frameBarBeforeAnyAnimation();
     void emptyListSaysWhy_data();
     void emptyListSaysWhy();
-    void shortPalette();
+    void shortPaletteAndEmptyCategories();
 };
 
 // A folder that fails the check (whose messages the core's tests cover) gives one
@@ -535,28 +534,6 @@ void TestMainWindow::animationsThatCannotBeShown()
     QCOMPARE(messages.size(), std::size_t{4});
 }
 
-void TestMainWindow::frameBarBeforeAnyAnimation()
-{
-    GameFixture game;
-    game.WriteWall("W.CEL", FilledWall(5));
-    Session session;
-    QVERIFY(session.Start(game.root()));
-    session.Press(2);
-    QCOMPARE(session.clicks.count(), 0);
-    QVERIFY(!session.pic->HasPicture());
-    QVERIFY(session.hsb->isEnabled());
-    QTest::keyClick(session.hsb, Qt::Key_Right);
-    QCOMPARE(session.renders.count(), 1);
-    QCOMPARE(session.prompts.messages.size(), std::size_t{1});
-    QVERIFY(session.prompts.messages[0].text.contains("No animation"));
-
-    session.Press(1);  // STILLCEL is empty as well
-    QTest::mouseClick(session.save, Qt::LeftButton);
-    QCOMPARE(session.prompts.messages.size(), std::size_t{2});
-    QVERIFY(session.prompts.messages[1].text.contains("nothing to save"));
-    QVERIFY(session.prompts.requests.empty());
-}
-
 void TestMainWindow::emptyListSaysWhy_data()
 {
     QTest::addColumn<QString>("shape");  // what STILLCEL becomes once the window is open
@@ -613,7 +590,9 @@ void TestMainWindow::emptyListSaysWhy()
     QVERIFY(session.pic->HasPicture());
 }
 
-void TestMainWindow::shortPalette()
+// A short palette is reported and the wall still shown; with no animation or still
+// picture to show, the frame bar and "Save to BMP" say so.
+void TestMainWindow::shortPaletteAndEmptyCategories()
 {
     GameFixture game;
     game.WriteWall("W.CEL", FilledWall(5));
@@ -621,12 +600,28 @@ void TestMainWindow::shortPalette()
         ByteArray(GameFixture::kPaletteBlock.begin(), GameFixture::kPaletteBlock.begin() + 301));
     Session session;
     QVERIFY(session.Start(game.root()));
-    QCOMPARE(session.prompts.messages.size(), std::size_t{1});
-    QVERIFY(session.prompts.messages[0].text.contains("holds 100 of the 256 colours"));
+    auto& messages = session.prompts.messages;
+    QCOMPARE(messages.size(), std::size_t{1});
+    QVERIFY(messages[0].text.contains("holds 100 of the 256 colours"));
     const Palette& palette = session.window.ArtPalette();
     QCOMPARE(palette[99], PaletteFromBlock(GameFixture::kPaletteBlock)[99]);
     QCOMPARE(palette[100], ColorValue{0});
     QVERIFY(session.pic->HasPicture());
+
+    session.Press(2);
+    QCOMPARE(session.clicks.count(), 0);
+    QVERIFY(!session.pic->HasPicture());
+    QVERIFY(session.hsb->isEnabled());
+    QTest::keyClick(session.hsb, Qt::Key_Right);
+    QCOMPARE(session.renders.count(), 1);
+    QCOMPARE(messages.size(), std::size_t{2});
+    QVERIFY(messages[1].text.contains("No animation"));
+
+    session.Press(1);
+    QTest::mouseClick(session.save, Qt::LeftButton);
+    QCOMPARE(messages.size(), std::size_t{3});
+    QVERIFY(messages[2].text.contains("nothing to save"));
+    QVERIFY(session.prompts.requests.empty());
 }
 
 int RunMainWindowTests(int argc, char** argv)
