@@ -146,7 +146,7 @@ void TestMainWindow::runProgram()
         QVERIFY(!widget->isVisible());
     }
 
-    game.Write("palette.pal", ByteArray(768, 7));
+    game.Write("palette.pal", {});  // empty, and names in lower case: it opens
     fs::rename(game / "CELS3", game / "cels3");
     QString title;
     QTimer::singleShot(0, [&] {
@@ -159,6 +159,8 @@ void TestMainWindow::runProgram()
     });
     QCOMPARE(RunProgram({"varek", folder + "/"}, prompts), 0);
     QCOMPARE(title, ProgramTitle());
+    QCOMPARE(prompts.messages.size(), std::size_t{4});
+    QVERIFY(prompts.messages[3].text.contains("holds 0 of the 256 colours"));
     QCOMPARE(WindowTitle(1, 2, 30), QStringLiteral("Varek - v1.2.30"));
 }
 
