@@ -146,8 +146,12 @@ void TestMainWindow::runProgram()
         QVERIFY(!widget->isVisible());
     }
 
-    game.Write("palette.pal", {});  // empty, and names in lower case: it opens
-    fs::rename(game / "CELS3", game / "cels3");
+    // Names in lower case, an empty palette, a file for CELS3: the check passes
+    // and the window opens.
+    game.Write("palette.pal", {});
+    fs::rename(game / "STILLCEL", game / "stillcel");
+    fs::remove_all(game / "CELS3");
+    game.Write("cels3", {1});
     QString title;
     QTimer::singleShot(0, [&] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
