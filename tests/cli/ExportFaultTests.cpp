@@ -89,8 +89,8 @@ protected:
                            const fs::path& target, const std::string& reason)
     {
         EXPECT_EQ(result.exitCode, 1) << result.err;
-        EXPECT_NE(result.err.find(source + ": Cannot write \"" + target.string() + "\": " +
-                                  reason + "\n"),
+        EXPECT_NE(result.err.find(source + ": Cannot write \"" + target.string() + "\": " + reason +
+                                  "\n"),
                   std::string::npos)
             << result.err;
     }

@@ -255,8 +255,8 @@ TEST_F(ExportTest, TimelineWritesAPictureForEveryFileFrame)
 
     // Without --timeline the pictures alone are written, as every other test shows.
     const Snapshot expected = ExpectedExport(game, true);
-    ASSERT_EQ(Export({"-q", "--timeline", "--category", "animations", game.string(), Out()}).exitCode,
-              0);
+    ASSERT_EQ(
+        Export({"-q", "--timeline", "--category", "animations", game.string(), Out()}).exitCode, 0);
     const Snapshot byFrame = TakeSnapshot(fs::path(Out()) / "FLI");
     EXPECT_EQ(Names(byFrame),
               (std::vector<std::string>{"T-01.bmp", "T-02.bmp", "T-03.bmp", "T-04.bmp"}));
@@ -330,8 +330,8 @@ TEST_F(ExportTest, NoRotateAndCategoriesLimitWhatIsWritten)
     const fs::path game = CopyOfSample();
     m_work.Write("game/FLI/LONG.FLI", MakeSampleAnimation(100));
     const fs::path others = m_work / "others";
-    result = Export({"-q", "--category=stills", "--category", "animations", game.string(),
-                     others.string()});
+    result = Export(
+        {"-q", "--category=stills", "--category", "animations", game.string(), others.string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     Snapshot rest = ExpectedExport(game, true);
     std::erase_if(rest, [](const auto& entry) { return entry.first.starts_with("CELS3/"); });
@@ -468,8 +468,8 @@ TEST_F(ExportTest, GameFoldersWithOtherCaseWork)
 {
     const fs::path game = CopyOfSample();
     const std::pair<const char*, const char*> renamed[] = {
-        {"PALETTE.PAL", "palette.pal"}, {"CELS3", "cels3"},  {"cels3/TORCH.CEL", "cels3/torch.cel"},
-        {"STILLCEL", "StillCel"},       {"FLI", "Fli"},      {"Fli/INTRO.FLI", "Fli/intro.fli"}};
+        {"PALETTE.PAL", "palette.pal"}, {"CELS3", "cels3"}, {"cels3/TORCH.CEL", "cels3/torch.cel"},
+        {"STILLCEL", "StillCel"},       {"FLI", "Fli"},     {"Fli/INTRO.FLI", "Fli/intro.fli"}};
     for (const auto& [from, to] : renamed) {
         fs::rename(game / from, game / to);
     }
@@ -478,7 +478,7 @@ TEST_F(ExportTest, GameFoldersWithOtherCaseWork)
     // The images take the names' own spelling.
     Snapshot expected;
     for (const auto& [name, bytes] : ExpectedExport(Sample(), true)) {
-        expected[name == "CELS3/TORCH.bmp"      ? "CELS3/torch.bmp"
+        expected[name == "CELS3/TORCH.bmp"        ? "CELS3/torch.bmp"
                  : name.starts_with("FLI/INTRO-") ? "FLI/intro" + name.substr(9)
                                                   : name] = bytes;
     }
