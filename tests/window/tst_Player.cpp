@@ -28,6 +28,16 @@ PlaybackSchedule Schedule(const std::vector<std::int32_t>& frameCounts, std::uin
     return PlaybackSchedule(pictures, speed);
 }
 
+// A player on a clock the test sets, with its timer and its two signals recorded.
+struct Playing {
+    TestClock clock;
+    const std::int64_t start = clock.now;
+    Player player{clock};
+    QTimer* timer = player.findChild<QTimer*>();
+    QSignalSpy due{&player, &Player::pictureDue};
+    QSignalSpy playing{&player, &Player::playingChanged};
+};
+
 // Speed 1: a tick of 1/70 s is 14285714.29 ns, so picture n of one frame each is
 // due at round(n * that).
 constexpr std::int64_t kTick = 14'285'714;
@@ -47,12 +57,8 @@ private slots:
 void TestPlayer::playsEachPictureForItsFramesAndLoops()
 {
     // Speed 0 is a tick of 5/70 s; the second picture stands for 3 frames.
-    TestClock clock;
-    Player player(clock);
-    auto* timer = player.findChild<QTimer*>();
-    QSignalSpy due(&player, &Player::pictureDue);
-    QSignalSpy playing(&player, &Player::playingChanged);
-    const std::int64_t start = clock.now;
+    Playing p;
+    auto& [clock, start, player, timer, due, playing] = p;
     QVERIFY(player.Start(Schedule({1, 3, 1}, 0), 1));
     QCOMPARE(playing.takeFirst().at(0).toBool(), true);
     QCOMPARE(timer->interval(), 72);
@@ -85,11 +91,8 @@ void TestPlayer::playsEachPictureForItsFramesAndLoops()
 
 void TestPlayer::fallingBehindSkipsToThePictureDueNow()
 {
-    TestClock clock;
-    Player player(clock);
-    auto* timer = player.findChild<QTimer*>();
-    QSignalSpy due(&player, &Player::pictureDue);
-    const std::int64_t start = clock.now;
+    Playing p;
+    auto& [clock, start, player, timer, due, playing] = p;
     player.Start(Schedule({1, 1, 1, 1, 1, 1}, 1), 1);
 
     // A wake two and a half ticks late shows picture 3, never 2.
@@ -115,12 +118,8 @@ void TestPlayer::fallingBehindSkipsToThePictureDueNow()
 
 void TestPlayer::startsFromAPictureAndStops()
 {
-    TestClock clock;
-    Player player(clock);
-    auto* timer = player.findChild<QTimer*>();
-    QSignalSpy due(&player, &Player::pictureDue);
-    QSignalSpy playing(&player, &Player::playingChanged);
-    const std::int64_t start = clock.now;
+    Playing p;
+    auto& [clock, start, player, timer, due, playing] = p;
     QVERIFY(player.Start(Schedule({1, 1, 1, 1}, 1), 3));
     QCOMPARE(timer->interval(), 15);
     clock.now = start + kTick;
@@ -149,13 +148,11 @@ void TestPlayer::startsFromAPictureAndStops()
 
 void TestPlayer::timerWakesThePlayer()
 {
-    TestClock clock;
-    Player player(clock);
-    QSignalSpy due(&player, &Player::pictureDue);
-    player.Start(Schedule({1, 1}, 1), 1);
-    clock.now += kTick;
-    QTRY_COMPARE(due.size(), 1);
-    QCOMPARE(due.at(0).at(0).toInt(), 2);
+    Playing p;
+    p.player.Start(Schedule({1, 1}, 1), 1);
+    p.clock.now += kTick;
+    QTRY_COMPARE(p.due.size(), 1);
+    QCOMPARE(p.due.at(0).at(0).toInt(), 2);
 }
 
 int RunPlayerTests(int argc, char** argv)

@@ -59,14 +59,15 @@ class TestSaveDialog : public QObject {
     Q_OBJECT
 
 private slots:
-    void opensAsAskedAndCancels();
+    void opensAsAskedWithTheNameCutAndCancels();
     void asksBeforeCreatingAndAddsExtension();
     void asksBeforeReplacing();
     void longNamesAreCut();
     void messageBoxes();
 };
 
-void TestSaveDialog::opensAsAskedAndCancels()
+// The dialog shows the request, the proposed name cut to what a file system takes.
+void TestSaveDialog::opensAsAskedWithTheNameCutAndCancels()
 {
     test::TempFolder folder;
     QString title, name, directory, suffix, filter;
@@ -84,13 +85,15 @@ void TestSaveDialog::opensAsAskedAndCancels()
         saves = dialog->acceptMode() == QFileDialog::AcceptSave;
         dialog->reject();
     });
-    QCOMPARE(ShowSaveDialog(nullptr, Request(PathOf(folder), "WALL01.bmp")), QString());
+    const QString longName = QString(300, u'A') + ".bmp";
+    QCOMPARE(ShowSaveDialog(nullptr, Request(PathOf(folder), longName)), QString());
     QCOMPARE(title, "Save image as...");
     QCOMPARE(filters, (QStringList{"Bitmap Files (*.bmp)", "All Files (*)"}));
     QCOMPARE(filter, "Bitmap Files (*.bmp)");
     QCOMPARE(directory, PathOf(folder));
     QCOMPARE(suffix, "bmp");
-    QCOMPARE(name, "WALL01.bmp");
+    QCOMPARE(name, FitProposedName(longName));
+    QCOMPARE(name.size(), kMaxProposedNameLength);
     QVERIFY(confirmsOverwrite);
     QVERIFY(saves);
     QVERIFY(std::filesystem::is_empty(folder.path()));
@@ -142,24 +145,13 @@ void TestSaveDialog::asksBeforeReplacing()
 
 void TestSaveDialog::longNamesAreCut()
 {
-    const QString longName = QString(300, u'A') + ".bmp";
-    QCOMPARE(FitProposedName(longName), QString(250, u'A') + ".bmp");
+    QCOMPARE(FitProposedName(QString(300, u'A') + ".bmp"), QString(250, u'A') + ".bmp");
     QCOMPARE(FitProposedName("INTRO-09.bmp"), "INTRO-09.bmp");
     QCOMPARE(FitProposedName(QString(300, u'B')), QString(254, u'B'));
     // A character outside the first plane is two UTF-16 units and is never split.
     const QString wide = QString(249, u'C') + QString::fromUcs4(U"\U0001F600") + "x.bmp";
     QCOMPARE(FitProposedName(wide), QString(249, u'C') + ".bmp");
     QCOMPARE(FitProposedName("a." + QString(300, u'e')), "a." + QString(252, u'e'));
-
-    test::TempFolder folder;
-    QString shown;
-    Answer<QFileDialog>([&](QFileDialog* dialog) {
-        shown = NameField(dialog)->text();
-        dialog->reject();
-    });
-    QCOMPARE(ShowSaveDialog(nullptr, Request(PathOf(folder), longName)), QString());
-    QCOMPARE(shown.size(), kMaxProposedNameLength);
-    QVERIFY(shown.endsWith(".bmp"));
 }
 
 void TestSaveDialog::messageBoxes()

