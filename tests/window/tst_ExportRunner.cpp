@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QtTest>
+#include <QTest>
 #include <filesystem>
 #include <string>
 

@@ -7,7 +7,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 #include "GameFixture.h"
 #include "RecordingPrompts.h"
