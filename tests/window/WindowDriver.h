@@ -5,7 +5,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QtTest>
+#include <QTest>
 #include <filesystem>
 
 #include "RecordingPrompts.h"

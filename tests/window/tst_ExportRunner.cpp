@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QtTest>
+#include <QTest>
 #include <filesystem>
 #include <optional>
 #include <string>

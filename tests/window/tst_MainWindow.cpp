@@ -9,7 +9,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 
 #include "GameFixture.h"
 #include "RecordingPrompts.h"

@@ -1,6 +1,6 @@
 #include <QSignalSpy>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 #include <cstdint>
 #include <vector>
 

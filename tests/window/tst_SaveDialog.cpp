@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 #include <functional>
 
 #include "dialogs/SaveDialog.h"

@@ -3,7 +3,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QtTest>
+#include <QTest>
 #include <algorithm>
 #include <fstream>
 #include <optional>

@@ -12,7 +12,7 @@
 #include <QStatusBar>
 #include <QToolButton>
 #include <QUrl>
-#include <QtTest>
+#include <QTest>
 
 #include "GameFixture.h"
 #include "WindowDriver.h"
