@@ -130,8 +130,10 @@ FoundEntry MemorySource::FindEntry(const std::string& name) const
     const std::map<std::string, bool> entries = EntriesOf(folder);
     auto found = entries.find(own);
     if (found == entries.end()) {
-        found = std::find_if(entries.begin(), entries.end(), [&own](const auto& entry) {
-            return EqualsIgnoringCase(entry.first, own);
+        // A lambda cannot capture a structured binding under every compiler we build with.
+        const std::string& wanted = own;
+        found = std::find_if(entries.begin(), entries.end(), [&wanted](const auto& entry) {
+            return EqualsIgnoringCase(entry.first, wanted);
         });
     }
     if (found == entries.end()) {
