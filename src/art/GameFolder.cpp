@@ -30,16 +30,6 @@ std::unique_ptr<SourceFile> OpenGameFile(const ByteSource& source, const std::st
     return file;
 }
 
-// A file of the game read whole, for large files.
-FileBytes ReadWholeGameFile(const ByteSource& source, const std::string& name, std::uint64_t limit)
-{
-    FileBytes bytes = source.ReadAll(name, limit);
-    if (bytes.empty()) {
-        throw Error(ErrorKind::NotFound, "the file is empty");
-    }
-    return bytes;
-}
-
 }  // namespace
 
 const CategoryInfo& InfoOf(ArtCategory category)
@@ -203,9 +193,21 @@ Animation GameFolder::StreamAnimation(const std::string& name, const PictureSink
     return StreamFLIFile(bytes.bytes(), sink, progress);
 }
 
+Animation GameFolder::OutlineAnimation(const std::string& name) const
+{
+    try {
+        const FileBytes bytes = ReadAnimation(name);
+        return OutlineFLIFile(bytes.bytes());
+    } catch (const Error& error) {
+        Animation animation;
+        animation.stop = error;
+        return animation;
+    }
+}
+
 FileBytes GameFolder::ReadAnimation(const std::string& name) const
 {
-    return ReadWholeGameFile(*m_source, FileName(ArtCategory::Animated, name), kMaxFliFileBytes);
+    return ReadFLIBytes(*OpenGameFile(*m_source, FileName(ArtCategory::Animated, name)));
 }
 
 }  // namespace varek

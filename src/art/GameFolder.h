@@ -109,9 +109,10 @@ public:
     // header and then only the pixels it asks for. Throws Error.
     Picture LoadStill(const std::string& name) const;
 
-    // An animation, decoded into store as DecodeFLIFile does; a file that cannot be
-    // read (larger than kMaxFliFileBytes included) is the stop of a load without
-    // pictures, the store emptied.
+    // An animation, decoded into store as DecodeFLIFile does from the bytes
+    // ReadFLIBytes reads; a file that cannot be read (one whose frames need more
+    // than kMaxFliFileBytes included) is the stop of a load without pictures, the
+    // store emptied.
     Animation LoadAnimation(const std::string& name, FrameStore& store,
                             const LoadProgress& progress = {}) const;
 
@@ -120,6 +121,11 @@ public:
     // without pictures.
     Animation StreamAnimation(const std::string& name, const PictureSink& sink,
                               const LoadProgress& progress = {}) const;
+
+    // The animation's outline (OutlineFLIFile), from its headers alone: what a
+    // load would cost, told before it starts. A file that cannot be read is the
+    // stop of an outline without pictures.
+    Animation OutlineAnimation(const std::string& name) const;
 
 private:
     explicit GameFolder(std::shared_ptr<const ByteSource> source);

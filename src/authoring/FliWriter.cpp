@@ -256,8 +256,8 @@ ByteArray EncodeCopyChunk(const FramePixels& pixels)
 ByteArray WriteFLIFile(std::span<const FliFrameData> frames, std::uint16_t speed,
                        const FliFrameData* ring)
 {
-    if (frames.size() > 32767) {
-        throw Error(ErrorKind::TooLarge, "an FLI file holds at most 32767 frames");
+    if (frames.size() > 65535) {
+        throw Error(ErrorKind::TooLarge, "an FLI file holds at most 65535 frames");
     }
     ByteArray out;
     ByteWriter writer(out);

@@ -36,7 +36,7 @@ ByteArray EncodeCopyChunk(const FramePixels& pixels);
 
 // A whole file: the 128-byte header for 320 x 200 counting frames.size() frames,
 // the frames, then ring (the closing frame leading back to the first) if given.
-// Throws a TooLarge Error for more than 32767 frames.
+// Throws a TooLarge Error for more than 65535 frames.
 // speed is the delay between frames in 1/70 s.
 ByteArray WriteFLIFile(std::span<const FliFrameData> frames, std::uint16_t speed = 5,
                        const FliFrameData* ring = nullptr);

@@ -16,7 +16,7 @@ constexpr const char* kUsage =
     "\n"
     "Writes a complete game folder made of generated art (PALETTE.PAL, CELS3,\n"
     "STILLCEL and FLI) into OUT_FOLDER, or with --animation one 320 x 200 FLI\n"
-    "animation of FRAMES frames (1 to 32767) into FILE.\n";
+    "animation of FRAMES frames (1 to 65535) into FILE.\n";
 
 int UsageError(std::string_view problem)
 {
@@ -42,8 +42,8 @@ int main(int argc, char** argv)
             const auto [end, error] =
                 std::from_chars(text.data(), text.data() + text.size(), frames);
             if (error != std::errc() || end != text.data() + text.size() || frames < 1 ||
-                frames > 32767) {
-                return UsageError("the frame count must be a number from 1 to 32767");
+                frames > 65535) {
+                return UsageError("the frame count must be a number from 1 to 65535");
             }
             varek::WriteFileAtomically(argv[3], varek::MakeSampleAnimation(frames));
             return 0;

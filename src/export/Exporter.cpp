@@ -185,6 +185,12 @@ private:
         for (const Error& fault : animation.lineFaults) {
             Fail(source.name, fault.what());
         }
+        if (animation.moreLineFaults > 0) {
+            // Each fault counts; only the first few are told one by one.
+            m_summary.failures += animation.moreLineFaults - 1;
+            Fail(source.name, "and " + WithThousands(animation.moreLineFaults) +
+                                  " more faults in line-compression chunks");
+        }
         if (animation.stop) {
             const std::size_t kept = animation.pictures.size();
             std::string reason = animation.stop->what();

@@ -287,10 +287,75 @@ void DecodeChunk(const FLIChunk& chunk, FrameRecord& record)
 
 namespace {
 
-[[noreturn]] void ThrowPastEnd(const std::string& what, std::int64_t fileSize)
+// Where a walk of the bytes read so far would need more of the file.
+struct NeedMore {
+    std::int64_t end = 0;  // the first byte past those needed
+};
+
+[[noreturn]] void ThrowPastEnd(const std::string& what, std::int64_t fileSize, std::int64_t needed,
+                               NeedMore* needMore)
 {
+    if (needMore != nullptr) {
+        needMore->end = needed;
+    }
     throw Error(ErrorKind::Truncated, what + " runs past the end of the file (" +
                                           Counted(fileSize, "byte", "bytes") + ")");
+}
+
+void CountSkipped(std::int16_t chunkType, FliLoad& load)
+{
+    const auto type = static_cast<std::uint16_t>(chunkType);
+    const auto known = std::find_if(load.skipped.begin(), load.skipped.end(),
+                                    [type](const SkippedChunks& seen) { return seen.type == type; });
+    if (known != load.skipped.end()) {
+        ++known->count;
+    } else if (load.skipped.size() < kKeptFaults) {
+        load.skipped.push_back({type, 1});
+    } else {
+        ++load.moreSkipped;
+    }
+}
+
+void KeepLineFault(const Error& error, std::int32_t frameIndex, FliLoad& load)
+{
+    if (load.lineFaults.size() < kKeptFaults) {
+        load.lineFaults.emplace_back(error.kind(), "in frame " + std::to_string(frameIndex + 1) +
+                                                       ", " + error.detail());
+    } else {
+        ++load.moreLineFaults;
+    }
+}
+
+// Why a walk that read every frame the header counts gave no picture.
+Error NoPicture(const FliLoad& load, std::int64_t bytesAfterHeader)
+{
+    if (load.fileFrames == 0) {
+        std::string detail = "the header counts 0 frames";
+        if (bytesAfterHeader > 0) {
+            detail += ", though " + WithThousands(static_cast<std::uint64_t>(bytesAfterHeader)) +
+                      " bytes follow it";
+        }
+        return Error(ErrorKind::Corrupt, detail);
+    }
+    std::string detail =
+        load.fileFrames == 1
+            ? std::string("its one frame holds no chunk")
+            : "none of its " + WithThousands(static_cast<std::uint64_t>(load.fileFrames)) +
+                  " frames holds a chunk";
+    if (load.skipped.empty()) {
+        return Error(ErrorKind::Corrupt, detail);
+    }
+    detail += " of a type this program decodes; it skipped ";
+    for (std::size_t i = 0; i < load.skipped.size(); ++i) {
+        const SkippedChunks& chunks = load.skipped[i];
+        detail += (i == 0 ? "" : ", ") + WithThousands(chunks.count) +
+                  (i == 0 ? (chunks.count == 1 ? " chunk" : " chunks") : "") + " of type " +
+                  std::to_string(chunks.type);
+    }
+    if (load.moreSkipped > 0) {
+        detail += " and " + WithThousands(load.moreSkipped) + " of other types";
+    }
+    return Error(ErrorKind::Unsupported, detail);
 }
 
 // Gives the record a new picture is decoded into, or nullptr to walk the headers
@@ -298,12 +363,17 @@ namespace {
 using PictureStart = std::function<FrameRecord*()>;
 
 // The frame walk. Fills load, decodes each picture into the record startPicture
-// gives, and throws the fault that ends it.
+// gives, and throws the fault that ends it; a walk that runs past the end of bytes
+// says in needMore, when given, how far it needed them.
 void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPicture,
-                FliLoad& load, const LoadProgress& progress)
+                FliLoad& load, const LoadProgress& progress, NeedMore* needMore = nullptr)
 {
     const ByteReader file(bytes, "the FLI file");
+    const auto fileSize = static_cast<std::int64_t>(bytes.size());
     if (bytes.size() < static_cast<std::size_t>(kFliHeaderSize)) {
+        if (needMore != nullptr) {
+            needMore->end = kFliHeaderSize;
+        }
         throw Error(ErrorKind::Truncated, "the file holds " +
                                               Counted(bytes.size(), "byte", "bytes") +
                                               ", an FLI header needs 128");
@@ -318,17 +388,17 @@ void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPi
         throw Error(ErrorKind::Corrupt, "the file is not an FLI animation: its magic number is " +
                                             Hex16(magic) + ", not " + Hex16(kFliFileMagic));
     }
-    const std::int16_t frameCount = file.I16(kFliFrameCountOffset);
+    const std::int32_t frameCount = file.U16(kFliFrameCountOffset);
     load.speed = file.U16(kFliSpeedOffset);
-    load.fileFrames = std::max<std::int32_t>(frameCount, 0);
-    const auto fileSize = static_cast<std::int64_t>(bytes.size());
+    load.fileFrames = frameCount;
 
     // The pixels of the record being decoded that may not be 0.
     PixelRange written;
     std::int64_t position = kFliHeaderSize;
     for (std::int32_t frameIndex = 0; frameIndex < frameCount; ++frameIndex) {
         if (position + kFliFrameHeaderSize > fileSize) {
-            ThrowPastEnd("the header of " + Described("frame", frameIndex, position), fileSize);
+            ThrowPastEnd("the header of " + Described("frame", frameIndex, position), fileSize,
+                         position + kFliFrameHeaderSize, needMore);
         }
         FLIFrame frame;
         frame.Size = file.I32(position + kFliFrameSizeOffset);
@@ -353,42 +423,53 @@ void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPi
             if (chunkPosition + kFliChunkHeaderSize > frameEnd) {
                 break;  // the frame holds no further chunk header
             }
-            const std::string where = "the chunk at offset " + std::to_string(chunkPosition) +
-                                      " of frame " + std::to_string(frameIndex + 1);
+            const auto where = [&] {
+                return "the chunk at offset " + std::to_string(chunkPosition) + " of frame " +
+                       std::to_string(frameIndex + 1);
+            };
             if (chunkPosition + kFliChunkHeaderSize > fileSize) {
-                ThrowPastEnd(where, fileSize);
+                ThrowPastEnd(where(), fileSize, chunkPosition + kFliChunkHeaderSize, needMore);
             }
             FLIChunk chunk;
             chunk.Size = file.I32(chunkPosition + kFliChunkSizeOffset);
             chunk.Type = file.I16(chunkPosition + kFliChunkTypeOffset);
             if (chunk.Size < kFliChunkHeaderSize) {
-                throw Error(ErrorKind::Corrupt, where + " gives its size as " +
+                throw Error(ErrorKind::Corrupt, where() + " gives its size as " +
                                                     std::to_string(chunk.Size) +
                                                     ", less than its 6-byte header");
             }
             const std::int64_t chunkEnd = std::min(chunkPosition + chunk.Size, frameEnd);
             if (chunkEnd > fileSize) {
-                ThrowPastEnd(where, fileSize);
+                ThrowPastEnd(where(), fileSize, chunkEnd, needMore);
             }
             chunk.Data = bytes.subspan(
                 static_cast<std::size_t>(chunkPosition + kFliChunkHeaderSize),
                 static_cast<std::size_t>(chunkEnd - chunkPosition - kFliChunkHeaderSize));
-            if (IsDecodedChunkType(chunk.Type)) {
+            if (!IsDecodedChunkType(chunk.Type)) {
+                CountSkipped(chunk.Type, load);
+            } else {
                 if (!hasRecord) {
                     record = startPicture();
                     load.pictures.push_back({frameIndex + 1, 1});
                     hasRecord = true;
                 }
-                try {
-                    if (record != nullptr) {
-                        DecodeTracked(chunk, *record, written);
+                if (chunk.Type == FLI_LC && chunk.Data.size() < kLCRowsOffset &&
+                    load.lineFaults.size() == kKeptFaults) {
+                    // Too short for its row header, it changes nothing: counted
+                    // without the cost of its message.
+                    ++load.moreLineFaults;
+                } else {
+                    try {
+                        if (record != nullptr) {
+                            DecodeTracked(chunk, *record, written);
+                        }
+                    } catch (const Error& error) {
+                        // A line-compression fault spoils one frame's changes, not the file.
+                        if (chunk.Type != FLI_LC) {
+                            throw;
+                        }
+                        KeepLineFault(error, frameIndex, load);
                     }
-                } catch (const Error& error) {
-                    // A line-compression fault spoils one frame's changes, not the file.
-                    if (chunk.Type != FLI_LC) {
-                        throw;
-                    }
-                    load.lineFaults.push_back(error);
                 }
             }
             chunkPosition += chunk.Size;
@@ -403,6 +484,9 @@ void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPi
             load.cancelled = true;
             return;
         }
+    }
+    if (load.pictures.empty()) {
+        throw NoPicture(load, fileSize - kFliHeaderSize);
     }
 }
 
@@ -439,6 +523,40 @@ FliLoad OutlineFLIFile(std::span<const std::uint8_t> bytes)
         load.stop = error;
     }
     return load;
+}
+
+FileBytes ReadFLIBytes(const SourceFile& file)
+{
+    const std::uint64_t size = file.Size();
+    const ByteArray header = file.ReadStart(kFliHeaderSize);
+    const std::uint64_t declared =
+        header.size() >= 4 ? ByteReader(header).U32(kFliFileSizeOffset) : 0;
+    // A size field that cannot be the file's is not followed: the frames are
+    // read as far as they go, a first guess doubled until they fit.
+    constexpr std::uint64_t kFirstGuess = std::uint64_t{64} << 10;
+    std::uint64_t wanted = declared >= static_cast<std::uint64_t>(kFliHeaderSize) && declared <= size
+                               ? declared
+                               : std::min(size, kFirstGuess);
+    for (;;) {
+        if (wanted > kMaxFliFileBytes) {
+            throw Error(ErrorKind::TooLarge,
+                        "its frames need more than the " + WithThousands(kMaxFliFileBytes) +
+                            " bytes read of an animation at most");
+        }
+        FileBytes bytes = file.ReadFront(wanted);
+        FliLoad outline;
+        NeedMore needMore;
+        try {
+            WalkFrames(bytes.bytes(), [] { return nullptr; }, outline, {}, &needMore);
+        } catch (const Error&) {
+        }
+        const auto needed = static_cast<std::uint64_t>(needMore.end);
+        if (needed <= bytes.size() || bytes.size() >= size) {
+            return bytes;
+        }
+        bytes = FileBytes();
+        wanted = std::min(size, std::max(needed, std::min(2 * wanted, kMaxFliFileBytes)));
+    }
 }
 
 FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& sink,

@@ -8,6 +8,7 @@
 
 #include "fli/FliFormat.h"
 #include "fli/FrameStore.h"
+#include "util/ByteSource.h"
 #include "util/ByteWriter.h"
 #include "util/Error.h"
 
@@ -54,22 +55,44 @@ struct PictureFrames {
     bool operator==(const PictureFrames&) const = default;
 };
 
+// Chunks of a type no decoder reads: the type as the file gives it and how many.
+struct SkippedChunks {
+    std::uint16_t type = 0;
+    std::size_t count = 0;
+
+    bool operator==(const SkippedChunks&) const = default;
+};
+
+// However many faults or foreign chunks a file holds, a load keeps this many of
+// each and counts the rest, so its memory and its report stay small.
+constexpr std::size_t kKeptFaults = 10;
+
 // What a load of an FLI file gives besides the records in the store.
 struct FliLoad {
     std::uint16_t speed = 0;              // the header's delay between frames, 1/70 s
     std::int32_t fileFrames = 0;          // the header's frame count, the ring frame not counted
     std::vector<PictureFrames> pictures;  // pictures[i] is picture i + 1, record i + 1 of a store
-    std::vector<Error> lineFaults;        // line-compression faults; the load went on after each
-    std::optional<Error> stop;            // the fault that ended the load early
-    bool cancelled = false;               // the progress callback ended the load early
+    // The first kKeptFaults line-compression faults, each naming its frame, and
+    // how many followed them; the load went on after each.
+    std::vector<Error> lineFaults;
+    std::size_t moreLineFaults = 0;
+    // The chunk types skipped, the first kKeptFaults in the order met, and how
+    // many chunks of further types there were.
+    std::vector<SkippedChunks> skipped;
+    std::size_t moreSkipped = 0;
+    std::optional<Error> stop;  // the fault that ended the load early
+    bool cancelled = false;     // the progress callback ended the load early
 
     bool complete() const noexcept { return !stop.has_value(); }
+    std::size_t lineFaultCount() const noexcept { return lineFaults.size() + moreLineFaults; }
 };
 
 // Resets store and decodes every frame of an FLI file held in bytes. Each frame
 // holding a decoded chunk gets one record of its own, made by AddFrame when its
 // first decoded chunk is reached; the frame's chunks then work on that record in
-// file order. Exactly the header's frame count is read. A frame's chunks are read
+// file order. Exactly the header's frame count is read. A file that gives no
+// picture, its header counting no frames or its frames holding only chunks of
+// other types, ends with a stop that says so. A frame's chunks are read
 // within the frame: a chunk whose declared size passes the frame's end is cut at
 // it. A line-compression fault keeps what the chunk wrote and the load goes on;
 // any other fault (a header or payload past the end of bytes, a frame size below
@@ -87,6 +110,14 @@ FliLoad DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
 // frame count, and the pictures a full decode gives unless a chunk's payload
 // fails; stop holds a fault of the headers.
 FliLoad OutlineFLIFile(std::span<const std::uint8_t> bytes);
+
+// The bytes of an FLI file that its frames are decoded from: as far as the
+// header's size field says, bytes beyond it never read. Where the frames the
+// header counts run on past that size, or the field gives less than a header or
+// more than the file holds, as far as those frames go instead (a file cut short
+// is read whole). Throws Error: what file's reads throw, and TooLarge, before
+// reading them, when the frames need more than kMaxFliFileBytes.
+FileBytes ReadFLIBytes(const SourceFile& file);
 
 // One decoded picture as StreamFLIFile hands it on.
 struct StreamedPicture {

@@ -15,9 +15,9 @@ enum FliChunkType : std::int16_t {
 
 // The file header, 128 bytes. Fields are little-endian.
 constexpr std::int32_t kFliHeaderSize = 128;
-constexpr std::int32_t kFliFileSizeOffset = 0;    // 32-bit, the whole file; not relied on
+constexpr std::int32_t kFliFileSizeOffset = 0;    // 32-bit, the whole file; where reading stops
 constexpr std::int32_t kFliMagicOffset = 4;       // 16-bit, kFliFileMagic
-constexpr std::int32_t kFliFrameCountOffset = 6;  // 16-bit, the ring frame not counted
+constexpr std::int32_t kFliFrameCountOffset = 6;  // 16-bit unsigned, the ring frame not counted
 constexpr std::int32_t kFliWidthOffset = 8;       // 16-bit, 320 in every FLI file
 constexpr std::int32_t kFliHeightOffset = 10;     // 16-bit, 200 in every FLI file
 constexpr std::int32_t kFliSpeedOffset = 16;      // 16-bit, the delay between frames in 1/70 s
@@ -50,7 +50,7 @@ constexpr std::int32_t kLCRowsOffset = 4;
 // byte-run chunk.
 constexpr std::uint8_t kRunSizeSign = 128;
 
-// The largest FLI file read: room for 16,000 uncompressed frames or hundreds of
+// The most bytes of an FLI file read: room for 16,000 uncompressed frames or hundreds of
 // thousands of compressed ones, where animations of the format's time took a few
 // megabytes; the same as the bound of the window's store of decoded frames.
 constexpr std::uint64_t kMaxFliFileBytes = std::uint64_t{1} << 30;

@@ -20,7 +20,7 @@ public:
 
     std::uint64_t Size() const override { return m_file.Size(); }
     ByteArray ReadStart(std::uint64_t count) const override { return m_file.ReadStart(count); }
-    FileBytes ReadAll() const override { return m_file.ReadAll(); }
+    FileBytes ReadFront(std::uint64_t count) const override { return m_file.ReadFront(count); }
 
 private:
     InputFile m_file;
@@ -36,7 +36,7 @@ public:
         const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(count, Size()));
         return ByteArray(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(wanted));
     }
-    FileBytes ReadAll() const override { return FileBytes(m_bytes); }
+    FileBytes ReadFront(std::uint64_t count) const override { return FileBytes(ReadStart(count)); }
 
 private:
     const ByteArray& m_bytes;

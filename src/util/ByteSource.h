@@ -33,8 +33,11 @@ public:
     // The first count bytes, or as many as the file holds; memory for no more than
     // min(count, Size()) bytes is taken. Throws a CannotRead Error.
     virtual ByteArray ReadStart(std::uint64_t count) const = 0;
+    // The first count bytes, or as many as the file holds, in memory of their own
+    // as ReadAll holds them. Throws a CannotRead Error.
+    virtual FileBytes ReadFront(std::uint64_t count) const = 0;
     // Every byte the file holds.
-    virtual FileBytes ReadAll() const = 0;
+    FileBytes ReadAll() const { return ReadFront(Size()); }
 };
 
 // Where art is read from: a tree of named files. Names are relative to the

@@ -103,19 +103,20 @@ ByteArray InputFile::ReadStart(std::uint64_t count) const
     return bytes;
 }
 
-FileBytes InputFile::ReadAll() const
+FileBytes InputFile::ReadFront(std::uint64_t count) const
 {
-    if (m_size > std::numeric_limits<std::size_t>::max() / 2) {
+    const std::uint64_t wanted = std::min(count, m_size);
+    if (wanted > std::numeric_limits<std::size_t>::max() / 2) {
         throw std::bad_alloc();
     }
     FileBytes bytes;
-    if (m_size == 0) {
+    if (wanted == 0) {
         return bytes;
     }
     // Memory in pages of 2 MiB where the system has them: taking a large file's
     // memory 4 KiB at a time costs more than reading the file.
     constexpr std::size_t kLargePage = std::size_t{2} << 20;
-    const auto size = static_cast<std::size_t>(m_size);
+    const auto size = static_cast<std::size_t>(wanted);
     const std::size_t length = size + kLargePage;
     void* memory =
         ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);

@@ -55,8 +55,10 @@ public:
     // The first count bytes, or as many as the file holds: memory for no more than
     // min(count, Size()) bytes is taken. Throws a CannotRead Error when a read fails.
     ByteArray ReadStart(std::uint64_t count) const;
+    // ReadStart's bytes in memory of their own (FileBytes).
+    FileBytes ReadFront(std::uint64_t count) const;
     // Every byte the file holds, as ReadStart(Size()) reads them.
-    FileBytes ReadAll() const;
+    FileBytes ReadAll() const { return ReadFront(m_size); }
 
 private:
     std::size_t ReadInto(std::uint8_t* into, std::size_t count) const;

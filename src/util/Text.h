@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -31,6 +32,16 @@ inline std::string Quoted(const std::filesystem::path& path)
 inline std::string Counted(std::size_t count, const char* one, const char* many)
 {
     return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// 163834 as "163,834".
+inline std::string WithThousands(std::uint64_t count)
+{
+    std::string digits = std::to_string(count);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<std::size_t>(at), 1, ',');
+    }
+    return digits;
 }
 
 // Dot files are the hidden files of the platforms we run on.

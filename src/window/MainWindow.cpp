@@ -58,9 +58,24 @@ QRect PlaceOf(const ControlPlace& place)
     return QRect(Pixels(place.left), Pixels(place.top), Pixels(place.width), Pixels(place.height));
 }
 
-// Files at least this long are loaded on a thread of their own under a progress
-// dialog; shorter ones decode in well under a tenth of a second.
+// Animations whose load may take long enough to be felt are loaded on a thread of
+// their own under a progress dialog: files this long, which take a while even to
+// read, and shorter ones whose outline asks for this much work, counted as the
+// file's bytes and 64,000 for each picture to fill (a file of 700 KB can hold
+// 16,000 pictures). Below it a load takes a few hundredths of a second.
 constexpr std::uintmax_t kBackgroundLoadBytes = std::uintmax_t{16} << 20;
+constexpr std::uintmax_t kBackgroundLoadWork = std::uintmax_t{8} << 20;
+
+bool LoadMayTakeLong(const GameFolder& game, const std::string& name, const fs::path& path)
+{
+    std::error_code ec;
+    const std::uintmax_t bytes = fs::file_size(path, ec);
+    if (ec || bytes >= kBackgroundLoadBytes) {
+        return !ec;
+    }
+    const Animation outline = game.OutlineAnimation(name);
+    return bytes + outline.pictures.size() * std::uintmax_t{kFramePixels} >= kBackgroundLoadWork;
+}
 
 constexpr QSize kClientSize(Pixels(7695), Pixels(4785));
 constexpr ControlPlace kFilePlace{120, 480, 2655, 4185};
@@ -430,11 +445,10 @@ bool MainWindow::LoadAnimation()
     }
     const fs::path path = m_game->FilePath(ArtCategory::Animated, *name);
     m_animationName = *name;
-    std::error_code ec;
-    const auto bytes = fs::file_size(path, ec);
     try {
-        m_animation = !ec && bytes >= kBackgroundLoadBytes ? LoadInBackground(*name)
-                                                           : m_game->LoadAnimation(*name, m_frames);
+        m_animation = LoadMayTakeLong(*m_game, *name, path)
+                          ? LoadInBackground(*name)
+                          : m_game->LoadAnimation(*name, m_frames);
     } catch (const std::bad_alloc&) {
         m_frames.Reset();
         m_frames.ReleaseUnused();
@@ -453,13 +467,23 @@ bool MainWindow::LoadAnimation()
     }
     if (!animation.lineFaults.empty()) {
         // One box for the whole load, however many chunks were faulty: its first
-        // line is the first fault, as a single fault was always shown.
-        const auto faults = animation.lineFaults.size() + (animation.stop ? 1 : 0);
-        QString text =
-            QStringLiteral("Error: ") +
-            QString::fromStdString(animation.lineFaults.front().what()) + QStringLiteral("\n\n") +
-            tr("%1: %2 while loading.")
-                .arg(ToQString(path), QString::fromStdString(Counted(faults, "fault", "faults")));
+        // line is the first fault, as a single fault was always shown, then the
+        // other faults kept and a count of the rest.
+        const auto faults = animation.lineFaultCount() + (animation.stop ? 1 : 0);
+        QString text = QStringLiteral("Error: ");
+        for (const Error& fault : animation.lineFaults) {
+            text += QString::fromStdString(fault.what()) + QLatin1Char('\n');
+        }
+        if (animation.moreLineFaults > 0) {
+            text += tr("and %1 more.")
+                        .arg(QString::fromStdString(WithThousands(animation.moreLineFaults))) +
+                    QLatin1Char('\n');
+        }
+        text += QLatin1Char('\n') +
+                (faults == 1 ? tr("%1: 1 fault while loading.").arg(ToQString(path))
+                             : tr("%1: %2 faults while loading.")
+                                   .arg(ToQString(path),
+                                        QString::fromStdString(WithThousands(faults))));
         if (animation.stop) {
             text += QLatin1Char(' ') +
                     tr("It could not be read to its end: %1").arg(ReasonOf(*animation.stop));

@@ -175,13 +175,29 @@ TEST_F(ExportFaultTest, HugeFilesAreReadOnlyAsFarAsTheArtGoes)
     EXPECT_EQ(TakeSnapshot(m_work / "out"), m_images);
     EXPECT_EQ(result.out, "3 files read, 4 images written, 0 failures\n");
 
-    // An animation is read whole, up to a stated size.
-    fs::resize_file(m_work / "game" / "FLI" / "F.FLI", std::uintmax_t{2} << 40);
-    const ProgramResult animation = Export(m_work / "again");
-    EXPECT_EQ(animation.exitCode, 1);
-    EXPECT_NE(animation.err.find("FLI/F.FLI: Too large: the file holds 2199023255552 bytes"),
+    // An animation as far as its header's size field says; frames that need more
+    // than 1 GiB are refused before they are read.
+    const fs::path animation = m_work / "game" / "FLI" / "F.FLI";
+    fs::resize_file(animation, std::uintmax_t{2} << 40);
+    const ProgramResult sized = Export(m_work / "sized");
+    EXPECT_EQ(sized.exitCode, 0) << sized.err;
+    EXPECT_EQ(TakeSnapshot(m_work / "sized"), m_images);
+
+    const int descriptor = ::open(animation.c_str(), O_WRONLY);
+    ASSERT_GE(descriptor, 0);
+    // No size field, and a first frame of 2 GiB without chunks.
+    const std::uint8_t noSize[4] = {0, 0, 0, 0};
+    const std::uint8_t frame[8] = {0xF0, 0xFF, 0xFF, 0x7F, 0xFA, 0xF1, 0, 0};
+    const bool patched = ::pwrite(descriptor, noSize, 4, 0) == 4 &&
+                         ::pwrite(descriptor, frame, 8, kFliHeaderSize) == 8;
+    ::close(descriptor);
+    ASSERT_TRUE(patched);
+    const ProgramResult huge = Export(m_work / "huge");
+    EXPECT_EQ(huge.exitCode, 1);
+    EXPECT_NE(huge.err.find("FLI/F.FLI: Too large: its frames need more than the 1,073,741,824 "
+                            "bytes read of an animation at most"),
               std::string::npos)
-        << animation.err;
+        << huge.err;
 }
 
 // A category folder that cannot be listed leaves its files out: that is a failure.

@@ -216,8 +216,9 @@ TEST_F(ExportTest, WritesEveryImageAsTheWindowSavesItAndLeavesTheGameAlone)
     EXPECT_EQ(again.err.find('\n'), std::string::npos);
 }
 
-// More pictures than the window's store holds: the export holds only the frames in
-// flight, so the longest animation a header allows is written whole.
+// More pictures than the window's store holds, and more than a signed count reads:
+// the export holds only the frames in flight, so the longest animation a header
+// allows is written whole.
 TEST_F(ExportTest, TheLongestAnimationIsExportedWhole)
 {
     PaletteBlock distinct{};
@@ -225,7 +226,7 @@ TEST_F(ExportTest, TheLongestAnimationIsExportedWhole)
         distinct[i * 3] = static_cast<std::uint8_t>(i & 63);
         distinct[i * 3 + 1] = static_cast<std::uint8_t>(i >> 6);
     }
-    std::vector<FliFrameData> frames(32767);
+    std::vector<FliFrameData> frames(65535);
     for (std::size_t i = 0; i < frames.size(); ++i) {
         frames[i].chunks.push_back(Chunk(FLI_LC, LcRow(0, static_cast<std::uint8_t>(i % 250 + 1))));
     }
@@ -238,7 +239,7 @@ TEST_F(ExportTest, TheLongestAnimationIsExportedWhole)
         Export({"-q", "--format", "gif", "--category", "animations", game.string(), Out()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     QImageReader reader(QString::fromStdString((fs::path(Out()) / "FLI" / "LONG.gif").string()));
-    EXPECT_EQ(reader.imageCount(), 32767);
+    EXPECT_EQ(reader.imageCount(), 65535);
 }
 
 TEST_F(ExportTest, TimelineWritesAPictureForEveryFileFrame)
@@ -426,6 +427,16 @@ TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
     m_work.Write("game/STILLCEL/CUT.CEL", ByteArray(map.begin(), map.begin() + 2000));
     m_work.Write("game/FLI/CUT.FLI", ByteArray(fire.begin(), fire.begin() + fire.size() / 2));
     m_work.Write("game/FLI/FAULTY.FLI", AnimationWithFaultyLineCompression());
+    // 25 faults in one frame: ten are told, the rest counted.
+    std::vector<FliFrameData> many = EncodeAnimation(std::vector<AnimationFrame>(2));
+    many[1].chunks.assign(25, {FLI_LC, {}});
+    m_work.Write("game/FLI/MANY.FLI", WriteFLIFile(many));
+    // Files that give no picture.
+    ByteArray none = fire;
+    none[6] = none[7] = 0;  // a frame count of 0
+    m_work.Write("game/FLI/NONE.FLI", none);
+    m_work.Write("game/FLI/ODD.FLI", WriteFLIFile(std::vector<FliFrameData>(
+                                         2, FliFrameData{{{14, ByteArray(8, 1)}, {99, {}}}})));
     ByteArray newer = fire;
     newer[4] = 0x12;  // the FLC format's magic number, 0xAF12
     m_work.Write("game/FLI/NEWER.FLI", newer);
@@ -449,7 +460,12 @@ TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
              "CELS3/BRICK01.CEL\n",
              "STILLCEL/CUT.CEL: Truncated: ",
              "FLI/CUT.FLI: Truncated: ",
-             "FLI/FAULTY.FLI: Truncated: the line-compression chunk holds ",
+             "FLI/FAULTY.FLI: Truncated: in frame 2, the line-compression chunk holds ",
+             "FLI/MANY.FLI: and 15 more faults in line-compression chunks\n",
+             "FLI/NONE.FLI: Corrupt: the header counts 0 frames, though ",
+             "FLI/ODD.FLI: Unsupported: none of its 2 frames holds a chunk of a type this "
+             "program decodes; it skipped 2 chunks of type 14, 2 of type 99; no frame could be "
+             "decoded\n",
              "FLI/NEWER.FLI: Unsupported: the file is an FLC animation, which this program "
              "does not read; it reads FLI animations; no frame could be decoded\n",
              "FLI/NOISE.FLI: Corrupt: the file is not an FLI animation: ",
@@ -458,10 +474,19 @@ TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
         EXPECT_NE(result.err.find(problem), std::string::npos) << problem << "\n" << result.err;
     }
     EXPECT_NE(result.err.find(" decoded before it are written\n"), std::string::npos);
+    const auto told = [&](const std::string& line) {
+        std::size_t count = 0;
+        for (std::size_t at = result.err.find(line); at != std::string::npos;
+             at = result.err.find(line, at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    EXPECT_EQ(told("FLI/MANY.FLI: Truncated: in frame 2, "), 10u) << result.err;
     EXPECT_EQ(result.err.find('\x1b'), std::string::npos);
     EXPECT_EQ(result.err.find('\x07'), std::string::npos);
-    EXPECT_EQ(result.out, "25 files read, " + std::to_string(expected.size()) +
-                              " images written, 9 failures\n");
+    EXPECT_EQ(result.out, "28 files read, " + std::to_string(expected.size()) +
+                              " images written, 36 failures\n");
 }
 
 TEST_F(ExportTest, GameFoldersWithOtherCaseWork)

@@ -156,7 +156,7 @@ TEST(SampleGameTest, ProgramWritesTheSameBytesEveryTime)
     const std::vector<std::string> wrong[] = {{},
                                               {"a", "b"},
                                               {"--animation", "0", animation},
-                                              {"--animation", "40000", animation},
+                                              {"--animation", "65536", animation},
                                               {"--animation", "12x", animation},
                                               {"--animation", "12"},
                                               {"--colour"}};

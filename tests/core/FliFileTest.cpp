@@ -156,19 +156,66 @@ TEST(FrameWalk, FramesAndChunksAreReadWithinTheirDeclaredSizes)
     ExpectRecords(Decode(file), {Filled(4, Palette{}), WithRow(Filled(4, Palette{}), 1, 6)});
 }
 
+// The count is unsigned: up to 65535 frames, the ring after them read only when
+// the count takes it in.
 TEST(FrameWalk, ReadsExactlyFrameCountFramesAndNeverTheRing)
 {
     const FliFrameData ring{{Chunk(FLI_LC, LcRow(0, 9))}};
     ByteArray file =
         Fli({kFirst, {{Chunk(FLI_LC, LcRow(1, 2))}}, {{Chunk(FLI_LC, LcRow(2, 3))}}}, &ring);
     const FrameRecord one = Filled(1, kRed);
-    ExpectRecords(Decode(file), {one, WithRow(one, 1, 2), WithRow(WithRow(one, 1, 2), 2, 3)});
+    const FrameRecord three = WithRow(WithRow(one, 1, 2), 2, 3);
+    ExpectRecords(Decode(file), {one, WithRow(one, 1, 2), three});
     StoreU16(file.data() + 6, 1);
     ExpectRecords(Decode(file), {one});
-    for (const std::uint16_t count : {0, 0xFFFF, 0x8000}) {
+    for (const std::uint16_t count : {0xFFFF, 0x8000}) {
         StoreU16(file.data() + 6, count);
-        ExpectRecords(Decode(file), {});
+        ExpectRecords(Decode(file), {one, WithRow(one, 1, 2), three, WithRow(three, 0, 9)},
+                      ErrorKind::Truncated);
+        EXPECT_EQ(Decode(file).load.fileFrames, count);
     }
+}
+
+// A file that gives no picture is a fault that says why, naming the chunk types
+// skipped; a load cancelled before its first picture is not.
+TEST(FrameWalk, AFileWithoutAPictureSaysWhy)
+{
+    ByteArray countZero = Fli({kFirst, {{Chunk(FLI_LC, LcRow(1, 2))}}});
+    StoreU16(countZero.data() + 6, 0);
+    std::vector<FliFrameData> manyTypes(1);
+    for (std::int16_t type = 20; type < 32; ++type) {
+        manyTypes[0].chunks.push_back(Chunk(type));
+    }
+    manyTypes[0].chunks.push_back(Chunk(-1));
+    const struct {
+        ByteArray file;
+        ErrorKind kind;
+        std::string said;
+    } cases[] = {
+        {countZero, ErrorKind::Corrupt, "the header counts 0 frames, though 2,236 bytes follow it"},
+        {Fli({}), ErrorKind::Corrupt, "the header counts 0 frames"},
+        {Fli({{}, {}}), ErrorKind::Corrupt, "none of its 2 frames holds a chunk"},
+        {Fli({{{Chunk(14, ByteArray(10, 1)), Chunk(99), Chunk(14)}}, {{Chunk(7)}}}),
+         ErrorKind::Unsupported,
+         "none of its 2 frames holds a chunk of a type this program decodes; it skipped 2 "
+         "chunks of type 14, 1 of type 99, 1 of type 7"},
+        {WriteFLIFile(manyTypes), ErrorKind::Unsupported,
+         "its one frame holds no chunk of a type this program decodes; it skipped 1 chunk of "
+         "type 20, 1 of type 21, 1 of type 22, 1 of type 23, 1 of type 24, 1 of type 25, 1 of "
+         "type 26, 1 of type 27, 1 of type 28, 1 of type 29 and 3 of other types"},
+    };
+    for (const auto& c : cases) {
+        const Decoded d = Decode(c.file);
+        ASSERT_TRUE(d.load.stop.has_value()) << c.said;
+        EXPECT_EQ(d.load.stop->kind(), c.kind) << c.said;
+        EXPECT_EQ(d.load.stop->detail(), c.said);
+        EXPECT_TRUE(d.load.pictures.empty()) << c.said;
+        EXPECT_EQ(KindOf(OutlineFLIFile(c.file).stop), c.kind) << c.said;
+    }
+    FrameStore store;
+    const FliLoad cancelled = DecodeFLIFile(Fli({{}, kFirst}), store, [](auto, auto) { return false; });
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_TRUE(cancelled.complete());
 }
 
 // A line-compression fault is recorded and the load goes on; any other chunk's fault
@@ -209,8 +256,27 @@ TEST(FrameWalk, ChunkFaultsEndTheLoadButForLineCompression)
     ExpectRecords(d, {one, two, two, WithRow(two, 4, 4)}, std::nullopt, 2);
     ASSERT_EQ(d.load.lineFaults.size(), 2u);
     EXPECT_EQ(d.load.lineFaults[0].kind(), ErrorKind::Truncated);
+    EXPECT_TRUE(d.load.lineFaults[0].detail().starts_with("in frame 2, the line-compression"))
+        << d.load.lineFaults[0].what();
     EXPECT_EQ(d.load.lineFaults[1].kind(), ErrorKind::Corrupt);
+    EXPECT_TRUE(d.load.lineFaults[1].detail().starts_with("in frame 3, pixel 64000 lies outside"))
+        << d.load.lineFaults[1].what();
     EXPECT_TRUE(d.load.complete());
+
+    // However many faults: the first few are kept, in order, and the rest counted,
+    // those too short for a row header as those that fail further on.
+    for (const ByteArray& payload : {ByteArray{}, ByteArray{200, 0, 1, 0, 1, 0, 1, 5}}) {
+        std::vector<FliFrameData> frames(3, FliFrameData{});
+        frames[0] = kFirst;
+        frames[1].chunks.assign(7, Chunk(FLI_LC, payload));
+        frames[2].chunks.assign(30000, Chunk(FLI_LC, payload));
+        const FliLoad load = Decode(WriteFLIFile(frames)).load;
+        ASSERT_EQ(load.lineFaults.size(), kKeptFaults);
+        EXPECT_EQ(load.moreLineFaults, 30007 - kKeptFaults);
+        EXPECT_EQ(load.lineFaultCount(), 30007u);
+        EXPECT_TRUE(load.lineFaults[6].detail().starts_with("in frame 2, "));
+        EXPECT_TRUE(load.lineFaults[7].detail().starts_with("in frame 3, "));
+    }
 }
 
 TEST(FrameWalk, BadSizesEndTheLoadAsCorruptAndCutFilesAsTruncated)
@@ -380,6 +446,54 @@ TEST(GameFolderAnimation, LoadReadsTheFileAndDiscardsTheLastLoad)
     EXPECT_STREQ(game.LoadAnimation("EMPTY.FLI", store).stop->what(), "Missing: the file is empty");
 }
 
+// Bytes past the header's size field are never read, unless the frames the header
+// counts run on past it; a size field that cannot be the file's is not followed.
+TEST(GameFolderAnimation, ReadsAsFarAsTheSizeFieldAndTheFramesGo)
+{
+    const ByteArray good = Fli({kFirst, {{Chunk(FLI_LC, LcRow(1, 2))}}, {{Chunk(FLI_BLACK)}}});
+    const Decoded clean = Decode(good);
+    ASSERT_TRUE(clean.load.complete());
+    auto withSize = [&](std::uint32_t size, std::size_t length, std::size_t junk) {
+        ByteArray file(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(length));
+        file.resize(length + junk, 0xEE);
+        StoreU32(file.data(), size);
+        return file;
+    };
+    constexpr std::size_t kJunk = std::size_t{1} << 20;
+    const auto all = static_cast<std::uint32_t>(good.size());
+    const struct {
+        ByteArray file;
+        std::size_t read;  // 0: more than good holds, less than the file
+        bool whole;        // the frames decode as from good alone
+    } cases[] = {
+        {withSize(all, good.size(), kJunk), good.size(), true},
+        {withSize(all, good.size(), 0), good.size(), true},
+        {withSize(200, good.size(), kJunk), 0, true},  // less than the frames need
+        {withSize(0, good.size(), kJunk), 0, true},
+        {withSize(0xFFFFFFFF, good.size(), kJunk), 0, true},  // more than the file holds
+        {withSize(all, good.size() - 10, 0), good.size() - 10, false},  // cut short
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const ByteArray& file = cases[i].file;
+        const MemorySource source({{"X.FLI", file}});
+        const FileBytes bytes = ReadFLIBytes(*source.Open("X.FLI"));
+        if (cases[i].read != 0) {
+            EXPECT_EQ(bytes.size(), cases[i].read) << "case " << i;
+        } else {
+            EXPECT_GE(bytes.size(), good.size()) << "case " << i;
+            EXPECT_LT(bytes.size(), file.size()) << "case " << i;
+        }
+        EXPECT_TRUE(std::equal(bytes.bytes().begin(), bytes.bytes().end(), file.begin()));
+        FrameStore store;
+        const FliLoad load = DecodeFLIFile(bytes.bytes(), store);
+        EXPECT_EQ(load.complete(), cases[i].whole) << "case " << i;
+        if (cases[i].whole) {
+            EXPECT_EQ(load.pictures, clean.load.pictures) << "case " << i;
+            EXPECT_TRUE(store[3] == clean.store[3]) << "case " << i;
+        }
+    }
+}
+
 TEST(FrameWalk, EveryDamagedByteAndEveryCutGivesAConsistentLoad)
 {
     const ByteArray good = Fli({
@@ -393,7 +507,7 @@ TEST(FrameWalk, EveryDamagedByteAndEveryCutGivesAConsistentLoad)
     // one picture a record, each standing for frames of its own among those read.
     auto check = [](const ByteArray& file, const std::string& what) {
         const Decoded d = Decode(file);
-        const std::int64_t frameCount = file.size() >= 8 ? ByteReader(file).I16(6) : 0;
+        const std::int64_t frameCount = file.size() >= 8 ? ByteReader(file).U16(6) : 0;
         ASSERT_LE(static_cast<std::int64_t>(d.store.size()),
                   std::max<std::int64_t>(frameCount, 0) + 1)
             << what;
