@@ -62,15 +62,15 @@ TEST(ResourceBounds, AStoreOfTinyFramesStopsAtOneGibibyte)
 // while holding one record, whatever the length.
 TEST(ResourceBounds, AStreamedLoadHoldsOneRecordWhateverItsLength)
 {
-    const ByteArray file = WriteFLIFile(Frames(32767, FLI_BLACK));
+    const ByteArray file = WriteFLIFile(Frames(65535, FLI_BLACK));
     const std::size_t before = AllocatedBytes();
     ResetPeak();
     std::size_t pictures = 0;
     const FliLoad load = StreamFLIFile(file, [&](const StreamedPicture&) { ++pictures; });
     EXPECT_TRUE(load.complete());
-    EXPECT_EQ(pictures, 32767u);
+    EXPECT_EQ(pictures, 65535u);
     // The picture list of the outline and of the load, and one record.
-    EXPECT_LE(PeakBytes() - before, 2 * 32767 * sizeof(PictureFrames) + kSlack);
+    EXPECT_LE(PeakBytes() - before, 2 * 65535 * sizeof(PictureFrames) + kSlack);
 }
 
 // Frames that promise many chunks but hold none, and chunks whose sizes reach past
@@ -95,6 +95,20 @@ TEST(ResourceBounds, HostileSizesAndCountsAllocateOnlyTheRecordsTheyMake)
     const Load skipped = Measure(WriteFLIFile(Frames(1, FLI_LC, rows)));
     EXPECT_EQ(skipped.records, 2u);
     EXPECT_LE(skipped.peak, FrameStore::kSlabBytes + kSlack);
+
+    // 300,000 faulty line-compression chunks, and as many chunks of 300 types no
+    // decoder reads: a few of each are kept, the rest only counted.
+    std::vector<FliFrameData> faulty(10);
+    for (FliFrameData& frame : faulty) {
+        frame.chunks.assign(30000, {FLI_LC, {}});
+        for (std::int16_t type = 0; type < 30000; ++type) {
+            frame.chunks[static_cast<std::size_t>(type)].type =
+                type % 2 == 0 ? FLI_LC : static_cast<std::int16_t>(100 + type % 600);
+        }
+    }
+    const Load faults = Measure(WriteFLIFile(faulty));
+    EXPECT_EQ(faults.records, 11u);
+    EXPECT_LE(faults.peak, 11 * sizeof(FrameRecord) + 2 * FrameStore::kSlabBytes + kSlack);
 }
 
 TEST(ResourceBounds, HugeClaimedPicturesFailBeforeAllocating)

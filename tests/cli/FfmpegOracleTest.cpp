@@ -8,8 +8,10 @@
 #include <string>
 
 #include "art/GameFolder.h"
+#include "authoring/FliWriter.h"
 #include "authoring/SampleGame.h"
 #include "cli/RunProgram.h"
+#include "support/FliFixtures.h"
 #include "support/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -75,6 +77,38 @@ TEST(FfmpegOracle, EveryPictureHasTheIndicesFfmpegDecodesForItsFrames)
             }
         }
     }
+}
+
+// A frame count past 32,767 is read as FFmpeg reads it: to the last frame, whose
+// change makes the second picture.
+TEST(FfmpegOracle, CountsPast32767FramesAreReadToTheLastFrame)
+{
+    const std::string ffmpeg = FindFfmpeg();
+    if (ffmpeg.empty()) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    const TempFolder work;
+    std::vector<FliFrameData> frames(33000);
+    frames.front().chunks = {Chunk(FLI_COLOR, AllColors(63, 0, 0)), Chunk(FLI_BRUN, BrunFill(7))};
+    frames.back().chunks = {Chunk(FLI_LC, LcRow(5, 9))};
+    const ByteArray file = WriteFLIFile(frames);
+    work.Write("LONG.FLI", file);
+    const fs::path raw = work / "last.raw";
+    const ProgramResult result =
+        RunProgram(ffmpeg, {"-v", "error", "-i", (work / "LONG.FLI").string(), "-vf",
+                            "select=eq(n\\,32999)", "-fps_mode", "passthrough", "-f", "rawvideo",
+                            "-pix_fmt", "pal8", raw.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const ByteArray last = ReadAll(raw);
+    ASSERT_EQ(last.size(), kFramePixels + 1024);
+
+    FrameStore store;
+    const FliLoad load = DecodeFLIFile(file, store);
+    EXPECT_TRUE(load.complete());
+    EXPECT_EQ(load.pictures, (std::vector<PictureFrames>{{1, 32999}, {33000, 1}}));
+    ASSERT_EQ(store.FrameCount(), 2u);
+    EXPECT_TRUE(std::equal(store[2].Pixels.begin(), store[2].Pixels.end(), last.begin()));
+    EXPECT_EQ(store[2].Pixels[5 * 320], 9);
 }
 
 }  // namespace
