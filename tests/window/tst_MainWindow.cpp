@@ -500,6 +500,7 @@ void TestMainWindow::animationsThatCannotBeShown()
     for (std::size_t i = 1; i < faulty.size(); ++i) {
         faulty[i].chunks = {{FLI_LC, ByteArray{0, 0, 1, 0}}};  // ends before its first row
     }
+    faulty[2].chunks.resize(1152, faulty[2].chunks.front());
     game.WriteAnimation("B-FAULTY.FLI", WriteFLIFile(faulty));
     ByteArray cut = WriteFLIFile(EncodeAnimation(NumberedFrames(3)));
     cut.resize(cut.size() - 100);
@@ -510,7 +511,7 @@ void TestMainWindow::animationsThatCannotBeShown()
 
     session.Press(2);
     QCOMPARE(messages.size(), std::size_t{1});
-    QVERIFY(messages[0].text.contains("holds no frames"));
+    QVERIFY(messages[0].text.endsWith("Corrupt: the header counts 0 frames"));
     QVERIFY(!session.pic->HasPicture());
     QCOMPARE(session.hsb->minimum(), 1);
     QCOMPARE(session.hsb->maximum(), 1);
@@ -519,13 +520,17 @@ void TestMainWindow::animationsThatCannotBeShown()
     QVERIFY(messages[1].text.startsWith("Cannot save"));
     QVERIFY(session.prompts.requests.empty());
 
-    // However many chunks are faulty: one message, and every frame decoded is there.
+    // However many chunks are faulty: one message naming the first few and their
+    // frames, and every frame decoded is there.
     session.ClickRow(1);
     QCOMPARE(messages.size(), std::size_t{3});
     QCOMPARE(messages[2].icon, MessageIcon::None);
     const QString text = messages[2].text;
-    QVERIFY(text.startsWith("Error: Truncated: the line-compression chunk holds 4 bytes"));
-    QVERIFY(text.contains("B-FAULTY.FLI: 49 faults while loading."));
+    QVERIFY(text.startsWith(
+        "Error: Truncated: in frame 2, the line-compression chunk holds 4 bytes"));
+    QCOMPARE(text.count("in frame 3, "), 9);
+    QVERIFY(text.contains("\nand 1,190 more.\n"));
+    QVERIFY(text.contains("B-FAULTY.FLI: 1,200 faults while loading."));
     QVERIFY(text.endsWith("The 50 frames decoded can be viewed."));
     QCOMPARE(session.hsb->maximum(), 50);
 

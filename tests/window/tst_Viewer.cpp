@@ -7,9 +7,11 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QTest>
@@ -58,7 +60,7 @@ private slots:
     void copyZoomAndScrollBars();
     void startWithoutFolderAsksForOne();
     void exportAnimationFromTheMenu();
-    void largeAnimationLoadsOnAThreadOfItsOwn();
+    void costlyAnimationsLoadOnAThreadOfTheirOwn();
 };
 
 // The frame bar takes the keys a scroll bar knows once Tab or a click focuses it;
@@ -284,16 +286,51 @@ void TestViewer::exportAnimationFromTheMenu()
              "Exported 2 images to " + QDir::toNativeSeparators(folder));
 }
 
-void TestViewer::largeAnimationLoadsOnAThreadOfItsOwn()
+// Loads that may take long run off the GUI thread under a progress dialog with
+// Cancel, chosen by the work the file's outline asks for, not by its size alone;
+// small ones load at once. The probe sees the dialog only while the window serves
+// events during a load, which a load on the GUI thread never does.
+void TestViewer::costlyAnimationsLoadOnAThreadOfTheirOwn()
 {
     GameFixture game;
+    game.WriteAnimation("A-SMALL.FLI", WriteFLIFile(EncodeAnimation(NumberedFrames(3))));
+    // 3,000 pictures in 66 KB.
+    game.WriteAnimation("B-BLACK.FLI",
+                        WriteFLIFile(std::vector<FliFrameData>(3000, {{{FLI_BLACK, {}}}})));
     std::vector<FliFrameData> frames = EncodeAnimation(NumberedFrames(3));
-    // A frame of 16 MiB that adds no picture makes the file large enough.
+    // A frame of 16 MiB that adds no picture makes the file large.
     frames.push_back({{{99, ByteArray(std::size_t{16} << 20, 0)}}});
-    game.WriteAnimation("LARGE.FLI", WriteFLIFile(frames));
+    game.WriteAnimation("C-LARGE.FLI", WriteFLIFile(frames));
     WindowDriver session;
     QVERIFY(session.Start(game.root()));
+    bool seen = false;
+    bool cancel = false;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, &probe, [&] {
+        if (auto* dialog = session.window.findChild<QProgressDialog*>()) {
+            seen = true;
+            if (cancel) {
+                emit dialog->canceled();  // what its Cancel button sends
+            }
+        }
+    });
+    probe.start(0);
+
     session.Press(2);
+    QVERIFY(!seen);
+    QCOMPARE(session.hsb->maximum(), 3);
+
+    cancel = true;
+    session.ClickRow(1);
+    QVERIFY(seen);
+    QVERIFY(session.window.statusBar()->currentMessage().startsWith(
+        "Loading B-BLACK.FLI was cancelled after "));
+    QVERIFY(session.window.Frames().FrameCount() < 3000);
+
+    seen = cancel = false;
+    session.ClickRow(2);
+    QVERIFY(seen);
+    probe.stop();
     QVERIFY(session.prompts.messages.empty());
     QCOMPARE(session.hsb->maximum(), 3);
     QCOMPARE(session.window.Frames().FrameCount(), std::size_t{3});
