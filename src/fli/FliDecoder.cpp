@@ -5,6 +5,7 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "util/ByteReader.h"
@@ -17,10 +18,29 @@ namespace {
 
 constexpr std::int64_t kPixelLimit = static_cast<std::int64_t>(kFramePixels);
 
-[[noreturn]] void ThrowPixelOutOfRange(std::int64_t pixel)
+// Where a pixel decoder stopped before its end: a read past its payload, or a
+// pixel outside the frame. Line-compression faults are many in a hostile file and
+// are mostly counted, so the decoders report them as values; Raise makes the Error.
+struct DecodeStop {
+    bool pastPayload = false;
+    std::int64_t offset = 0;  // the read past the payload: its offset and byte count
+    std::int64_t count = 0;
+    std::int64_t pixel = 0;  // otherwise the first pixel outside the frame
+};
+using Stopped = std::optional<DecodeStop>;
+
+Stopped PastPayload(std::int64_t offset, std::int64_t count)
 {
+    return DecodeStop{true, offset, count, 0};
+}
+
+[[noreturn]] void Raise(const DecodeStop& stop, const ByteReader& data)
+{
+    if (stop.pastPayload) {
+        data.Require(stop.offset, stop.count);
+    }
     throw Error(ErrorKind::Corrupt,
-                "pixel " + std::to_string(pixel) + " lies outside the 320 x 200 frame");
+                "pixel " + std::to_string(stop.pixel) + " lies outside the 320 x 200 frame");
 }
 
 // The pixels a decoder wrote, from first to one past the last; empty when first >= end.
@@ -45,11 +65,11 @@ public:
 
     void Skip(std::int64_t count) { m_at += count; }
 
-    // One value count times; the pixels that fit are written before the error.
-    void Replicate(std::int64_t count, std::uint8_t value)
+    // One value count times; the pixels that fit are written before the stop.
+    Stopped Replicate(std::int64_t count, std::uint8_t value)
     {
         if (count <= 0) {
-            return;
+            return std::nullopt;
         }
         const std::int64_t fits = std::clamp<std::int64_t>(kPixelLimit - m_at, 0, count);
         if (fits > 0) {
@@ -57,33 +77,33 @@ public:
             Written(fits);
         }
         if (fits < count) {
-            ThrowPixelOutOfRange(m_at + fits);
+            return DecodeStop{false, 0, 0, m_at + fits};
         }
         m_at += count;
+        return std::nullopt;
     }
 
     // count literal bytes from data at offset; the part that lies inside both the
-    // payload and the frame is written before the error.
-    void Copy(const ByteReader& data, std::int64_t offset, std::int64_t count)
+    // payload and the frame is written before the stop.
+    Stopped Copy(ByteSpan data, std::int64_t offset, std::int64_t count)
     {
         if (count <= 0) {
-            return;
+            return std::nullopt;
         }
         const auto dataLeft = static_cast<std::int64_t>(data.size()) - offset;
         const std::int64_t fits =
             std::clamp<std::int64_t>(std::min(kPixelLimit - m_at, dataLeft), 0, count);
         if (fits > 0) {
-            std::memcpy(m_pixels.data() + m_at, data.bytes().data() + offset,
+            std::memcpy(m_pixels.data() + m_at, data.data() + offset,
                         static_cast<std::size_t>(fits));
             Written(fits);
         }
         if (fits < count) {
-            if (dataLeft < count) {
-                data.Require(offset, count);
-            }
-            ThrowPixelOutOfRange(m_at + fits);
+            return dataLeft < count ? PastPayload(offset, count)
+                                    : DecodeStop{false, 0, 0, m_at + fits};
         }
         m_at += count;
+        return std::nullopt;
     }
 
     // After a row: a row without packets moves on by exactly one row; otherwise the
@@ -161,27 +181,61 @@ void DecodeColorChunk(const FLIChunk& chunk, FrameRecord& record)
 
 namespace {
 
-void DecodeLC(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
+// The line-compression decoder, reading its payload without throwing.
+Stopped DecodeLC(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
 {
-    const ByteReader data(chunk.Data, "the line-compression chunk");
-    const std::int64_t firstRow = data.U16(kLCFirstRowOffset);
-    const std::int64_t rowCount = data.U16(kLCRowCountOffset);
-    std::int64_t cursor = kLCRowsOffset;
+    const ByteSpan data = chunk.Data;
+    const auto size = static_cast<std::int64_t>(data.size());
+    std::int64_t cursor = 0;
+    // The next byte of the payload, or false past its end.
+    const auto next = [&](std::uint8_t& value) {
+        if (cursor >= size) {
+            return false;
+        }
+        value = data[static_cast<std::size_t>(cursor++)];
+        return true;
+    };
+    if (size < kLCRowsOffset) {
+        const std::int64_t field = size < kLCRowCountOffset ? kLCFirstRowOffset : kLCRowCountOffset;
+        return PastPayload(field, 2);
+    }
+    const std::int64_t firstRow = data[kLCFirstRowOffset] | data[kLCFirstRowOffset + 1] << 8;
+    const std::int64_t rowCount = data[kLCRowCountOffset] | data[kLCRowCountOffset + 1] << 8;
+    cursor = kLCRowsOffset;
     PixelCursor pixels(record, firstRow * kFrameWidth, written);
     for (std::int64_t row = 0; row < rowCount; ++row) {
-        const unsigned packetCount = data.U8(cursor++);
+        std::uint8_t packetCount = 0;
+        if (!next(packetCount)) {
+            return PastPayload(cursor, 1);
+        }
         for (unsigned packet = 0; packet < packetCount; ++packet) {
-            pixels.Skip(data.U8(cursor++));
-            const std::uint8_t size = data.U8(cursor++);
-            if (size >= kRunSizeSign) {
-                pixels.Replicate(256 - size, data.U8(cursor++));
+            std::uint8_t skip = 0;
+            std::uint8_t runSize = 0;
+            if (!next(skip)) {
+                return PastPayload(cursor, 1);
+            }
+            pixels.Skip(skip);
+            if (!next(runSize)) {
+                return PastPayload(cursor, 1);
+            }
+            if (runSize >= kRunSizeSign) {
+                std::uint8_t value = 0;
+                if (!next(value)) {
+                    return PastPayload(cursor, 1);
+                }
+                if (Stopped stop = pixels.Replicate(256 - runSize, value)) {
+                    return stop;
+                }
             } else {
-                pixels.Copy(data, cursor, size);
-                cursor += size;
+                if (Stopped stop = pixels.Copy(data, cursor, runSize)) {
+                    return stop;
+                }
+                cursor += runSize;
             }
         }
         pixels.EndRow(packetCount);
     }
+    return std::nullopt;
 }
 
 void DecodeBRUN(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
@@ -193,11 +247,13 @@ void DecodeBRUN(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
         const unsigned packetCount = data.U8(cursor++);
         for (unsigned packet = 0; packet < packetCount; ++packet) {
             const std::uint8_t size = data.U8(cursor++);
-            if (size < kRunSizeSign) {
-                // A size of 0 writes nothing but still uses up its pixel byte.
-                pixels.Replicate(size, data.U8(cursor++));
-            } else {
-                pixels.Copy(data, cursor, 256 - size);
+            // A size of 0 writes nothing but still uses up its pixel byte.
+            Stopped stop = size < kRunSizeSign ? pixels.Replicate(size, data.U8(cursor++))
+                                               : pixels.Copy(data.bytes(), cursor, 256 - size);
+            if (stop) {
+                Raise(*stop, data);
+            }
+            if (size >= kRunSizeSign) {
                 cursor += 256 - size;
             }
         }
@@ -209,7 +265,17 @@ void DecodeCopy(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
 {
     const ByteReader data(chunk.Data, "the uncompressed chunk");
     PixelCursor pixels(record, 0, written);
-    pixels.Copy(data, 0, static_cast<std::int64_t>(kFramePixels));
+    if (Stopped stop = pixels.Copy(data.bytes(), 0, static_cast<std::int64_t>(kFramePixels))) {
+        Raise(*stop, data);
+    }
+}
+
+// Throws the fault a line-compression decode stopped at.
+void RaiseLC(const FLIChunk& chunk, const Stopped& stop)
+{
+    if (stop) {
+        Raise(*stop, ByteReader(chunk.Data, "the line-compression chunk"));
+    }
 }
 
 // DecodeChunk that also widens written by the pixels the chunk wrote. A black
@@ -219,7 +285,7 @@ void DecodeTracked(const FLIChunk& chunk, FrameRecord& record, PixelRange& writt
 {
     switch (chunk.Type) {
         case FLI_LC:
-            DecodeLC(chunk, record, &written);
+            RaiseLC(chunk, DecodeLC(chunk, record, &written));
             break;
         case FLI_BRUN:
             DecodeBRUN(chunk, record, &written);
@@ -244,7 +310,7 @@ void DecodeTracked(const FLIChunk& chunk, FrameRecord& record, PixelRange& writt
 
 void DecodeLCChunk(const FLIChunk& chunk, FrameRecord& record)
 {
-    DecodeLC(chunk, record, nullptr);
+    RaiseLC(chunk, DecodeLC(chunk, record, nullptr));
 }
 
 void DecodeBRUNChunk(const FLIChunk& chunk, FrameRecord& record)
@@ -305,8 +371,9 @@ struct NeedMore {
 void CountSkipped(std::int16_t chunkType, FliLoad& load)
 {
     const auto type = static_cast<std::uint16_t>(chunkType);
-    const auto known = std::find_if(load.skipped.begin(), load.skipped.end(),
-                                    [type](const SkippedChunks& seen) { return seen.type == type; });
+    const auto known =
+        std::find_if(load.skipped.begin(), load.skipped.end(),
+                     [type](const SkippedChunks& seen) { return seen.type == type; });
     if (known != load.skipped.end()) {
         ++known->count;
     } else if (load.skipped.size() < kKeptFaults) {
@@ -318,12 +385,8 @@ void CountSkipped(std::int16_t chunkType, FliLoad& load)
 
 void KeepLineFault(const Error& error, std::int32_t frameIndex, FliLoad& load)
 {
-    if (load.lineFaults.size() < kKeptFaults) {
-        load.lineFaults.emplace_back(error.kind(), "in frame " + std::to_string(frameIndex + 1) +
-                                                       ", " + error.detail());
-    } else {
-        ++load.moreLineFaults;
-    }
+    load.lineFaults.emplace_back(
+        error.kind(), "in frame " + std::to_string(frameIndex + 1) + ", " + error.detail());
 }
 
 // Why a walk that read every frame the header counts gave no picture.
@@ -337,11 +400,11 @@ Error NoPicture(const FliLoad& load, std::int64_t bytesAfterHeader)
         }
         return Error(ErrorKind::Corrupt, detail);
     }
-    std::string detail =
-        load.fileFrames == 1
-            ? std::string("its one frame holds no chunk")
-            : "none of its " + WithThousands(static_cast<std::uint64_t>(load.fileFrames)) +
-                  " frames holds a chunk";
+    std::string detail = load.fileFrames == 1
+                             ? std::string("its one frame holds no chunk")
+                             : "none of its " +
+                                   WithThousands(static_cast<std::uint64_t>(load.fileFrames)) +
+                                   " frames holds a chunk";
     if (load.skipped.empty()) {
         return Error(ErrorKind::Corrupt, detail);
     }
@@ -453,23 +516,21 @@ void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPi
                     load.pictures.push_back({frameIndex + 1, 1});
                     hasRecord = true;
                 }
-                if (chunk.Type == FLI_LC && chunk.Data.size() < kLCRowsOffset &&
-                    load.lineFaults.size() == kKeptFaults) {
-                    // Too short for its row header, it changes nothing: counted
-                    // without the cost of its message.
-                    ++load.moreLineFaults;
-                } else {
-                    try {
-                        if (record != nullptr) {
-                            DecodeTracked(chunk, *record, written);
+                if (record != nullptr && chunk.Type == FLI_LC) {
+                    // A line-compression fault spoils one frame's changes, not the
+                    // file; past the few kept, it is only counted.
+                    const Stopped stop = DecodeLC(chunk, *record, &written);
+                    if (stop && load.lineFaults.size() < kKeptFaults) {
+                        try {
+                            RaiseLC(chunk, stop);
+                        } catch (const Error& error) {
+                            KeepLineFault(error, frameIndex, load);
                         }
-                    } catch (const Error& error) {
-                        // A line-compression fault spoils one frame's changes, not the file.
-                        if (chunk.Type != FLI_LC) {
-                            throw;
-                        }
-                        KeepLineFault(error, frameIndex, load);
+                    } else if (stop) {
+                        ++load.moreLineFaults;
                     }
+                } else if (record != nullptr) {
+                    DecodeTracked(chunk, *record, written);
                 }
             }
             chunkPosition += chunk.Size;
@@ -534,20 +595,22 @@ FileBytes ReadFLIBytes(const SourceFile& file)
     // A size field that cannot be the file's is not followed: the frames are
     // read as far as they go, a first guess doubled until they fit.
     constexpr std::uint64_t kFirstGuess = std::uint64_t{64} << 10;
-    std::uint64_t wanted = declared >= static_cast<std::uint64_t>(kFliHeaderSize) && declared <= size
-                               ? declared
-                               : std::min(size, kFirstGuess);
+    std::uint64_t wanted =
+        declared >= static_cast<std::uint64_t>(kFliHeaderSize) && declared <= size
+            ? declared
+            : std::min(size, kFirstGuess);
     for (;;) {
         if (wanted > kMaxFliFileBytes) {
-            throw Error(ErrorKind::TooLarge,
-                        "its frames need more than the " + WithThousands(kMaxFliFileBytes) +
-                            " bytes read of an animation at most");
+            throw Error(ErrorKind::TooLarge, "its frames need more than the " +
+                                                 WithThousands(kMaxFliFileBytes) +
+                                                 " bytes read of an animation at most");
         }
         FileBytes bytes = file.ReadFront(wanted);
         FliLoad outline;
         NeedMore needMore;
         try {
-            WalkFrames(bytes.bytes(), [] { return nullptr; }, outline, {}, &needMore);
+            WalkFrames(
+                bytes.bytes(), [] { return nullptr; }, outline, {}, &needMore);
         } catch (const Error&) {
         }
         const auto needed = static_cast<std::uint64_t>(needMore.end);

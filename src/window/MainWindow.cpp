@@ -480,10 +480,10 @@ bool MainWindow::LoadAnimation()
                     QLatin1Char('\n');
         }
         text += QLatin1Char('\n') +
-                (faults == 1 ? tr("%1: 1 fault while loading.").arg(ToQString(path))
-                             : tr("%1: %2 faults while loading.")
-                                   .arg(ToQString(path),
-                                        QString::fromStdString(WithThousands(faults))));
+                (faults == 1
+                     ? tr("%1: 1 fault while loading.").arg(ToQString(path))
+                     : tr("%1: %2 faults while loading.")
+                           .arg(ToQString(path), QString::fromStdString(WithThousands(faults))));
         if (animation.stop) {
             text += QLatin1Char(' ') +
                     tr("It could not be read to its end: %1").arg(ReasonOf(*animation.stop));

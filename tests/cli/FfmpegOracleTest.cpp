@@ -94,10 +94,9 @@ TEST(FfmpegOracle, CountsPast32767FramesAreReadToTheLastFrame)
     const ByteArray file = WriteFLIFile(frames);
     work.Write("LONG.FLI", file);
     const fs::path raw = work / "last.raw";
-    const ProgramResult result =
-        RunProgram(ffmpeg, {"-v", "error", "-i", (work / "LONG.FLI").string(), "-vf",
-                            "select=eq(n\\,32999)", "-fps_mode", "passthrough", "-f", "rawvideo",
-                            "-pix_fmt", "pal8", raw.string()});
+    const ProgramResult result = RunProgram(
+        ffmpeg, {"-v", "error", "-i", (work / "LONG.FLI").string(), "-vf", "select=eq(n\\,32999)",
+                 "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "pal8", raw.string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const ByteArray last = ReadAll(raw);
     ASSERT_EQ(last.size(), kFramePixels + 1024);

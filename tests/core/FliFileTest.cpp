@@ -213,7 +213,8 @@ TEST(FrameWalk, AFileWithoutAPictureSaysWhy)
         EXPECT_EQ(KindOf(OutlineFLIFile(c.file).stop), c.kind) << c.said;
     }
     FrameStore store;
-    const FliLoad cancelled = DecodeFLIFile(Fli({{}, kFirst}), store, [](auto, auto) { return false; });
+    const FliLoad cancelled =
+        DecodeFLIFile(Fli({{}, kFirst}), store, [](auto, auto) { return false; });
     EXPECT_TRUE(cancelled.cancelled);
     EXPECT_TRUE(cancelled.complete());
 }
@@ -469,7 +470,7 @@ TEST(GameFolderAnimation, ReadsAsFarAsTheSizeFieldAndTheFramesGo)
         {withSize(all, good.size(), kJunk), good.size(), true},
         {withSize(all, good.size(), 0), good.size(), true},
         {withSize(200, good.size(), kJunk), 0, true},  // less than the frames need
-        {withSize(0, good.size(), kJunk), 0, true},
+        {withSize(0, good.size(), kJunk), 0, true},           // no size
         {withSize(0xFFFFFFFF, good.size(), kJunk), 0, true},  // more than the file holds
         {withSize(all, good.size() - 10, 0), good.size() - 10, false},  // cut short
     };

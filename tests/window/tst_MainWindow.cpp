@@ -526,8 +526,8 @@ void TestMainWindow::animationsThatCannotBeShown()
     QCOMPARE(messages.size(), std::size_t{3});
     QCOMPARE(messages[2].icon, MessageIcon::None);
     const QString text = messages[2].text;
-    QVERIFY(text.startsWith(
-        "Error: Truncated: in frame 2, the line-compression chunk holds 4 bytes"));
+    QVERIFY(
+        text.startsWith("Error: Truncated: in frame 2, the line-compression chunk holds 4 bytes"));
     QCOMPARE(text.count("in frame 3, "), 9);
     QVERIFY(text.contains("\nand 1,190 more.\n"));
     QVERIFY(text.contains("B-FAULTY.FLI: 1,200 faults while loading."));
