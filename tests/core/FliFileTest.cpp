@@ -469,9 +469,9 @@ TEST(GameFolderAnimation, ReadsAsFarAsTheSizeFieldAndTheFramesGo)
     } cases[] = {
         {withSize(all, good.size(), kJunk), good.size(), true},
         {withSize(all, good.size(), 0), good.size(), true},
-        {withSize(200, good.size(), kJunk), 0, true},  // less than the frames need
-        {withSize(0, good.size(), kJunk), 0, true},           // no size
-        {withSize(0xFFFFFFFF, good.size(), kJunk), 0, true},  // more than the file holds
+        {withSize(200, good.size(), kJunk), 0, true},                   // less than the frames need
+        {withSize(0, good.size(), kJunk), 0, true},                     // no size
+        {withSize(0xFFFFFFFF, good.size(), kJunk), 0, true},            // more than the file holds
         {withSize(all, good.size() - 10, 0), good.size() - 10, false},  // cut short
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
