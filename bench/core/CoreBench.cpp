@@ -64,6 +64,28 @@ void BM_DecodeFLIFile(benchmark::State& state)
 }
 BENCHMARK(BM_DecodeFLIFile)->Unit(benchmark::kMillisecond);
 
+// 100 frames of 30,000 line-compression chunks that each run past the frame: the
+// cost of a file made of faults, next to the same bytes' worth of real changes.
+void BM_DecodeLineFaults(benchmark::State& state)
+{
+    static const ByteArray bytes = [] {
+        const ByteArray pastTheFrame{200, 0, 1, 0, 1, 0, 1, 5};
+        std::vector<FliFrameData> frames(100, FliFrameData{});
+        for (FliFrameData& frame : frames) {
+            frame.chunks.assign(30000, {FLI_LC, pastTheFrame});
+        }
+        return WriteFLIFile(frames);
+    }();
+    FrameStore store;
+    for (auto _ : state) {
+        const FliLoad load = DecodeFLIFile(bytes, store);
+        benchmark::DoNotOptimize(load.moreLineFaults);
+    }
+    state.SetItemsProcessed(state.iterations() * 100 * 30000);
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+BENCHMARK(BM_DecodeLineFaults)->Unit(benchmark::kMillisecond);
+
 // A store made for each load: every record lands in memory the process has not
 // touched before, as on the first animation a program opens.
 void BM_DecodeFLIFileFreshStore(benchmark::State& state)
