@@ -592,13 +592,14 @@ FileBytes ReadFLIBytes(const SourceFile& file)
     const ByteArray header = file.ReadStart(kFliHeaderSize);
     const std::uint64_t declared =
         header.size() >= 4 ? ByteReader(header).U32(kFliFileSizeOffset) : 0;
-    // A size field that cannot be the file's is not followed: the frames are
-    // read as far as they go, a first guess doubled until they fit.
+    // A size field that cannot be the file's, or asks for more than is ever read,
+    // is not followed: the frames are read as far as they go, a first guess
+    // doubled until they fit.
     constexpr std::uint64_t kFirstGuess = std::uint64_t{64} << 10;
-    std::uint64_t wanted =
-        declared >= static_cast<std::uint64_t>(kFliHeaderSize) && declared <= size
-            ? declared
-            : std::min(size, kFirstGuess);
+    std::uint64_t wanted = declared >= static_cast<std::uint64_t>(kFliHeaderSize) &&
+                                   declared <= std::min(size, kMaxFliFileBytes)
+                               ? declared
+                               : std::min(size, kFirstGuess);
     for (;;) {
         if (wanted > kMaxFliFileBytes) {
             throw Error(ErrorKind::TooLarge, "its frames need more than the " +

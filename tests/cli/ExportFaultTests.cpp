@@ -179,17 +179,23 @@ TEST_F(ExportFaultTest, HugeFilesAreReadOnlyAsFarAsTheArtGoes)
     // than 1 GiB are refused before they are read.
     const fs::path animation = m_work / "game" / "FLI" / "F.FLI";
     fs::resize_file(animation, std::uintmax_t{2} << 40);
-    const ProgramResult sized = Export(m_work / "sized");
-    EXPECT_EQ(sized.exitCode, 0) << sized.err;
-    EXPECT_EQ(TakeSnapshot(m_work / "sized"), m_images);
-
     const int descriptor = ::open(animation.c_str(), O_WRONLY);
     ASSERT_GE(descriptor, 0);
+    const auto patch = [descriptor](std::initializer_list<std::uint8_t> bytes, off_t at) {
+        const std::vector<std::uint8_t> data(bytes);
+        return ::pwrite(descriptor, data.data(), data.size(), at) ==
+               static_cast<ssize_t>(data.size());
+    };
+    // The size the file was written with, then one of 4 GiB, more than is ever read.
+    for (const char* out : {"sized", "oversized"}) {
+        const ProgramResult sized = Export(m_work / out);
+        EXPECT_EQ(sized.exitCode, 0) << sized.err;
+        EXPECT_EQ(TakeSnapshot(m_work / out), m_images) << out;
+        ASSERT_TRUE(patch({0xF0, 0xFF, 0xFF, 0xFF}, 0));
+    }
     // No size field, and a first frame of 2 GiB without chunks.
-    const std::uint8_t noSize[4] = {0, 0, 0, 0};
-    const std::uint8_t frame[8] = {0xF0, 0xFF, 0xFF, 0x7F, 0xFA, 0xF1, 0, 0};
-    const bool patched = ::pwrite(descriptor, noSize, 4, 0) == 4 &&
-                         ::pwrite(descriptor, frame, 8, kFliHeaderSize) == 8;
+    const bool patched =
+        patch({0, 0, 0, 0}, 0) && patch({0xF0, 0xFF, 0xFF, 0x7F, 0xFA, 0xF1, 0, 0}, kFliHeaderSize);
     ::close(descriptor);
     ASSERT_TRUE(patched);
     const ProgramResult huge = Export(m_work / "huge");
