@@ -103,7 +103,7 @@ TEST(ResourceBounds, HostileSizesAndCountsAllocateOnlyTheRecordsTheyMake)
         frame.chunks.assign(30000, {FLI_LC, {}});
         for (std::int16_t type = 0; type < 30000; ++type) {
             frame.chunks[static_cast<std::size_t>(type)].type =
-                type % 2 == 0 ? FLI_LC : static_cast<std::int16_t>(100 + type % 600);
+                type % 2 == 0 ? std::int16_t{FLI_LC} : static_cast<std::int16_t>(100 + type % 600);
         }
     }
     const Load faults = Measure(WriteFLIFile(faulty));
