@@ -416,6 +416,10 @@ int Run(ExportRequest request)
 
 int main(int argc, char** argv)
 {
+    // Output read through a pipe the reader has closed (`| head -1`) must not end
+    // the export half-way: a line that cannot be written is dropped, and the exit
+    // status stays that of the export.
+    ::signal(SIGPIPE, SIG_IGN);
     Command command = ParseArguments(argc, argv);
     if (std::holds_alternative<ShowHelp>(command)) {
         std::cout << kUsage;

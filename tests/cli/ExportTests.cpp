@@ -1,4 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QImage>
 #include <QImageReader>
@@ -115,6 +120,48 @@ void ExpectExported(const fs::path& out, const Snapshot& expected)
 ProgramResult Export(const std::vector<std::string>& args)
 {
     return RunProgram(VAREK_EXPORT_PROGRAM, args);
+}
+
+// Runs the exporter with both output streams going into a pipe whose reader has
+// gone, as `varek-export ... | head -1` leaves them once head has its line, and
+// SIGPIPE as the shell leaves it. The exit status, or -1 when a signal ended it.
+int ExportIntoClosedPipe(const std::vector<std::string>& args)
+{
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        return -2;
+    }
+    ::close(ends[0]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    std::vector<std::string> words{VAREK_EXPORT_PROGRAM};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    int status = 0;
+    const bool started =
+        posix_spawn(&child, VAREK_EXPORT_PROGRAM, &actions, &attributes, argv.data(), environ) == 0;
+    ::close(ends[1]);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (!started || ::waitpid(child, &status, 0) != child) {
+        return -2;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 constexpr const char* kTail = "\n\nBe sure this program is in the same folder as Vorlund.\n";
@@ -484,6 +531,15 @@ TEST_F(ExportTest, GameFoldersWithOtherCaseWork)
     }
     ExpectExported(Out(), expected);
     EXPECT_TRUE(fs::exists(fs::path(Out()) / "FLI" / "intro-01.bmp"));
+}
+
+// Lines nobody reads any more are dropped; the export itself goes on to the end
+// and its exit status is the usual one.
+TEST_F(ExportTest, AClosedOutputPipeDoesNotEndTheExport)
+{
+    EXPECT_EQ(ExportIntoClosedPipe({Sample(), Out()}), 0);
+    ExpectExported(Out(), ExpectedExport(Sample(), true));
+    EXPECT_EQ(ExportIntoClosedPipe({"--help"}), 0);
 }
 
 TEST_F(ExportTest, OptionsHelpAndVersion)
