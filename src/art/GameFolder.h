@@ -91,9 +91,11 @@ public:
     std::filesystem::path CategoryFolder(ArtCategory category) const;
     std::filesystem::path FilePath(ArtCategory category, const std::string& name) const;
 
-    // The category's files: ordinary, not hidden, matching its pattern ignoring
-    // case, in name order ignoring case. Throws Error when the folder cannot be
-    // listed (NotFound, CannotRead); an ordinary file in its place lists nothing.
+    // The category's files: not hidden, matching its pattern ignoring case, in name
+    // order ignoring case. An entry named like art that is not an ordinary file (a
+    // FIFO, a folder, a broken link) is listed too, so that the window and the
+    // export both say why its load fails. Throws Error when the folder cannot be
+    // listed (NotFound, CannotRead), a file in its place included.
     std::vector<std::string> ReadFileList(ArtCategory category) const;
 
     // PALETTE.PAL's colour block at offset 0, its first 768 bytes and no more.

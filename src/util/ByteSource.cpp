@@ -146,15 +146,15 @@ std::vector<std::string> MemorySource::ListFiles(const std::string& folder,
                                                  const std::string& pattern) const
 {
     if (m_files.count(folder) != 0) {
-        return {};
+        throw Error(ErrorKind::CannotRead, Quoted(folder) + ": it is not a folder");
     }
     if (!folder.empty() && !IsFolder(folder)) {
         throw Error(ErrorKind::NotFound, "there is no folder " + Quoted(folder));
     }
     std::vector<std::string> names;
-    for (const auto& [entry, isFolder] : EntriesOf(folder)) {
-        if (!isFolder && !IsHiddenName(entry) && MatchesPattern(entry, pattern)) {
-            names.push_back(entry);
+    for (const auto& entry : EntriesOf(folder)) {
+        if (!IsHiddenName(entry.first) && MatchesPattern(entry.first, pattern)) {
+            names.push_back(entry.first);
         }
     }
     std::sort(names.begin(), names.end(), LessIgnoringCase);
@@ -169,7 +169,7 @@ std::unique_ptr<SourceFile> MemorySource::Open(const std::string& name) const
         throw Error(ErrorKind::NotFound, "there is no file " + Quoted(name));
     }
     if (found == m_files.end()) {
-        throw Error(ErrorKind::CannotRead, Quoted(name) + ": it is not an ordinary file");
+        throw Error(ErrorKind::CannotRead, Quoted(name) + ": it is not an ordinary file: a folder");
     }
     return std::make_unique<MemoryFile>(found->second);
 }

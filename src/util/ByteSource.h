@@ -48,10 +48,11 @@ public:
     // looked at is Missing.
     virtual FoundEntry FindEntry(const std::string& name) const = 0;
 
-    // The ordinary, not hidden files of folder matching a "*.EXT"-style pattern
-    // ignoring case, in name order (ASCII case-insensitive, then exact). Throws
-    // NotFound when the folder is not there, CannotRead when it cannot be listed;
-    // an ordinary file in its place lists nothing.
+    // The not hidden entries of folder matching a "*.EXT"-style pattern ignoring
+    // case, whatever they are (Open says why one that is not an ordinary file
+    // cannot be read), in name order (ASCII case-insensitive, then exact). Throws
+    // NotFound when the folder is not there, CannotRead when it cannot be listed or
+    // is not a folder.
     virtual std::vector<std::string> ListFiles(const std::string& folder,
                                                const std::string& pattern) const = 0;
 

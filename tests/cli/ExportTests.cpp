@@ -57,7 +57,9 @@ std::map<std::string, ByteArray> FilesOf(const fs::path& folder, const std::stri
     for (const auto& entry : fs::directory_iterator(folder)) {
         std::string lower = entry.path().extension().string();
         std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
-        if (entry.is_regular_file() && lower == extension) {
+        // Links lead to what is no art here: nowhere, round in a loop, system files.
+        std::error_code ec;
+        if (!entry.is_symlink(ec) && entry.is_regular_file(ec) && lower == extension) {
             files[entry.path().filename().string()] = ReadAll(entry.path());
         }
     }
@@ -438,6 +440,26 @@ TEST_F(ExportTest, RefusesAnUnusableGameOrOutputFolder)
     const ProgramResult walls = Export({"-q", "--category", "walls", game.string(), Out()});
     EXPECT_EQ(walls.exitCode, 0) << walls.err;
 
+    // A file where a category folder belongs is no empty category: a failure that
+    // names it, and with nothing else chosen nothing to export.
+    fs::rename(game / "CELS3", m_work / "cels3");
+    m_work.Write("game/CELS3", {1});
+    const std::string notAFolder =
+        "CELS3: Cannot read \"" + (game / "CELS3").string() + "\": it is not a folder\n";
+    const ProgramResult file = Export({"-q", "--category", "walls", game.string(), Out() + "2"});
+    EXPECT_EQ(file.exitCode, 2);
+    EXPECT_EQ(file.err, "varek-export: " + notAFolder);
+    EXPECT_FALSE(fs::exists(Out() + "2"));
+    fs::create_directory(game / "FLI");
+    const ProgramResult withOther = Export(
+        {"-q", "--category", "walls", "--category", "animations", game.string(), Out() + "2"});
+    EXPECT_EQ(withOther.exitCode, 1);
+    EXPECT_EQ(withOther.err, notAFolder);
+    EXPECT_EQ(withOther.out, "0 files read, 0 images written, 1 failure\n");
+    fs::remove(game / "CELS3");
+    fs::remove(game / "FLI");
+    fs::rename(m_work / "cels3", game / "CELS3");
+
     const std::string inside = (game / "cels3" / "new").string();
     const ProgramResult refused = Export({"--category", "walls", game.string(), inside});
     EXPECT_EQ(refused.exitCode, 2);
@@ -479,12 +501,25 @@ TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
     m_work.Write("game/FLI/NOISE.FLI", ByteArray(fire.rbegin(), fire.rend()));
     // Names come from the game folder: what they hold must not act on the terminal.
     m_work.Write("game/CELS3/E\x1b]0;owned\x07\x1b[2J\xc2\x9b.CEL", ByteArray(10, 1));
+    // Nor may bytes that are no UTF-8, or that turn the text's direction round.
+    m_work.Write("game/CELS3/F\xff\xe2\x80\xae.CEL", ByteArray(10, 1));
+    // An animation where a still picture belongs.
+    m_work.Write("game/STILLCEL/ANIM.CEL", fire);
+    // Named like art, and no ordinary file.
+    const fs::path walls = game / "CELS3";
+    ASSERT_EQ(::mkfifo((walls / "FIFO.CEL").c_str(), 0600), 0);
+    fs::create_directory(walls / "FOLDER.CEL");
+    fs::create_symlink("nowhere", walls / "BROKEN.CEL");
+    fs::create_symlink("LOOP.CEL", walls / "LOOP.CEL");
+    fs::create_symlink("/dev/null", walls / "DEVICE.CEL");
+    fs::create_symlink("/proc/self/mem", walls / "MEM.CEL");
 
     const ProgramResult result = Export({"-q", game.string(), Out()});
     EXPECT_EQ(result.exitCode, 1);
     Snapshot expected = ExpectedExport(game, true);
     // The name BRICK01.bmp belongs to BRICK01.CEL, listed first.
     expected.erase("CELS3/brick01.bmp");
+    expected.erase("STILLCEL/ANIM.bmp");
     ExpectExported(Out(), expected);
     EXPECT_TRUE(expected.contains("FLI/CUT-01.bmp"));
     EXPECT_TRUE(expected.contains("FLI/FAULTY-03.bmp"));
@@ -501,14 +536,23 @@ TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
              "does not read; it reads FLI animations; no frame could be decoded\n",
              "FLI/NOISE.FLI: Corrupt: the file is not an FLI animation: ",
              "CELS3/E\\x1b]0;owned\\x07\\x1b[2J\\u009b.CEL: Truncated: ",
+             "CELS3/F\\xff\\u202e.CEL: Truncated: ",
+             "STILLCEL/ANIM.CEL: Unsupported: the file is an FLI animation, not a still "
+             "picture\n",
+             "FIFO.CEL\": it is not an ordinary file: a FIFO\n",
+             "FOLDER.CEL\": it is not an ordinary file: a folder\n",
+             "BROKEN.CEL\": it is not an ordinary file: a link that leads nowhere\n",
+             "LOOP.CEL\": it is not an ordinary file: a link that leads round in a loop\n",
+             "DEVICE.CEL\": it is not an ordinary file: a device\n",
+             "MEM.CEL\": it is not an ordinary file: it gives its size as 0 and cannot be read",
          }) {
         EXPECT_NE(result.err.find(problem), std::string::npos) << problem << "\n" << result.err;
     }
     EXPECT_NE(result.err.find(" decoded before it are written\n"), std::string::npos);
     EXPECT_EQ(result.err.find('\x1b'), std::string::npos);
     EXPECT_EQ(result.err.find('\x07'), std::string::npos);
-    EXPECT_EQ(result.out, "25 files read, " + std::to_string(expected.size()) +
-                              " images written, 9 failures\n");
+    EXPECT_EQ(result.out, "27 files read, " + std::to_string(expected.size()) +
+                              " images written, 17 failures\n");
 }
 
 TEST_F(ExportTest, GameFoldersWithOtherCaseWork)

@@ -7,11 +7,14 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "art/ArtFiles.h"
 #include "art/GameFolder.h"
 #include "art/Naming.h"
 #include "authoring/CelWriter.h"
+#include "authoring/FliWriter.h"
 #include "support/ErrorKindOf.h"
 #include "support/TempFolder.h"
 
@@ -76,7 +79,7 @@ TEST(CelImage, HeaderFieldsPaletteAndPixelsAt800)
     const CelHeader header = ReadCelHeader(file);
     EXPECT_EQ(header.width, 5);
     EXPECT_EQ(header.height, 3);
-    EXPECT_EQ(header.pixelCount, 15);
+    EXPECT_EQ(header.pixelCount, 15u);
     EXPECT_EQ(file[800], 100);
     EXPECT_EQ(file[32], 63);
     EXPECT_EQ(BuildCelImage(file), image);
@@ -98,14 +101,22 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
         file.resize(length);
         return file;
     };
+    // An animation where a still picture belongs, FLI and FLC (the later cels).
+    std::vector<AnimationFrame> frames(1);
+    const ByteArray fli = WriteAnimation(frames);
+    ByteArray flc = fli;
+    flc[4] = 0x12;
     const struct {
         ByteArray file;
         ErrorKind kind;
+        std::string says = {};  // part of the message, when it matters
     } bad[] = {
         {withCount(0, 815), ErrorKind::Corrupt},
-        {withCount(-1, 815), ErrorKind::Corrupt},
         {withCount(14, 815), ErrorKind::Corrupt},
-        {withCount(INT32_MAX, 815, 65535, 65535), ErrorKind::Corrupt},  // claiming 2^31 - 1 pixels
+        {withCount(INT32_MIN, 815, 65535, 65535), ErrorKind::Corrupt,
+         "of 65535 x 65535 pixels gives its pixel count as 2147483648"},  // the field is unsigned
+        {fli, ErrorKind::Unsupported, "Unsupported: the file is an FLI animation, not a still"},
+        {flc, ErrorKind::Unsupported, "Unsupported: the file is an FLC animation or a cel"},
         {withCount(15, 815, 0), ErrorKind::Corrupt},  // a size without pixels, whatever the count
         {withCount(4097 * 4096, 815, 4097, 4096), ErrorKind::TooLarge},  // past 4096 x 4096
         {withCount(15, 814), ErrorKind::Truncated},
@@ -124,12 +135,20 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
         GameFolder::Open(std::make_shared<MemorySource>(files), {false, true, false});
     for (std::size_t i = 0; i < std::size(bad); ++i) {
         EXPECT_EQ(ErrorKindOf([&] { BuildCelImage(bad[i].file); }), bad[i].kind) << "case " << i;
-        EXPECT_EQ(ErrorKindOf([&] { game.LoadStill(std::to_string(i)); }),
-                  bad[i].file.empty() ? ErrorKind::NotFound : bad[i].kind)
-            << "case " << i;
+        try {
+            game.LoadStill(std::to_string(i));
+            ADD_FAILURE() << "case " << i;
+        } catch (const Error& error) {
+            EXPECT_EQ(error.kind(), bad[i].file.empty() ? ErrorKind::NotFound : bad[i].kind)
+                << "case " << i;
+            EXPECT_NE(std::string(error.what()).find(bad[i].says), std::string::npos)
+                << error.what();
+        }
     }
-    // A count above width x height is allowed; the bytes it claims beyond are not needed.
+    // A count above width x height is allowed, up to 2^32 - 1; the bytes it claims
+    // beyond are not needed.
     EXPECT_EQ(BuildCelImage(withCount(100, 815)), image);
+    EXPECT_EQ(BuildCelImage(withCount(-1, 815)), image);
 }
 
 TEST(SuggestedName, DropsTheLastExtensionAndNumbersFrames)
@@ -311,7 +330,9 @@ TEST(GameFolder, ReadFileListSaysWhyACategoryCannotBeListed)
     const GameFolder game = GameFolder::Open(folder.path());
     EXPECT_EQ(game.ReadFileList(ArtCategory::WallsSprites),
               (std::vector<std::string>{"a.cel", "B.CEL"}));
-    EXPECT_TRUE(game.ReadFileList(ArtCategory::OtherArt).empty());  // a file in its place
+    // A file in its place is no empty folder.
+    EXPECT_EQ(ErrorKindOf([&] { game.ReadFileList(ArtCategory::OtherArt); }),
+              ErrorKind::CannotRead);
     if (::geteuid() != 0) {
         fs::permissions(folder / "CELS3", fs::perms::owner_exec);
         EXPECT_EQ(ErrorKindOf([&] { game.ReadFileList(ArtCategory::WallsSprites); }),
