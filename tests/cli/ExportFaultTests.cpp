@@ -120,6 +120,24 @@ TEST_F(ExportFaultTest, ReadOnlyOutputFolder)
     EXPECT_EQ(result.out, "");
 }
 
+// A category folder that cannot be used, because it is a file here, is refused
+// up front as a read-only one is; one that is not chosen is not in the way.
+TEST_F(ExportFaultTest, CategoryFolderThatIsAFile)
+{
+    const fs::path out = m_work / "out";
+    m_work.Write("out/FLI", ByteArray(3, 1));
+    const Snapshot before = TakeSnapshot(out, true);
+    const ProgramResult result = Export(out);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.err, "varek-export: cannot write in the output folder \"" +
+                              (out / "FLI").string() + "\": it is not a folder\n");
+    EXPECT_EQ(TakeSnapshot(out, true), before);
+    const ProgramResult walls =
+        RunProgram(VAREK_EXPORT_PROGRAM,
+                   {"-q", "--category", "walls", (m_work / "game").string(), out.string()});
+    EXPECT_EQ(walls.exitCode, 0) << walls.err;
+}
+
 TEST_F(ExportFaultTest, DiskFull)
 {
     ScratchFileSystem out(m_work / "out", 256 * 1024);
