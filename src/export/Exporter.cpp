@@ -78,6 +78,11 @@ public:
 
     ExportSummary Run(const std::vector<Source>& sources)
     {
+        // What an export killed before it could clean up left behind, in every
+        // category folder, whether this export writes there or not.
+        for (const ArtCategory category : kAllCategories) {
+            RemoveStaleTemporaryFiles(ExportFolder(m_out, category));
+        }
         for (std::size_t i = 0; i < sources.size(); ++i) {
             if (Stopped()) {
                 m_summary.cancelled = true;
@@ -189,11 +194,10 @@ private:
             const std::size_t kept = animation.pictures.size();
             std::string reason = animation.stop->what();
             if (!IsReadFault(*animation.stop)) {
-                reason += kept == 0 ? std::string("; no frame could be decoded")
-                          : kept == 1
-                              ? std::string("; the 1 frame decoded before it is written")
-                              : "; the " + std::to_string(kept) +
-                                    " frames decoded before it are written";
+                reason += kept == 0   ? std::string("; no frame could be decoded")
+                          : kept == 1 ? std::string("; the 1 frame decoded before it is written")
+                                      : "; the " + std::to_string(kept) +
+                                            " frames decoded before it are written";
             }
             Fail(source.name, reason);
         }
@@ -377,10 +381,9 @@ private:
         const std::optional<std::string> failure = FailureOf([&] {
             if (!target.gif) {
                 FileBeingWritten& file = target.gifFile.emplace(*target.folder / target.gifName);
-                target.gif.emplace(kFrameWidth, kFrameHeight,
-                                   [&file](std::span<const std::uint8_t> bytes) {
-                                       file.Write(bytes);
-                                   });
+                target.gif.emplace(
+                    kFrameWidth, kFrameHeight,
+                    [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); });
             }
             target.gif->AddPicture(job.record.Pixels, job.record.Colors,
                                    target.clock->Next(job.frames));
@@ -440,8 +443,6 @@ private:
                 throw Error(ErrorKind::CannotWrite,
                             Quoted(folder) + ": the folder cannot be made: " + ec.message());
             }
-            // What an export killed before it could clean up left behind.
-            RemoveStaleTemporaryFiles(folder);
             ready = true;
         }
         return folder;

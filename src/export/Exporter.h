@@ -83,7 +83,7 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
 // CheckOutputFolder. Failures, a category folder that cannot be listed among them,
 // are told to listener and the export goes on; nothing is written to the game
 // folder. The temporary files an earlier export left when it was killed are
-// removed from each category folder written to.
+// removed from every category folder of outFolder first, as ExportAnimation does.
 ExportSummary ExportGameFolder(const GameFolder& game, const std::filesystem::path& outFolder,
                                const ExportOptions& options, ExportListener& listener);
 
