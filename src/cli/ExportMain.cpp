@@ -192,6 +192,12 @@ public:
         std::cerr << Printable(name) << ": " << Printable(reason) << '\n';
     }
 
+    void Noted(const std::string& name, const std::string& note) override
+    {
+        Clear();
+        std::cerr << Printable(name) << ": " << Printable(note) << '\n';
+    }
+
     void Clear()
     {
         if (m_lineShown) {

@@ -1,5 +1,7 @@
 #include "export/Exporter.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <exception>
 #include <functional>
@@ -8,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -34,6 +37,8 @@ bool IsReadFault(const Error& error)
 }
 
 constexpr const char* kNoMemory = "there is not enough memory to decode it";
+// The longest file name, in bytes, where the system cannot say.
+constexpr std::size_t kUsualLongestName = 255;
 constexpr const char* kNoMemoryToWrite = "there is not enough memory to write it";
 
 // Why writing failed, or nothing when write succeeded.
@@ -419,8 +424,16 @@ private:
     // a file system that ignores case, and the first keeps it.
     std::string ClaimName(const Source& source, int frame, int pictureCount = 0)
     {
+        const std::size_t longest = LongestName(source.category);
         std::string fileName =
-            ExportFileName(source.fileName, m_options.format, frame, pictureCount);
+            ExportFileName(source.fileName, m_options.format, frame, pictureCount, longest);
+        if (fileName != ExportFileName(source.fileName, m_options.format, frame, pictureCount) &&
+            m_shortened.insert(source.name).second) {
+            m_listener.Noted(source.name,
+                             "the image file names are shortened to fit the output "
+                             "folder, which takes names of at most " +
+                                 std::to_string(longest) + " bytes: " + fileName);
+        }
         auto& taken = m_taken[static_cast<std::size_t>(source.category)];
         const auto [owner, isNew] = taken.emplace(LowerAscii(fileName), source.name);
         if (!isNew && owner->second != source.name) {
@@ -429,6 +442,21 @@ private:
             return {};
         }
         return fileName;
+    }
+
+    // The longest file name the category's folder of the output folder takes, in
+    // bytes, asked once: of the output folder while the category's is not made yet.
+    std::size_t LongestName(ArtCategory category)
+    {
+        std::size_t& longest = m_longestName[static_cast<std::size_t>(category)];
+        if (longest == 0) {
+            long limit = ::pathconf(ExportFolder(m_out, category).c_str(), _PC_NAME_MAX);
+            if (limit <= 0) {
+                limit = ::pathconf(m_out.c_str(), _PC_NAME_MAX);
+            }
+            longest = limit > 0 ? static_cast<std::size_t>(limit) : kUsualLongestName;
+        }
+        return longest;
     }
 
     // The category's folder of the output folder, made when first needed.
@@ -485,6 +513,8 @@ private:
     std::optional<Palette> m_wallPalette;
     std::array<std::map<std::string, std::string>, kCategoryCount> m_taken;
     std::array<bool, kCategoryCount> m_folderReady{};
+    std::array<std::size_t, kCategoryCount> m_longestName{};
+    std::set<std::string> m_shortened;  // sources whose names were, once told
     // Taken by the threads that write an animation's frames while they report.
     std::mutex m_mutex;
 };
@@ -492,13 +522,13 @@ private:
 }  // namespace
 
 std::string ExportFileName(const std::string& sourceName, ImageFormat format, int frame,
-                           int pictureCount)
+                           int pictureCount, std::size_t longest)
 {
     const char* extension = format == ImageFormat::Png   ? ".png"
                             : format == ImageFormat::Gif ? ".gif"
                                                          : ".bmp";
     return SuggestedName(sourceName, frame > 0 ? std::optional<int>(frame) : std::nullopt,
-                         extension, pictureCount);
+                         extension, pictureCount, longest);
 }
 
 ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,

@@ -64,13 +64,17 @@ public:
     }
     // A failure the export went on after; each one counts in the summary.
     virtual void Failed(const std::string& name, const std::string& reason) = 0;
+    // Something the user should know about a source that is no failure, told once:
+    // its image files' names had to be shortened.
+    virtual void Noted(const std::string& /*name*/, const std::string& /*note*/) {}
 };
 
 // The name of an image file as the export writes it. frame 0 is not an animation
 // frame; an animation's frame numbers take the digits of its pictureCount, at
-// least two, so that every listing keeps them in order.
+// least two, so that every listing keeps them in order. A name longer than
+// longest bytes is cut before its frame number to fit, as SuggestedName cuts it.
 std::string ExportFileName(const std::string& sourceName, ImageFormat format, int frame = 0,
-                           int pictureCount = 0);
+                           int pictureCount = 0, std::size_t longest = std::string::npos);
 
 // The image file of width x height top-down pixels with palette: the BMP the
 // window saves, or an 8-bit indexed PNG of the same pixels and 256 colours.

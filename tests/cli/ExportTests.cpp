@@ -577,6 +577,32 @@ TEST_F(ExportTest, GameFoldersWithOtherCaseWork)
     EXPECT_TRUE(fs::exists(fs::path(Out()) / "FLI" / "intro-01.bmp"));
 }
 
+// A name as long as the file system takes gives frame names that are longer: they
+// are shortened to fit, the same for every frame, and that is said once.
+TEST_F(ExportTest, FrameNamesAreShortenedToFitTheFileSystem)
+{
+    const fs::path game = CopyOfSample();
+    const std::string stem(251, 'A');
+    fs::rename(game / "FLI" / "FIRE.FLI", game / "FLI" / (stem + ".FLI"));
+    const ProgramResult result = Export({"-q", "--category", "animations", game.string(), Out()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    Snapshot expected;
+    for (const auto& [name, bytes] : ExpectedExport(game, true)) {
+        if (name.starts_with("FLI/AAAA")) {
+            // "-NN.bmp" after as much of the name as 255 bytes leave room for.
+            const std::string tail = name.substr(name.size() - 7);
+            expected["FLI/" + stem.substr(0, 255 - tail.size()) + tail] = bytes;
+        } else if (name.starts_with("FLI/")) {
+            expected[name] = bytes;
+        }
+    }
+    ExpectExported(Out(), expected);
+    EXPECT_EQ(result.err, "FLI/" + stem +
+                              ".FLI: the image file names are shortened to fit the "
+                              "output folder, which takes names of at most 255 bytes: " +
+                              stem.substr(0, 248) + "-01.bmp\n");
+}
+
 // Lines nobody reads any more are dropped; the export itself goes on to the end
 // and its exit status is the usual one.
 TEST_F(ExportTest, AClosedOutputPipeDoesNotEndTheExport)

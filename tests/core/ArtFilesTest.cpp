@@ -173,6 +173,21 @@ TEST(SuggestedName, DropsTheLastExtensionAndNumbersFrames)
     for (const auto& c : padded) {
         EXPECT_EQ(SuggestedName("A.FLI", c.frame, ".bmp", c.count), c.name) << c.count;
     }
+    // Cut before the number to fit a longest name, never inside a character.
+    const struct {
+        std::string file;
+        std::size_t longest;
+        std::string name;
+    } cut[] = {
+        {"ABCDEF.FLI", 12, "ABCDE-01.bmp"},
+        {"ABCDE.FLI", 12, "ABCDE-01.bmp"},
+        {"AB\xc3\xa9\xe2\x82\xacF.FLI", 12, "AB\xc3\xa9-01.bmp"},
+        {"AB\xc3\xa9\xe2\x82\xacF.FLI", 10, "AB-01.bmp"},
+        {"A.FLI", 5, "A-01.bmp"},  // not even the number fits: left whole
+    };
+    for (const auto& c : cut) {
+        EXPECT_EQ(SuggestedName(c.file, 1, ".bmp", 9, c.longest), c.name) << c.file;
+    }
 }
 
 TEST(GameFolder, CheckNamesTheFirstMissingItemInOrderAndOpenRefusesIt)
