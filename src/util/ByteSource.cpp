@@ -74,12 +74,22 @@ ByteArray ByteSource::ReadStart(const std::string& name, std::uint64_t count) co
 FoundEntry FolderSource::FindEntry(const std::string& name) const
 {
     const auto [folder, own] = SplitName(name);
-    const std::optional<fs::path> found = FindEntryIgnoringCase(m_root / folder, own);
+    const fs::path where = folder.empty() ? m_root : m_root / folder;
+    const std::optional<fs::path> found = FindEntryIgnoringCase(where, own);
+    std::error_code ec;
     if (!found) {
+        // A folder that cannot be read hides what it holds: that is not missing.
+        const fs::directory_iterator probe(where, ec);
+        if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
+            return {name, EntryKind::Unreadable, Quoted(where) + ": " + ec.message()};
+        }
         return {name, EntryKind::Missing};
     }
-    std::error_code ec;
     const fs::file_status status = fs::status(*found, ec);
+    const std::string foundName = Joined(folder, found->filename().string());
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+        return {foundName, EntryKind::Unreadable, Quoted(*found) + ": " + ec.message()};
+    }
     EntryKind kind = EntryKind::Other;
     if (fs::is_regular_file(status)) {
         kind = EntryKind::File;
@@ -88,7 +98,7 @@ FoundEntry FolderSource::FindEntry(const std::string& name) const
     } else if (ec || !fs::exists(status)) {
         kind = EntryKind::Missing;
     }
-    return {Joined(folder, found->filename().string()), kind};
+    return {foundName, kind};
 }
 
 std::vector<std::string> FolderSource::ListFiles(const std::string& folder,

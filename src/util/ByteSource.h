@@ -12,12 +12,15 @@
 
 namespace varek {
 
-// What a name stands for in a ByteSource.
-enum class EntryKind { Missing, File, Folder, Other };
+// What a name stands for in a ByteSource: Other is neither a file nor a folder (a
+// FIFO, a device); Unreadable is what cannot be looked at, in a folder that cannot
+// be read or searched.
+enum class EntryKind { Missing, File, Folder, Other, Unreadable };
 
 struct FoundEntry {
     std::string name;  // as the source spells it; the name asked for when Missing
     EntryKind kind = EntryKind::Missing;
+    std::string reason = {};  // why, when Unreadable: "\"game\": Permission denied"
 
     bool operator==(const FoundEntry&) const = default;
 };
@@ -45,7 +48,7 @@ public:
 
     // The entry named name ignoring ASCII case in its last part (the folders before
     // it taken as given), preferring an exact match. Never throws: what cannot be
-    // looked at is Missing.
+    // looked at is Unreadable, with the reason.
     virtual FoundEntry FindEntry(const std::string& name) const = 0;
 
     // The not hidden entries of folder matching a "*.EXT"-style pattern ignoring

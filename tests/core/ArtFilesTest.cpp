@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "authoring/FliWriter.h"
 #include "support/ErrorKindOf.h"
 #include "support/TempFolder.h"
+#include "util/Text.h"
 
 namespace fs = std::filesystem;
 using namespace varek;
@@ -205,9 +207,25 @@ TEST(GameFolder, CheckNamesTheFirstMissingItemInOrderAndOpenRefusesIt)
         }
     };
     expectMissing("Could not find file: PALETTE.PAL" + tail);
+    // What is there but cannot be used says why.
     fs::create_directory(folder / "PALETTE.PAL");
-    expectMissing("Could not find file: PALETTE.PAL" + tail);
+    expectMissing("Could not read file: PALETTE.PAL: it is not an ordinary file" + tail);
     fs::remove(folder / "PALETTE.PAL");
+    ASSERT_EQ(::mkfifo((folder / "PALETTE.PAL").c_str(), 0600), 0);
+    expectMissing("Could not read file: PALETTE.PAL: it is not an ordinary file" + tail);
+    if (::geteuid() != 0) {  // permission bits do not stop root
+        fs::permissions(folder.path(), fs::perms::none);
+        expectMissing("Could not read file: PALETTE.PAL: " + Quoted(folder.path()) +
+                      ": Permission denied" + tail);
+        fs::permissions(folder.path(), fs::perms::owner_all);
+    }
+    fs::remove(folder / "PALETTE.PAL");
+    fs::create_directory(folder / "CELS3");
+    ASSERT_EQ(::mkfifo((folder / "STILLCEL").c_str(), 0600), 0);
+    EXPECT_EQ(GameFolder::Check(folder.path(), {false, true, false}),
+              "Could not read path: STILLCEL: it is not a folder" + tail);
+    fs::remove(folder / "STILLCEL");
+    fs::remove(folder / "CELS3");
     // Each category needs only its own folder, and walls the palette as well.
     fs::create_directory(folder / "STILLCEL");
     const std::pair<std::array<bool, kCategoryCount>, std::string> needs[] = {
