@@ -64,9 +64,9 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 when everything was exported, 1 when a file could not be read,\n"
     "decoded or written (the rest is still exported), 2 when the arguments, the game\n"
-    "folder or the output folder cannot be used (nothing is written), 128 + the\n"
-    "signal's number when SIGINT, SIGTERM or SIGHUP stopped it (every image written\n"
-    "is whole).\n";
+    "folder or the output folder cannot be used or no chosen category folder can be\n"
+    "listed (nothing is written), 128 + the signal's number when SIGINT, SIGTERM or\n"
+    "SIGHUP stopped it (every image written is whole).\n";
 
 int UsageError(const std::string& problem)
 {
