@@ -423,26 +423,6 @@ std::size_t ChosenCount(const varek::ExportOptions& options)
         std::count(options.categories.begin(), options.categories.end(), true));
 }
 
-// "CELS3: why", for each chosen category whose folder cannot be listed (not there,
-// not a folder, unreadable).
-std::vector<std::string> UnlistedCategories(const varek::GameFolder& game,
-                                            const varek::ExportOptions& options)
-{
-    std::vector<std::string> unlisted;
-    for (const varek::ArtCategory category : varek::kAllCategories) {
-        if (!options.categories[static_cast<std::size_t>(category)]) {
-            continue;
-        }
-        try {
-            game.ReadFileList(category);
-        } catch (const varek::Error& error) {
-            unlisted.push_back(std::string(varek::InfoOf(category).subFolder) + ": " +
-                               error.what());
-        }
-    }
-    return unlisted;
-}
-
 // Exports as request asks; returns the exit status.
 int Run(ExportRequest request)
 {
@@ -455,11 +435,12 @@ int Run(ExportRequest request)
         std::cerr << WithNativeLineBreaks(error.detail()) << '\n';
         return 2;
     }
-    if (const std::vector<std::string> unlisted = UnlistedCategories(*game, request.options);
-        unlisted.size() == ChosenCount(request.options)) {
+    const varek::ExportListing listing = varek::ListExportFiles(*game, request.options);
+    if (listing.unlisted.size() == ChosenCount(request.options)) {
         // Not one chosen category can be listed: there is nothing to export.
-        for (const std::string& why : unlisted) {
-            std::cerr << kProgram << ": " << Printable(why) << '\n';
+        for (const auto& [category, reason] : listing.unlisted) {
+            std::cerr << kProgram << ": " << varek::InfoOf(category).subFolder << ": "
+                      << Printable(reason) << '\n';
         }
         return 2;
     }
@@ -476,7 +457,7 @@ int Run(ExportRequest request)
         request.options.stop = signals.Token();
         ConsoleProgress progress(request.quiet, isatty(STDERR_FILENO) == 1);
         const varek::ExportSummary summary =
-            varek::ExportGameFolder(*game, outFolder, request.options, progress);
+            varek::ExportGameFolder(*game, listing, outFolder, request.options, progress);
         progress.Clear();
         std::cout << varek::Counted(summary.filesRead, "file", "files") << " read, "
                   << varek::Counted(summary.imagesWritten, "image", "images") << " written, "

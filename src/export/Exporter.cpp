@@ -544,21 +544,41 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
     return BuildBmpImage(width, height, pixels, palette);
 }
 
-ExportSummary ExportGameFolder(const GameFolder& game, const fs::path& outFolder,
-                               const ExportOptions& options, ExportListener& listener)
+ExportListing ListExportFiles(const GameFolder& game, const ExportOptions& options)
 {
-    Export run(game, outFolder, options, listener);
-    std::vector<Source> sources;
+    ExportListing listing;
     for (const ArtCategory category : kAllCategories) {
         if (options.categories[static_cast<std::size_t>(category)]) {
             try {
-                for (const std::string& fileName : game.ReadFileList(category)) {
-                    sources.push_back(SourceOf(category, fileName));
+                for (std::string& fileName : game.ReadFileList(category)) {
+                    listing.files.emplace_back(category, std::move(fileName));
                 }
             } catch (const Error& error) {
-                run.ListingFailed(category, error.what());
+                listing.unlisted.emplace_back(category, error.what());
             }
         }
+    }
+    return listing;
+}
+
+ExportSummary ExportGameFolder(const GameFolder& game, const fs::path& outFolder,
+                               const ExportOptions& options, ExportListener& listener)
+{
+    return ExportGameFolder(game, ListExportFiles(game, options), outFolder, options, listener);
+}
+
+ExportSummary ExportGameFolder(const GameFolder& game, const ExportListing& listing,
+                               const fs::path& outFolder, const ExportOptions& options,
+                               ExportListener& listener)
+{
+    Export run(game, outFolder, options, listener);
+    for (const auto& [category, reason] : listing.unlisted) {
+        run.ListingFailed(category, reason);
+    }
+    std::vector<Source> sources;
+    sources.reserve(listing.files.size());
+    for (const auto& [category, fileName] : listing.files) {
+        sources.push_back(SourceOf(category, fileName));
     }
     return run.Run(sources);
 }

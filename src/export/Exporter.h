@@ -7,6 +7,8 @@
 #include <span>
 #include <stop_token>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "art/GameFolder.h"
 #include "export/OutputFolder.h"
@@ -83,13 +85,26 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
                           std::span<const std::uint8_t> pixels, const Palette& palette,
                           ImageFormat format);
 
+// The files of the chosen categories of a game folder, in the order an export
+// takes them, and the categories whose folder cannot be listed, with the reason.
+struct ExportListing {
+    std::vector<std::pair<ArtCategory, std::string>> files;
+    std::vector<std::pair<ArtCategory, std::string>> unlisted;
+};
+
+ExportListing ListExportFiles(const GameFolder& game, const ExportOptions& options);
+
 // Exports every file of the chosen categories of game into outFolder, which passed
 // CheckOutputFolder. Failures, a category folder that cannot be listed among them,
 // are told to listener and the export goes on; nothing is written to the game
 // folder. The temporary files an earlier export left when it was killed are
 // removed from every category folder of outFolder first, as ExportAnimation does.
+// listing, when given, is what ListExportFiles gave for game and options.
 ExportSummary ExportGameFolder(const GameFolder& game, const std::filesystem::path& outFolder,
                                const ExportOptions& options, ExportListener& listener);
+ExportSummary ExportGameFolder(const GameFolder& game, const ExportListing& listing,
+                               const std::filesystem::path& outFolder, const ExportOptions& options,
+                               ExportListener& listener);
 
 // Exports the pictures of one animation of game, name being a file of its FLI folder
 // matched ignoring case, as ExportGameFolder exports them: the same files of the
