@@ -199,10 +199,11 @@ private:
             const std::size_t kept = animation.pictures.size();
             std::string reason = animation.stop->what();
             if (!IsReadFault(*animation.stop)) {
-                reason += kept == 0   ? std::string("; no frame could be decoded")
-                          : kept == 1 ? std::string("; the 1 frame decoded before it is written")
-                                      : "; the " + std::to_string(kept) +
-                                            " frames decoded before it are written";
+                reason += kept == 0 ? std::string("; no frame could be decoded")
+                          : kept == 1
+                              ? std::string("; the 1 frame decoded before it is written")
+                              : "; the " + std::to_string(kept) +
+                                    " frames decoded before it are written";
             }
             Fail(source.name, reason);
         }
@@ -386,9 +387,10 @@ private:
         const std::optional<std::string> failure = FailureOf([&] {
             if (!target.gif) {
                 FileBeingWritten& file = target.gifFile.emplace(*target.folder / target.gifName);
-                target.gif.emplace(
-                    kFrameWidth, kFrameHeight,
-                    [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); });
+                target.gif.emplace(kFrameWidth, kFrameHeight,
+                                   [&file](std::span<const std::uint8_t> bytes) {
+                                       file.Write(bytes);
+                                   });
             }
             target.gif->AddPicture(job.record.Pixels, job.record.Colors,
                                    target.clock->Next(job.frames));
