@@ -26,7 +26,12 @@ if [ "$mode" = --unprivileged ] && [ "$(id -u)" -ne 0 ]; then
   mode=""
 fi
 
-scripts/setup.sh
+if [ "$mode" = --sanitize ]; then
+  # xvfb-run gives the window's tests a real X server as well as the offscreen one.
+  scripts/setup.sh xvfb xauth
+else
+  scripts/setup.sh
+fi
 export QT_QPA_PLATFORM=offscreen
 sanitizer_flags="-O1 -g1 -DNDEBUG"
 

@@ -3,11 +3,19 @@
 #include <algorithm>
 #include <string>
 
+#include "fli/FliFormat.h"
 #include "util/ByteReader.h"
 #include "util/Error.h"
 #include "util/Text.h"
 
 namespace varek {
+
+namespace {
+
+// The magic of the prefix chunk an FLC file may hold before its first frame.
+constexpr std::uint16_t kFlcPrefixMagic = 0xF100;
+
+}  // namespace
 
 IndexedImage BuildWallImage(std::span<const std::uint8_t> bytes, bool rotate)
 {
@@ -35,10 +43,26 @@ IndexedImage BuildWallImage(std::span<const std::uint8_t> bytes, bool rotate)
 CelHeader ReadCelHeader(std::span<const std::uint8_t> bytes)
 {
     const ByteReader reader(bytes, "the still picture");
+    // An FLI or FLC file (the later cels are FLC files) where a still picture
+    // belongs: its magic number falls on the still's height and its first frame's
+    // on bytes of the still's colour block, which no 6-bit colour value makes.
+    constexpr std::int64_t kFirstFrameMagic = kFliHeaderSize + kFliFrameMagicOffset;
+    if (bytes.size() >= kFirstFrameMagic + 2 && (reader.U16(kFirstFrameMagic) == kFliFrameMagic ||
+                                                 reader.U16(kFirstFrameMagic) == kFlcPrefixMagic)) {
+        if (reader.U16(kFliMagicOffset) == kFliFileMagic) {
+            throw Error(ErrorKind::Unsupported,
+                        "the file is an FLI animation, not a still picture");
+        }
+        if (reader.U16(kFliMagicOffset) == kFlcFileMagic) {
+            throw Error(ErrorKind::Unsupported,
+                        "the file is an FLC animation or a cel of the later kind, which is one, "
+                        "not a still picture");
+        }
+    }
     CelHeader header;
     header.width = reader.U16(2);
     header.height = reader.U16(4);
-    header.pixelCount = reader.I32(12);
+    header.pixelCount = reader.U32(12);
     return header;
 }
 
@@ -49,7 +73,7 @@ std::int64_t CelFileBytesUsed(const CelHeader& header)
     if (pixels == 0) {
         throw Error(ErrorKind::Corrupt, "the still picture is " + size + " pixels: it has none");
     }
-    if (header.pixelCount <= 0) {
+    if (header.pixelCount == 0) {
         throw Error(ErrorKind::Corrupt, "the still picture gives its pixel count as " +
                                             std::to_string(header.pixelCount));
     }

@@ -20,9 +20,9 @@ IndexedImage BuildWallImage(std::span<const std::uint8_t> bytes, bool rotate);
 
 // The fields of a still picture's header that are read.
 struct CelHeader {
-    std::uint16_t width = 0;      // offset 2
-    std::uint16_t height = 0;     // offset 4
-    std::int32_t pixelCount = 0;  // offset 12
+    std::uint16_t width = 0;       // offset 2
+    std::uint16_t height = 0;      // offset 4
+    std::uint32_t pixelCount = 0;  // offset 12
 };
 
 constexpr std::size_t kCelHeaderSize = 32;
@@ -35,13 +35,14 @@ constexpr std::size_t kCelPixelOffset = 800;  // header, then the 768-byte colou
 // read, the image, its BMP and the window's copy would each hold again.
 constexpr std::int64_t kMaxStillPixels = std::int64_t{4096} * 4096;
 
-// Throws a Truncated Error when the 16 header bytes are not there.
+// Throws a Truncated Error when the 16 header bytes are not there, an Unsupported
+// one naming the format when bytes (its first 134 or more) are an FLI or FLC file.
 CelHeader ReadCelHeader(std::span<const std::uint8_t> bytes);
 
 // How many bytes of the file the still picture with this header uses: the 800
 // before its pixels and width x height pixels. Throws Error: Corrupt for a width
 // or height of 0 (a picture without pixels, which no image file holds) and when
-// the pixel count is not positive or is below width x height, TooLarge past
+// the pixel count is 0 or below width x height, TooLarge past
 // kMaxStillPixels.
 std::int64_t CelFileBytesUsed(const CelHeader& header);
 

@@ -51,21 +51,35 @@ std::string GameFolder::Check(const fs::path& folder,
 std::string GameFolder::Check(const ByteSource& source,
                               const std::array<bool, kCategoryCount>& needed)
 {
+    // What is there but cannot be used says why; only what is not there is missing.
     if (needed[static_cast<std::size_t>(ArtCategory::WallsSprites)]) {
         const FoundEntry palette = source.FindEntry(kPaletteFileName);
+        const std::string file = std::string(": ") + kPaletteFileName;
+        if (palette.kind == EntryKind::Unreadable) {
+            return "Could not read file" + file + ": " + palette.reason + kMessageTail;
+        }
+        if (palette.kind == EntryKind::Folder || palette.kind == EntryKind::Other) {
+            return "Could not read file" + file + ": it is not an ordinary file" + kMessageTail;
+        }
         if (palette.kind != EntryKind::File || IsHiddenName(palette.name)) {
-            return std::string("Could not find file: ") + kPaletteFileName + kMessageTail;
+            return "Could not find file" + file + kMessageTail;
         }
     }
     for (const ArtCategory which : kAllCategories) {
         if (!needed[static_cast<std::size_t>(which)]) {
             continue;
         }
-        const CategoryInfo& category = InfoOf(which);
-        const FoundEntry entry = source.FindEntry(category.subFolder);
+        const FoundEntry entry = source.FindEntry(InfoOf(which).subFolder);
+        const std::string path = std::string(": ") + InfoOf(which).subFolder;
+        if (entry.kind == EntryKind::Unreadable) {
+            return "Could not read path" + path + ": " + entry.reason + kMessageTail;
+        }
+        if (entry.kind == EntryKind::Other) {
+            return "Could not read path" + path + ": it is not a folder" + kMessageTail;
+        }
         if (!(entry.kind == EntryKind::Folder || entry.kind == EntryKind::File) ||
             IsHiddenName(entry.name)) {
-            return std::string("Could not find path: ") + category.subFolder + kMessageTail;
+            return "Could not find path" + path + kMessageTail;
         }
     }
     return {};

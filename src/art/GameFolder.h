@@ -25,9 +25,9 @@ inline constexpr std::array<ArtCategory, kCategoryCount> kAllCategories{
     ArtCategory::WallsSprites, ArtCategory::OtherArt, ArtCategory::Animated};
 
 struct CategoryInfo {
-    const char* caption;    // the button's caption
-    const char* subFolder;  // folder of the game folder holding the files
-    const char* pattern;    // which of its files are listed
+    const char* caption;          // the button's caption
+    const char* subFolder;        // folder of the game folder holding the files
+    const char* pattern;          // which of its files are listed
     const char* commandLineName;  // the name varek-export's --category takes
 };
 
@@ -66,11 +66,12 @@ Picture PictureOf(const FrameRecord& record);
 // through the folder's ByteSource: a folder on disk, or files in memory.
 class GameFolder {
 public:
-    // The message for the first item of the folder that is missing, checked in
-    // the order PALETTE.PAL, CELS3, STILLCEL, FLI; empty when all are there. The
-    // palette must be an ordinary file (an empty one passes); each sub-folder may
-    // be a folder or an ordinary file. With needed, only the folders of the
-    // categories marked there, and the palette only for walls and sprites.
+    // The message for the first item of the folder that is missing or cannot be
+    // used, checked in the order PALETTE.PAL, CELS3, STILLCEL, FLI; empty when all
+    // are there. The palette must be an ordinary file (an empty one passes); each
+    // sub-folder may be a folder or an ordinary file. An item in a folder that
+    // cannot be read, or of the wrong kind, is named with the reason, not as missing. With needed,
+    // only the folders of the categories marked there, and the palette only for walls and sprites.
     static std::string Check(const std::filesystem::path& folder,
                              const std::array<bool, kCategoryCount>& needed = kEveryCategory);
     static std::string Check(const ByteSource& source,
@@ -91,9 +92,11 @@ public:
     std::filesystem::path CategoryFolder(ArtCategory category) const;
     std::filesystem::path FilePath(ArtCategory category, const std::string& name) const;
 
-    // The category's files: ordinary, not hidden, matching its pattern ignoring
-    // case, in name order ignoring case. Throws Error when the folder cannot be
-    // listed (NotFound, CannotRead); an ordinary file in its place lists nothing.
+    // The category's files: not hidden, matching its pattern ignoring case, in name
+    // order ignoring case. An entry named like art that is not an ordinary file (a
+    // FIFO, a folder, a broken link) is listed too, so that the window and the
+    // export both say why its load fails. Throws Error when the folder cannot be
+    // listed (NotFound, CannotRead), a file in its place included.
     std::vector<std::string> ReadFileList(ArtCategory category) const;
 
     // PALETTE.PAL's colour block at offset 0, its first 768 bytes and no more.

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -63,9 +64,9 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 when everything was exported, 1 when a file could not be read,\n"
     "decoded or written (the rest is still exported), 2 when the arguments, the game\n"
-    "folder or the output folder cannot be used (nothing is written), 128 + the\n"
-    "signal's number when SIGINT, SIGTERM or SIGHUP stopped it (every image written\n"
-    "is whole).\n";
+    "folder or the output folder cannot be used or no chosen category folder can be\n"
+    "listed (nothing is written), 128 + the signal's number when SIGINT, SIGTERM or\n"
+    "SIGHUP stopped it (every image written is whole).\n";
 
 int UsageError(const std::string& problem)
 {
@@ -74,27 +75,70 @@ int UsageError(const std::string& problem)
     return 2;
 }
 
-// text with the bytes a terminal would act on written out: file names come from
-// the game folder, and a name holding an escape sequence must not move the cursor,
-// clear the screen or retitle the window. C0 controls and DEL become \xNN, the C1
-// controls (U+0080 to U+009F in UTF-8) \u00NN; every other byte is kept.
+// The character of the UTF-8 sequence at text[at], and its length; a length of
+// 0 when the bytes there are no UTF-8 (a stray or missing continuation byte, an
+// overlong form, a surrogate, a code point past U+10FFFF).
+std::pair<char32_t, std::size_t> DecodeUtf8(std::string_view text, std::size_t at)
+{
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t length = lead < 0x80   ? 1
+                               : lead < 0xC2 ? 0
+                               : lead < 0xE0 ? 2
+                               : lead < 0xF0 ? 3
+                               : lead < 0xF5 ? 4
+                                             : 0;
+    if (length == 0 || at + length > text.size()) {
+        return {0, 0};
+    }
+    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80) {
+            return {0, 0};
+        }
+        code = code << 6 | (next & 0x3F);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    if (overlong || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
+        return {0, 0};
+    }
+    return {code, length};
+}
+
+// Characters a terminal acts on rather than shows: the C0 and C1 controls, DEL,
+// and the marks that turn the direction of the text after them round, so that a
+// name could show as another.
+bool ActsOnTerminal(char32_t code)
+{
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E ||
+           code == 0x200F || (code >= 0x202A && code <= 0x202E) ||
+           (code >= 0x2066 && code <= 0x2069);
+}
+
+// text with what a terminal would act on written out: file names come from the
+// game folder, and a name holding an escape sequence must not move the cursor,
+// clear the screen or retitle the window, nor one holding a direction mark show
+// as another name. C0 controls and DEL become \xNN, the other characters
+// ActsOnTerminal names \uNNNN, and each byte that is no UTF-8 \xNN; every other
+// character is kept.
 std::string Printable(std::string_view text)
 {
     std::string shown;
     shown.reserve(text.size());
-    char code[8];
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
-        if (byte < 0x20 || byte == 0x7F) {
-            std::snprintf(code, sizeof code, "\\x%02x", byte);
-            shown += code;
-        } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
-            std::snprintf(code, sizeof code, "\\u%04x", next);
+    char code[16];
+    for (std::size_t i = 0; i < text.size();) {
+        const auto [character, length] = DecodeUtf8(text, i);
+        if (length == 0 || character < 0x20 || character == 0x7F) {
+            std::snprintf(code, sizeof code, "\\x%02x", static_cast<unsigned char>(text[i]));
             shown += code;
             ++i;
+        } else if (ActsOnTerminal(character)) {
+            std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(character));
+            shown += code;
+            i += length;
         } else {
-            shown += static_cast<char>(byte);
+            shown.append(text, i, length);
+            i += length;
         }
     }
     return shown;
@@ -146,6 +190,12 @@ public:
     {
         Clear();
         std::cerr << Printable(name) << ": " << Printable(reason) << '\n';
+    }
+
+    void Noted(const std::string& name, const std::string& note) override
+    {
+        Clear();
+        std::cerr << Printable(name) << ": " << Printable(note) << '\n';
     }
 
     void Clear()
@@ -367,6 +417,12 @@ Command ParseArguments(int argc, char** argv)
     return request;
 }
 
+std::size_t ChosenCount(const varek::ExportOptions& options)
+{
+    return static_cast<std::size_t>(
+        std::count(options.categories.begin(), options.categories.end(), true));
+}
+
 // Exports as request asks; returns the exit status.
 int Run(ExportRequest request)
 {
@@ -377,6 +433,15 @@ int Run(ExportRequest request)
         game = varek::GameFolder::Open(request.gameFolder, request.options.categories);
     } catch (const varek::Error& error) {
         std::cerr << WithNativeLineBreaks(error.detail()) << '\n';
+        return 2;
+    }
+    const varek::ExportListing listing = varek::ListExportFiles(*game, request.options);
+    if (listing.unlisted.size() == ChosenCount(request.options)) {
+        // Not one chosen category can be listed: there is nothing to export.
+        for (const auto& [category, reason] : listing.unlisted) {
+            std::cerr << kProgram << ": " << varek::InfoOf(category).subFolder << ": "
+                      << Printable(reason) << '\n';
+        }
         return 2;
     }
     try {
@@ -392,7 +457,7 @@ int Run(ExportRequest request)
         request.options.stop = signals.Token();
         ConsoleProgress progress(request.quiet, isatty(STDERR_FILENO) == 1);
         const varek::ExportSummary summary =
-            varek::ExportGameFolder(*game, outFolder, request.options, progress);
+            varek::ExportGameFolder(*game, listing, outFolder, request.options, progress);
         progress.Clear();
         std::cout << varek::Counted(summary.filesRead, "file", "files") << " read, "
                   << varek::Counted(summary.imagesWritten, "image", "images") << " written, "
@@ -416,6 +481,10 @@ int Run(ExportRequest request)
 
 int main(int argc, char** argv)
 {
+    // Output read through a pipe the reader has closed (`| head -1`) must not end
+    // the export half-way: a line that cannot be written is dropped, and the exit
+    // status stays that of the export.
+    ::signal(SIGPIPE, SIG_IGN);
     Command command = ParseArguments(argc, argv);
     if (std::holds_alternative<ShowHelp>(command)) {
         std::cout << kUsage;

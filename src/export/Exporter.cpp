@@ -1,5 +1,7 @@
 #include "export/Exporter.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <exception>
 #include <functional>
@@ -8,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -34,6 +37,8 @@ bool IsReadFault(const Error& error)
 }
 
 constexpr const char* kNoMemory = "there is not enough memory to decode it";
+// The longest file name, in bytes, where the system cannot say.
+constexpr std::size_t kUsualLongestName = 255;
 constexpr const char* kNoMemoryToWrite = "there is not enough memory to write it";
 
 // Why writing failed, or nothing when write succeeded.
@@ -78,6 +83,11 @@ public:
 
     ExportSummary Run(const std::vector<Source>& sources)
     {
+        // What an export killed before it could clean up left behind, in every
+        // category folder, whether this export writes there or not.
+        for (const ArtCategory category : kAllCategories) {
+            RemoveStaleTemporaryFiles(ExportFolder(m_out, category));
+        }
         for (std::size_t i = 0; i < sources.size(); ++i) {
             if (Stopped()) {
                 m_summary.cancelled = true;
@@ -422,8 +432,16 @@ private:
     // a file system that ignores case, and the first keeps it.
     std::string ClaimName(const Source& source, int frame, int pictureCount = 0)
     {
+        const std::size_t longest = LongestName(source.category);
         std::string fileName =
-            ExportFileName(source.fileName, m_options.format, frame, pictureCount);
+            ExportFileName(source.fileName, m_options.format, frame, pictureCount, longest);
+        if (fileName != ExportFileName(source.fileName, m_options.format, frame, pictureCount) &&
+            m_shortened.insert(source.name).second) {
+            m_listener.Noted(source.name,
+                             "the image file names are shortened to fit the output "
+                             "folder, which takes names of at most " +
+                                 std::to_string(longest) + " bytes: " + fileName);
+        }
         auto& taken = m_taken[static_cast<std::size_t>(source.category)];
         const auto [owner, isNew] = taken.emplace(LowerAscii(fileName), source.name);
         if (!isNew && owner->second != source.name) {
@@ -432,6 +450,21 @@ private:
             return {};
         }
         return fileName;
+    }
+
+    // The longest file name the category's folder of the output folder takes, in
+    // bytes, asked once: of the output folder while the category's is not made yet.
+    std::size_t LongestName(ArtCategory category)
+    {
+        std::size_t& longest = m_longestName[static_cast<std::size_t>(category)];
+        if (longest == 0) {
+            long limit = ::pathconf(ExportFolder(m_out, category).c_str(), _PC_NAME_MAX);
+            if (limit <= 0) {
+                limit = ::pathconf(m_out.c_str(), _PC_NAME_MAX);
+            }
+            longest = limit > 0 ? static_cast<std::size_t>(limit) : kUsualLongestName;
+        }
+        return longest;
     }
 
     // The category's folder of the output folder, made when first needed.
@@ -446,8 +479,6 @@ private:
                 throw Error(ErrorKind::CannotWrite,
                             Quoted(folder) + ": the folder cannot be made: " + ec.message());
             }
-            // What an export killed before it could clean up left behind.
-            RemoveStaleTemporaryFiles(folder);
             ready = true;
         }
         return folder;
@@ -490,6 +521,8 @@ private:
     std::optional<Palette> m_wallPalette;
     std::array<std::map<std::string, std::string>, kCategoryCount> m_taken;
     std::array<bool, kCategoryCount> m_folderReady{};
+    std::array<std::size_t, kCategoryCount> m_longestName{};
+    std::set<std::string> m_shortened;  // sources whose names were, once told
     // Taken by the threads that write an animation's frames while they report.
     std::mutex m_mutex;
 };
@@ -497,13 +530,13 @@ private:
 }  // namespace
 
 std::string ExportFileName(const std::string& sourceName, ImageFormat format, int frame,
-                           int pictureCount)
+                           int pictureCount, std::size_t longest)
 {
     const char* extension = format == ImageFormat::Png   ? ".png"
                             : format == ImageFormat::Gif ? ".gif"
                                                          : ".bmp";
     return SuggestedName(sourceName, frame > 0 ? std::optional<int>(frame) : std::nullopt,
-                         extension, pictureCount);
+                         extension, pictureCount, longest);
 }
 
 ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
@@ -519,21 +552,41 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
     return BuildBmpImage(width, height, pixels, palette);
 }
 
-ExportSummary ExportGameFolder(const GameFolder& game, const fs::path& outFolder,
-                               const ExportOptions& options, ExportListener& listener)
+ExportListing ListExportFiles(const GameFolder& game, const ExportOptions& options)
 {
-    Export run(game, outFolder, options, listener);
-    std::vector<Source> sources;
+    ExportListing listing;
     for (const ArtCategory category : kAllCategories) {
         if (options.categories[static_cast<std::size_t>(category)]) {
             try {
-                for (const std::string& fileName : game.ReadFileList(category)) {
-                    sources.push_back(SourceOf(category, fileName));
+                for (std::string& fileName : game.ReadFileList(category)) {
+                    listing.files.emplace_back(category, std::move(fileName));
                 }
             } catch (const Error& error) {
-                run.ListingFailed(category, error.what());
+                listing.unlisted.emplace_back(category, error.what());
             }
         }
+    }
+    return listing;
+}
+
+ExportSummary ExportGameFolder(const GameFolder& game, const fs::path& outFolder,
+                               const ExportOptions& options, ExportListener& listener)
+{
+    return ExportGameFolder(game, ListExportFiles(game, options), outFolder, options, listener);
+}
+
+ExportSummary ExportGameFolder(const GameFolder& game, const ExportListing& listing,
+                               const fs::path& outFolder, const ExportOptions& options,
+                               ExportListener& listener)
+{
+    Export run(game, outFolder, options, listener);
+    for (const auto& [category, reason] : listing.unlisted) {
+        run.ListingFailed(category, reason);
+    }
+    std::vector<Source> sources;
+    sources.reserve(listing.files.size());
+    for (const auto& [category, fileName] : listing.files) {
+        sources.push_back(SourceOf(category, fileName));
     }
     return run.Run(sources);
 }

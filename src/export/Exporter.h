@@ -7,6 +7,8 @@
 #include <span>
 #include <stop_token>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "art/GameFolder.h"
 #include "export/OutputFolder.h"
@@ -64,13 +66,17 @@ public:
     }
     // A failure the export went on after; each one counts in the summary.
     virtual void Failed(const std::string& name, const std::string& reason) = 0;
+    // Something the user should know about a source that is no failure, told once:
+    // its image files' names had to be shortened.
+    virtual void Noted(const std::string& /*name*/, const std::string& /*note*/) {}
 };
 
 // The name of an image file as the export writes it. frame 0 is not an animation
 // frame; an animation's frame numbers take the digits of its pictureCount, at
-// least two, so that every listing keeps them in order.
+// least two, so that every listing keeps them in order. A name longer than
+// longest bytes is cut before its frame number to fit, as SuggestedName cuts it.
 std::string ExportFileName(const std::string& sourceName, ImageFormat format, int frame = 0,
-                           int pictureCount = 0);
+                           int pictureCount = 0, std::size_t longest = std::string::npos);
 
 // The image file of width x height top-down pixels with palette: the BMP the
 // window saves, or an 8-bit indexed PNG of the same pixels and 256 colours.
@@ -79,13 +85,26 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
                           std::span<const std::uint8_t> pixels, const Palette& palette,
                           ImageFormat format);
 
+// The files of the chosen categories of a game folder, in the order an export
+// takes them, and the categories whose folder cannot be listed, with the reason.
+struct ExportListing {
+    std::vector<std::pair<ArtCategory, std::string>> files;
+    std::vector<std::pair<ArtCategory, std::string>> unlisted;
+};
+
+ExportListing ListExportFiles(const GameFolder& game, const ExportOptions& options);
+
 // Exports every file of the chosen categories of game into outFolder, which passed
 // CheckOutputFolder. Failures, a category folder that cannot be listed among them,
 // are told to listener and the export goes on; nothing is written to the game
 // folder. The temporary files an earlier export left when it was killed are
-// removed from each category folder written to.
+// removed from every category folder of outFolder first, as ExportAnimation does.
+// listing, when given, is what ListExportFiles gave for game and options.
 ExportSummary ExportGameFolder(const GameFolder& game, const std::filesystem::path& outFolder,
                                const ExportOptions& options, ExportListener& listener);
+ExportSummary ExportGameFolder(const GameFolder& game, const ExportListing& listing,
+                               const std::filesystem::path& outFolder, const ExportOptions& options,
+                               ExportListener& listener);
 
 // Exports the pictures of one animation of game, name being a file of its FLI folder
 // matched ignoring case, as ExportGameFolder exports them: the same files of the

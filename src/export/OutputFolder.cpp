@@ -159,13 +159,19 @@ void MakeOutputFolder(const fs::path& outFolder, const ExportOptions& options)
                     "cannot create the output folder " + Quoted(outFolder) + ": " + ec.message());
     }
     // Asked once here rather than learnt from every image written: a folder that
-    // takes no file would fail each of them.
+    // takes no file would fail each of them, and so would anything else in a
+    // category folder's place.
     std::vector<fs::path> folders{outFolder};
     for (const ArtCategory category : kAllCategories) {
         const fs::path folder = ExportFolder(outFolder, category);
-        if (options.categories[static_cast<std::size_t>(category)] &&
-            fs::is_directory(folder, ec)) {
+        if (!options.categories[static_cast<std::size_t>(category)]) {
+            continue;
+        }
+        if (fs::is_directory(folder, ec)) {
             folders.push_back(folder);
+        } else if (fs::exists(fs::symlink_status(folder, ec))) {
+            throw Error(ErrorKind::CannotWrite, "cannot write in the output folder " +
+                                                    Quoted(folder) + ": it is not a folder");
         }
     }
     for (const fs::path& folder : folders) {

@@ -20,7 +20,8 @@ void CheckOutputFolder(const GameFolder& game, const std::filesystem::path& outF
 // Makes outFolder, which passed CheckOutputFolder, where it is not there yet.
 // Throws a CannotWrite Error when it cannot be made, or when this process cannot
 // make files in it or in the folder of a category options chooses that is already
-// there (a read-only disk, permissions).
+// there (a read-only disk, permissions), or something other than a folder stands
+// where such a category folder belongs.
 void MakeOutputFolder(const std::filesystem::path& outFolder, const ExportOptions& options);
 
 }  // namespace varek

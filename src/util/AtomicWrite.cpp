@@ -34,10 +34,14 @@ bool AllDigits(std::string_view text)
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// The mark in the name of every temporary file this program writes, which no one
+// else's file carries: only files with it are ever swept away.
+constexpr std::string_view kTemporaryMark = "varek-";
+
 // The hidden name a file is written under before it takes its own:
-// ".NAME.PID-NNNNNN.tmp", the target's name cut so that every name the file system
-// takes gives a temporary name it takes too. The process number tells a later run
-// whether the writer is gone.
+// ".NAME.varek-PID-NNNNNN.tmp", the target's name cut so that every name the file
+// system takes gives a temporary name it takes too. The process number tells a
+// later run whether the writer is gone.
 // Asked once: the system is asked afresh at each call, and a file is written in a
 // few tens of microseconds.
 pid_t ThisProcess()
@@ -46,20 +50,21 @@ pid_t ThisProcess()
     return process;
 }
 
-std::string TemporaryName(const std::string& target, std::uint32_t random)
+std::string TemporaryName(const std::string& target, std::uint32_t random,
+                          std::size_t longest = kLongestName)
 {
-    char tail[40];
-    const int tailSize = std::snprintf(tail, sizeof tail, ".%ld-%06u.tmp",
-                                       static_cast<long>(ThisProcess()), random % 1000000u);
+    char tail[48];
+    const int tailSize = std::snprintf(
+        tail, sizeof tail, ".%.*s%ld-%06u.tmp", static_cast<int>(kTemporaryMark.size()),
+        kTemporaryMark.data(), static_cast<long>(ThisProcess()), random % 1000000u);
     std::string name(1, '.');
-    name.append(target, 0, kLongestName - 1 - static_cast<std::size_t>(tailSize));
+    name.append(target, 0, longest - 1 - std::min(longest - 1, static_cast<std::size_t>(tailSize)));
     name.append(tail, static_cast<std::size_t>(tailSize));
     return name;
 }
 
-// The process that wrote a temporary file named as TemporaryName names it, 0 for
-// the ".NAME.NNNNNN.tmp" of earlier versions, which name no process; nullopt for
-// any other name.
+// The process that wrote a temporary file named as TemporaryName names it; nullopt
+// for any other name.
 std::optional<pid_t> TemporaryFileWriter(std::string_view name)
 {
     constexpr std::string_view kTail = ".tmp";
@@ -69,13 +74,11 @@ std::optional<pid_t> TemporaryFileWriter(std::string_view name)
     }
     name.remove_suffix(kTail.size());
     const std::size_t dot = name.rfind('.');
-    if (dot == 0 || dot == std::string_view::npos) {
+    if (dot == 0 || dot == std::string_view::npos ||
+        name.substr(dot + 1, kTemporaryMark.size()) != kTemporaryMark) {
         return std::nullopt;
     }
-    const std::string_view mark = name.substr(dot + 1);
-    if (mark.size() == 6 && AllDigits(mark)) {
-        return pid_t{0};
-    }
+    const std::string_view mark = name.substr(dot + 1 + kTemporaryMark.size());
     const std::size_t dash = mark.find('-');
     if (dash == std::string_view::npos || dash > 9 || mark.size() - dash - 1 != 6 ||
         !AllDigits(mark.substr(0, dash)) || !AllDigits(mark.substr(dash + 1))) {
@@ -114,11 +117,21 @@ FileBeingWritten::FileBeingWritten(const fs::path& path) : m_path(path)
     // writing a 64 KB image.
     thread_local std::mt19937 random(std::random_device{}());
     int openError = 0;
+    std::size_t longest = kLongestName;
     for (int attempt = 0; attempt < 16 && m_file < 0; ++attempt) {
-        m_temporary = folder / TemporaryName(path.filename().string(), random());
+        m_temporary = folder / TemporaryName(path.filename().string(), random(), longest);
         // O_EXCL: fail rather than reuse a name some other writer holds.
         m_file = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         openError = errno;
+        if (m_file < 0 && openError == ENAMETOOLONG && longest == kLongestName) {
+            // A file system that takes shorter names than most: cut to its own limit.
+            const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+            if (limit > 0 && static_cast<std::size_t>(limit) < kLongestName) {
+                longest = static_cast<std::size_t>(limit);
+                openError = EEXIST;
+                continue;
+            }
+        }
         if (m_file < 0 && openError != EEXIST && openError != EINTR) {
             break;
         }
@@ -202,12 +215,13 @@ std::size_t RemoveStaleTemporaryFiles(const fs::path& folder)
         }
         // A writer that still runs may be about to rename its file into place; a
         // process number now used by another program only leaves the file for later.
-        if (*writer != 0 && (*writer == ::getpid() || ::kill(*writer, 0) == 0 || errno == EPERM)) {
+        if (*writer == ::getpid() || ::kill(*writer, 0) == 0 || errno != ESRCH) {
             continue;
         }
+        // Only an ordinary file this user made, as the writer made it.
         struct stat status {};
         if (::fstatat(listed, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(status.st_mode)) {
+            S_ISREG(status.st_mode) && status.st_uid == ::geteuid()) {
             stale.emplace_back(entry->d_name);
         }
     }

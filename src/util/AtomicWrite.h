@@ -43,9 +43,9 @@ private:
 void WriteFileAtomically(const std::filesystem::path& path, const ByteArray& bytes);
 
 // Removes from folder the temporary files WriteFileAtomically left when its process
-// was killed: those named as it names them whose writer no longer runs, and those
-// of the earlier ".NAME.NNNNNN.tmp" naming. Returns how many it removed; a folder
-// that cannot be read gives 0.
+// was killed: ordinary files of this user named as it names them, with the mark
+// only it writes, whose writer no longer runs. Any other file stays, whatever its
+// name looks like. Returns how many it removed; a folder that cannot be read gives 0.
 std::size_t RemoveStaleTemporaryFiles(const std::filesystem::path& folder);
 
 }  // namespace varek

@@ -74,12 +74,22 @@ ByteArray ByteSource::ReadStart(const std::string& name, std::uint64_t count) co
 FoundEntry FolderSource::FindEntry(const std::string& name) const
 {
     const auto [folder, own] = SplitName(name);
-    const std::optional<fs::path> found = FindEntryIgnoringCase(m_root / folder, own);
+    const fs::path where = folder.empty() ? m_root : m_root / folder;
+    const std::optional<fs::path> found = FindEntryIgnoringCase(where, own);
+    std::error_code ec;
     if (!found) {
+        // A folder that cannot be read hides what it holds: that is not missing.
+        const fs::directory_iterator probe(where, ec);
+        if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
+            return {name, EntryKind::Unreadable, Quoted(where) + ": " + ec.message()};
+        }
         return {name, EntryKind::Missing};
     }
-    std::error_code ec;
     const fs::file_status status = fs::status(*found, ec);
+    const std::string foundName = Joined(folder, found->filename().string());
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+        return {foundName, EntryKind::Unreadable, Quoted(*found) + ": " + ec.message()};
+    }
     EntryKind kind = EntryKind::Other;
     if (fs::is_regular_file(status)) {
         kind = EntryKind::File;
@@ -88,7 +98,7 @@ FoundEntry FolderSource::FindEntry(const std::string& name) const
     } else if (ec || !fs::exists(status)) {
         kind = EntryKind::Missing;
     }
-    return {Joined(folder, found->filename().string()), kind};
+    return {foundName, kind};
 }
 
 std::vector<std::string> FolderSource::ListFiles(const std::string& folder,
@@ -146,15 +156,15 @@ std::vector<std::string> MemorySource::ListFiles(const std::string& folder,
                                                  const std::string& pattern) const
 {
     if (m_files.count(folder) != 0) {
-        return {};
+        throw Error(ErrorKind::CannotRead, Quoted(folder) + ": it is not a folder");
     }
     if (!folder.empty() && !IsFolder(folder)) {
         throw Error(ErrorKind::NotFound, "there is no folder " + Quoted(folder));
     }
     std::vector<std::string> names;
-    for (const auto& [entry, isFolder] : EntriesOf(folder)) {
-        if (!isFolder && !IsHiddenName(entry) && MatchesPattern(entry, pattern)) {
-            names.push_back(entry);
+    for (const auto& entry : EntriesOf(folder)) {
+        if (!IsHiddenName(entry.first) && MatchesPattern(entry.first, pattern)) {
+            names.push_back(entry.first);
         }
     }
     std::sort(names.begin(), names.end(), LessIgnoringCase);
@@ -169,7 +179,7 @@ std::unique_ptr<SourceFile> MemorySource::Open(const std::string& name) const
         throw Error(ErrorKind::NotFound, "there is no file " + Quoted(name));
     }
     if (found == m_files.end()) {
-        throw Error(ErrorKind::CannotRead, Quoted(name) + ": it is not an ordinary file");
+        throw Error(ErrorKind::CannotRead, Quoted(name) + ": it is not an ordinary file: a folder");
     }
     return std::make_unique<MemoryFile>(found->second);
 }

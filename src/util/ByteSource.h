@@ -12,12 +12,15 @@
 
 namespace varek {
 
-// What a name stands for in a ByteSource.
-enum class EntryKind { Missing, File, Folder, Other };
+// What a name stands for in a ByteSource: Other is neither a file nor a folder (a
+// FIFO, a device); Unreadable is what cannot be looked at, in a folder that cannot
+// be read or searched.
+enum class EntryKind { Missing, File, Folder, Other, Unreadable };
 
 struct FoundEntry {
     std::string name;  // as the source spells it; the name asked for when Missing
     EntryKind kind = EntryKind::Missing;
+    std::string reason = {};  // why, when Unreadable: "\"game\": Permission denied"
 
     bool operator==(const FoundEntry&) const = default;
 };
@@ -48,13 +51,14 @@ public:
 
     // The entry named name ignoring ASCII case in its last part (the folders before
     // it taken as given), preferring an exact match. Never throws: what cannot be
-    // looked at is Missing.
+    // looked at is Unreadable, with the reason.
     virtual FoundEntry FindEntry(const std::string& name) const = 0;
 
-    // The ordinary, not hidden files of folder matching a "*.EXT"-style pattern
-    // ignoring case, in name order (ASCII case-insensitive, then exact). Throws
-    // NotFound when the folder is not there, CannotRead when it cannot be listed;
-    // an ordinary file in its place lists nothing.
+    // The not hidden entries of folder matching a "*.EXT"-style pattern ignoring
+    // case, whatever they are (Open says why one that is not an ordinary file
+    // cannot be read), in name order (ASCII case-insensitive, then exact). Throws
+    // NotFound when the folder is not there, CannotRead when it cannot be listed or
+    // is not a folder.
     virtual std::vector<std::string> ListFiles(const std::string& folder,
                                                const std::string& pattern) const = 0;
 

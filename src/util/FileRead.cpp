@@ -23,6 +23,37 @@ namespace {
 // Reads are split into steps no larger than the system takes in one call.
 constexpr std::size_t kLargestRead = std::size_t{1} << 30;
 
+// "it is not an ordinary file: a FIFO", for what mode says path is.
+std::string NotOrdinary(const fs::path& path, mode_t mode)
+{
+    const char* what = S_ISDIR(mode)                    ? "a folder"
+                       : S_ISFIFO(mode)                 ? "a FIFO"
+                       : S_ISSOCK(mode)                 ? "a socket"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                                                        : "a link that leads nowhere";
+    return Quoted(path) + ": it is not an ordinary file: " + what;
+}
+
+// Why path could not be opened, error being open's errno: what stands there when
+// that is no file at all (a socket, a broken link, a loop of links).
+Error OpenFailure(const fs::path& path, int error)
+{
+    struct stat status {};
+    if (error == ELOOP) {
+        return Error(
+            ErrorKind::CannotRead,
+            Quoted(path) + ": it is not an ordinary file: a link that leads round in a loop");
+    }
+    if ((error == ENOENT || error == ENXIO) && ::lstat(path.c_str(), &status) == 0 &&
+        (S_ISLNK(status.st_mode) || S_ISSOCK(status.st_mode))) {
+        return Error(ErrorKind::CannotRead, NotOrdinary(path, status.st_mode));
+    }
+    if (error == ENOENT) {
+        return Error(ErrorKind::NotFound, "there is no file " + Quoted(path));
+    }
+    return Error(ErrorKind::CannotRead, Quoted(path) + ": " + SystemReason(error));
+}
+
 }  // namespace
 
 InputFile::InputFile(const fs::path& path) : m_path(path)
@@ -36,11 +67,7 @@ InputFile::InputFile(const fs::path& path) : m_path(path)
         m_file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     } while (m_file < 0 && errno == EINTR);
     if (m_file < 0) {
-        const int error = errno;
-        if (error == ENOENT) {
-            throw Error(ErrorKind::NotFound, "there is no file " + Quoted(path));
-        }
-        throw Error(ErrorKind::CannotRead, Quoted(path) + ": " + SystemReason(error));
+        throw OpenFailure(path, errno);
     }
     struct stat status {};
     if (::fstat(m_file, &status) != 0) {
@@ -50,19 +77,26 @@ InputFile::InputFile(const fs::path& path) : m_path(path)
     }
     if (!S_ISREG(status.st_mode)) {
         ::close(m_file);
-        throw Error(ErrorKind::CannotRead, Quoted(path) + ": it is not an ordinary file");
+        throw Error(ErrorKind::CannotRead, NotOrdinary(path, status.st_mode));
     }
     m_size = static_cast<std::uint64_t>(status.st_size);
     if (m_size == 0) {
         // Files the system makes up as they are read (/proc, /sys) give their size as
-        // 0 and still hold bytes: no art file is one of them.
+        // 0 and still hold bytes, or refuse a read at offset 0 (/proc/self/mem): no
+        // art file is one of them, and neither is empty.
         std::uint8_t probe = 0;
-        if (::pread(m_file, &probe, 1, 0) > 0) {
+        ssize_t got = 0;
+        do {
+            got = ::pread(m_file, &probe, 1, 0);
+        } while (got < 0 && errno == EINTR);
+        const int error = errno;
+        if (got != 0) {
             ::close(m_file);
-            throw Error(ErrorKind::CannotRead,
-                        Quoted(path) +
-                            ": it is not an ordinary file: it gives its size as 0 "
-                            "but holds bytes, as files the system makes up do");
+            throw Error(
+                ErrorKind::CannotRead,
+                Quoted(path) + ": it is not an ordinary file: it gives its size as 0 " +
+                    (got > 0 ? std::string("but holds bytes, as files the system makes up do")
+                             : "and cannot be read: " + SystemReason(error)));
         }
     }
 }

@@ -40,8 +40,9 @@ private:
 // never waits, for a FIFO or a device, and never makes a terminal the program's.
 // Throws Error: NotFound when there is nothing under that name (or a hidden
 // file), CannotRead when what is there is not an ordinary file (a FIFO, a device,
-// a folder, or a file the system makes up as it is read, which gives its size as 0
-// and still holds bytes) or cannot be opened.
+// a socket, a folder, a link that leads nowhere or round in a loop, or a file the
+// system makes up as it is read, which gives its size as 0 and still holds bytes
+// or refuses to be read), saying which, or cannot be opened.
 class InputFile {
 public:
     explicit InputFile(const std::filesystem::path& path);

@@ -82,11 +82,7 @@ std::vector<std::string> ListMatchingFiles(const fs::path& folder, const std::st
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const auto name = it->path().filename().string();
-        std::error_code statusError;
-        if (IsHiddenName(name) || !it->is_regular_file(statusError) || statusError) {
-            continue;
-        }
-        if (MatchesPattern(name, pattern)) {
+        if (!IsHiddenName(name) && MatchesPattern(name, pattern)) {
             names.push_back(name);
         }
     }
@@ -94,7 +90,10 @@ std::vector<std::string> ListMatchingFiles(const fs::path& folder, const std::st
     if (ec == std::errc::no_such_file_or_directory) {
         throw Error(ErrorKind::NotFound, "there is no folder " + Quoted(folder));
     }
-    if (ec && ec != std::errc::not_a_directory) {
+    if (ec == std::errc::not_a_directory) {
+        throw Error(ErrorKind::CannotRead, Quoted(folder) + ": it is not a folder");
+    }
+    if (ec) {
         throw Error(ErrorKind::CannotRead, Quoted(folder) + ": " + ec.message());
     }
     std::sort(names.begin(), names.end(), LessIgnoringCase);

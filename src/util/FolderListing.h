@@ -17,10 +17,12 @@ bool LessIgnoringCase(const std::string& a, const std::string& b);
 std::optional<std::filesystem::path> FindEntryIgnoringCase(const std::filesystem::path& folder,
                                                            const std::string& name);
 
-// Names of the ordinary, not hidden files of folder matching a "*.EXT"-style
-// pattern ignoring case, in name order (ASCII case-insensitive, then exact).
-// Throws a CannotRead Error naming the folder when it cannot be listed, a
-// NotFound one when it is not there; an ordinary file in its place lists nothing.
+// Names of the not hidden entries of folder matching a "*.EXT"-style pattern
+// ignoring case, whatever they are (a FIFO, a folder or a broken link named like
+// a file is listed, so that whoever reads it says why it cannot be), in name order
+// (ASCII case-insensitive, then exact). Throws a CannotRead Error naming the
+// folder when it cannot be listed or is not a folder, a NotFound one when it is
+// not there.
 std::vector<std::string> ListMatchingFiles(const std::filesystem::path& folder,
                                            const std::string& pattern);
 

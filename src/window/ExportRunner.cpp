@@ -82,6 +82,12 @@ public:
         m_failures.push_back({name, reason});
     }
 
+    void Noted(const std::string& name, const std::string& note) override
+    {
+        const std::lock_guard lock(m_mutex);
+        m_notes.push_back({name, note});
+    }
+
     Progress Current()
     {
         const std::lock_guard lock(m_mutex);
@@ -92,6 +98,12 @@ public:
     {
         const std::lock_guard lock(m_mutex);
         return std::move(m_failures);
+    }
+
+    std::vector<ExportFailure> TakeNotes()
+    {
+        const std::lock_guard lock(m_mutex);
+        return std::move(m_notes);
     }
 
 private:
@@ -105,6 +117,7 @@ private:
     std::mutex m_mutex;
     Progress m_progress;
     std::vector<ExportFailure> m_failures;
+    std::vector<ExportFailure> m_notes;
 };
 
 ExportRunner::ExportRunner(UserPrompts& prompts, QWidget* owner)
@@ -241,6 +254,7 @@ bool ExportRunner::ExportUnderProgress(const GameFolder& game, const ExportReque
     m_progress = nullptr;
 
     report.failures = relay.TakeFailures();
+    report.notes = relay.TakeNotes();
     if (stopped) {
         report.failures.push_back({out.string(), "the export stopped: " + *stopped});
         ++report.summary.failures;
@@ -280,6 +294,10 @@ void ExportRunner::Tell(const ExportReport& report, const ExportRequest& request
     QString text = summary.cancelled ? tr("The export was cancelled: %1 written to %2.")
                                      : tr("%1 written to %2.");
     text = text.arg(CountedImages(summary.imagesWritten), folder);
+    for (const ExportFailure& note : report.notes) {
+        text += QStringLiteral("\n\n") + ToQString(note.name) + QStringLiteral(": ") +
+                ToQString(note.reason);
+    }
     if (!report.failures.empty()) {
         const std::size_t count = report.failures.size();
         text += QStringLiteral("\n\n") +

@@ -34,6 +34,7 @@ struct ExportReport {
     ExportChoice choice;
     ExportSummary summary;                // failures counts those below
     std::vector<ExportFailure> failures;  // in the order they came
+    std::vector<ExportFailure> notes;     // what the user should know that is no failure
 };
 
 // Exports for the window with varek-export's engine: the same files, names and

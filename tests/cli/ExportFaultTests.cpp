@@ -120,6 +120,24 @@ TEST_F(ExportFaultTest, ReadOnlyOutputFolder)
     EXPECT_EQ(result.out, "");
 }
 
+// A category folder that cannot be used, because it is a file here, is refused
+// up front as a read-only one is; one that is not chosen is not in the way.
+TEST_F(ExportFaultTest, CategoryFolderThatIsAFile)
+{
+    const fs::path out = m_work / "out";
+    m_work.Write("out/FLI", ByteArray(3, 1));
+    const Snapshot before = TakeSnapshot(out, true);
+    const ProgramResult result = Export(out);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.err, "varek-export: cannot write in the output folder \"" +
+                              (out / "FLI").string() + "\": it is not a folder\n");
+    EXPECT_EQ(TakeSnapshot(out, true), before);
+    const ProgramResult walls =
+        RunProgram(VAREK_EXPORT_PROGRAM,
+                   {"-q", "--category", "walls", (m_work / "game").string(), out.string()});
+    EXPECT_EQ(walls.exitCode, 0) << walls.err;
+}
+
 TEST_F(ExportFaultTest, DiskFull)
 {
     ScratchFileSystem out(m_work / "out", 256 * 1024);
@@ -239,17 +257,22 @@ TEST_F(ExportFaultTest, SignalsStopAReExportLeavingOnlyWholeFiles)
     const std::vector<std::string> args{
         "--format", "png", "--category", "walls", (m_work / "game").string(), out.string()};
     ASSERT_EQ(RunProgram(VAREK_EXPORT_PROGRAM, args).exitCode, 0);
-    const Snapshot exported = TakeSnapshot(out);
+    Snapshot exported = TakeSnapshot(out);
 
-    // What an export killed outright leaves: a temporary file of a process that is gone.
+    // What an export killed outright leaves: temporary files of a process that is
+    // gone, in a category folder this export writes to and in one it does not. A
+    // user's file that merely looks like one stays.
     const pid_t gone = ::fork();
     if (gone == 0) {
         ::_exit(0);
     }
     ::waitpid(gone, nullptr, 0);
-    const std::string stale = ".W.png." + std::to_string(gone) + "-000001.tmp";
-    m_work.Write("out/CELS3/" + stale, ByteArray(10, 1));
-    m_work.Write("out/CELS3/.W1.png.000002.tmp", ByteArray(10, 1));
+    const std::string mark = ".varek-" + std::to_string(gone) + "-000001.tmp";
+    m_work.Write("out/CELS3/.W.png" + mark, ByteArray(10, 1));
+    m_work.Write("out/FLI/.F-01.png" + mark, ByteArray(10, 1));
+    const std::string users = "CELS3/.W1.png." + std::to_string(gone) + "-000002.tmp";
+    m_work.Write("out/" + users, ByteArray(10, 1));
+    exported[users] = ByteArray(10, 1);
 
     for (const int signal : {SIGINT, SIGTERM}) {
         const ProgramResult result =

@@ -1,4 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QImage>
 #include <QImageReader>
@@ -52,7 +57,9 @@ std::map<std::string, ByteArray> FilesOf(const fs::path& folder, const std::stri
     for (const auto& entry : fs::directory_iterator(folder)) {
         std::string lower = entry.path().extension().string();
         std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
-        if (entry.is_regular_file() && lower == extension) {
+        // Links lead to what is no art here: nowhere, round in a loop, system files.
+        std::error_code ec;
+        if (!entry.is_symlink(ec) && entry.is_regular_file(ec) && lower == extension) {
             files[entry.path().filename().string()] = ReadAll(entry.path());
         }
     }
@@ -115,6 +122,48 @@ void ExpectExported(const fs::path& out, const Snapshot& expected)
 ProgramResult Export(const std::vector<std::string>& args)
 {
     return RunProgram(VAREK_EXPORT_PROGRAM, args);
+}
+
+// Runs the exporter with both output streams going into a pipe whose reader has
+// gone, as `varek-export ... | head -1` leaves them once head has its line, and
+// SIGPIPE as the shell leaves it. The exit status, or -1 when a signal ended it.
+int ExportIntoClosedPipe(const std::vector<std::string>& args)
+{
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        return -2;
+    }
+    ::close(ends[0]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    std::vector<std::string> words{VAREK_EXPORT_PROGRAM};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    int status = 0;
+    const bool started =
+        posix_spawn(&child, VAREK_EXPORT_PROGRAM, &actions, &attributes, argv.data(), environ) == 0;
+    ::close(ends[1]);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (!started || ::waitpid(child, &status, 0) != child) {
+        return -2;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 constexpr const char* kTail = "\n\nBe sure this program is in the same folder as Vorlund.\n";
@@ -392,6 +441,26 @@ TEST_F(ExportTest, RefusesAnUnusableGameOrOutputFolder)
     const ProgramResult walls = Export({"-q", "--category", "walls", game.string(), Out()});
     EXPECT_EQ(walls.exitCode, 0) << walls.err;
 
+    // A file where a category folder belongs is no empty category: a failure that
+    // names it, and with nothing else chosen nothing to export.
+    fs::rename(game / "CELS3", m_work / "cels3");
+    m_work.Write("game/CELS3", {1});
+    const std::string notAFolder =
+        "CELS3: Cannot read \"" + (game / "CELS3").string() + "\": it is not a folder\n";
+    const ProgramResult file = Export({"-q", "--category", "walls", game.string(), Out() + "2"});
+    EXPECT_EQ(file.exitCode, 2);
+    EXPECT_EQ(file.err, "varek-export: " + notAFolder);
+    EXPECT_FALSE(fs::exists(Out() + "2"));
+    fs::create_directory(game / "FLI");
+    const ProgramResult withOther = Export(
+        {"-q", "--category", "walls", "--category", "animations", game.string(), Out() + "2"});
+    EXPECT_EQ(withOther.exitCode, 1);
+    EXPECT_EQ(withOther.err, notAFolder);
+    EXPECT_EQ(withOther.out, "0 files read, 0 images written, 1 failure\n");
+    fs::remove(game / "CELS3");
+    fs::remove(game / "FLI");
+    fs::rename(m_work / "cels3", game / "CELS3");
+
     const std::string inside = (game / "cels3" / "new").string();
     const ProgramResult refused = Export({"--category", "walls", game.string(), inside});
     EXPECT_EQ(refused.exitCode, 2);
@@ -443,12 +512,25 @@ TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
     m_work.Write("game/FLI/NOISE.FLI", ByteArray(fire.rbegin(), fire.rend()));
     // Names come from the game folder: what they hold must not act on the terminal.
     m_work.Write("game/CELS3/E\x1b]0;owned\x07\x1b[2J\xc2\x9b.CEL", ByteArray(10, 1));
+    // Nor may bytes that are no UTF-8, or that turn the text's direction round.
+    m_work.Write("game/CELS3/F\xff\xe2\x80\xae.CEL", ByteArray(10, 1));
+    // An animation where a still picture belongs.
+    m_work.Write("game/STILLCEL/ANIM.CEL", fire);
+    // Named like art, and no ordinary file.
+    const fs::path walls = game / "CELS3";
+    ASSERT_EQ(::mkfifo((walls / "FIFO.CEL").c_str(), 0600), 0);
+    fs::create_directory(walls / "FOLDER.CEL");
+    fs::create_symlink("nowhere", walls / "BROKEN.CEL");
+    fs::create_symlink("LOOP.CEL", walls / "LOOP.CEL");
+    fs::create_symlink("/dev/null", walls / "DEVICE.CEL");
+    fs::create_symlink("/proc/self/mem", walls / "MEM.CEL");
 
     const ProgramResult result = Export({"-q", game.string(), Out()});
     EXPECT_EQ(result.exitCode, 1);
     Snapshot expected = ExpectedExport(game, true);
     // The name BRICK01.bmp belongs to BRICK01.CEL, listed first.
     expected.erase("CELS3/brick01.bmp");
+    expected.erase("STILLCEL/ANIM.bmp");
     ExpectExported(Out(), expected);
     EXPECT_TRUE(expected.contains("FLI/CUT-01.bmp"));
     EXPECT_TRUE(expected.contains("FLI/FAULTY-03.bmp"));
@@ -470,6 +552,15 @@ TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
              "does not read; it reads FLI animations; no frame could be decoded\n",
              "FLI/NOISE.FLI: Corrupt: the file is not an FLI animation: ",
              "CELS3/E\\x1b]0;owned\\x07\\x1b[2J\\u009b.CEL: Truncated: ",
+             "CELS3/F\\xff\\u202e.CEL: Truncated: ",
+             "STILLCEL/ANIM.CEL: Unsupported: the file is an FLI animation, not a still "
+             "picture\n",
+             "FIFO.CEL\": it is not an ordinary file: a FIFO\n",
+             "FOLDER.CEL\": it is not an ordinary file: a folder\n",
+             "BROKEN.CEL\": it is not an ordinary file: a link that leads nowhere\n",
+             "LOOP.CEL\": it is not an ordinary file: a link that leads round in a loop\n",
+             "DEVICE.CEL\": it is not an ordinary file: a device\n",
+             "MEM.CEL\": it is not an ordinary file: it gives its size as 0 and cannot be read",
          }) {
         EXPECT_NE(result.err.find(problem), std::string::npos) << problem << "\n" << result.err;
     }
@@ -485,8 +576,8 @@ TEST_F(ExportTest, BadFilesAreReportedAndEverythingElseIsWritten)
     EXPECT_EQ(told("FLI/MANY.FLI: Truncated: in frame 2, "), 10u) << result.err;
     EXPECT_EQ(result.err.find('\x1b'), std::string::npos);
     EXPECT_EQ(result.err.find('\x07'), std::string::npos);
-    EXPECT_EQ(result.out, "28 files read, " + std::to_string(expected.size()) +
-                              " images written, 36 failures\n");
+    EXPECT_EQ(result.out, "30 files read, " + std::to_string(expected.size()) +
+                              " images written, 44 failures\n");
 }
 
 TEST_F(ExportTest, GameFoldersWithOtherCaseWork)
@@ -509,6 +600,41 @@ TEST_F(ExportTest, GameFoldersWithOtherCaseWork)
     }
     ExpectExported(Out(), expected);
     EXPECT_TRUE(fs::exists(fs::path(Out()) / "FLI" / "intro-01.bmp"));
+}
+
+// A name as long as the file system takes gives frame names that are longer: they
+// are shortened to fit, the same for every frame, and that is said once.
+TEST_F(ExportTest, FrameNamesAreShortenedToFitTheFileSystem)
+{
+    const fs::path game = CopyOfSample();
+    const std::string stem(251, 'A');
+    fs::rename(game / "FLI" / "FIRE.FLI", game / "FLI" / (stem + ".FLI"));
+    const ProgramResult result = Export({"-q", "--category", "animations", game.string(), Out()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    Snapshot expected;
+    for (const auto& [name, bytes] : ExpectedExport(game, true)) {
+        if (name.starts_with("FLI/AAAA")) {
+            // "-NN.bmp" after as much of the name as 255 bytes leave room for.
+            const std::string tail = name.substr(name.size() - 7);
+            expected["FLI/" + stem.substr(0, 255 - tail.size()) + tail] = bytes;
+        } else if (name.starts_with("FLI/")) {
+            expected[name] = bytes;
+        }
+    }
+    ExpectExported(Out(), expected);
+    EXPECT_EQ(result.err, "FLI/" + stem +
+                              ".FLI: the image file names are shortened to fit the "
+                              "output folder, which takes names of at most 255 bytes: " +
+                              stem.substr(0, 248) + "-01.bmp\n");
+}
+
+// Lines nobody reads any more are dropped; the export itself goes on to the end
+// and its exit status is the usual one.
+TEST_F(ExportTest, AClosedOutputPipeDoesNotEndTheExport)
+{
+    EXPECT_EQ(ExportIntoClosedPipe({Sample(), Out()}), 0);
+    ExpectExported(Out(), ExpectedExport(Sample(), true));
+    EXPECT_EQ(ExportIntoClosedPipe({"--help"}), 0);
 }
 
 TEST_F(ExportTest, OptionsHelpAndVersion)

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -7,13 +8,17 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "art/ArtFiles.h"
 #include "art/GameFolder.h"
 #include "art/Naming.h"
 #include "authoring/CelWriter.h"
+#include "authoring/FliWriter.h"
 #include "support/ErrorKindOf.h"
 #include "support/TempFolder.h"
+#include "util/Text.h"
 
 namespace fs = std::filesystem;
 using namespace varek;
@@ -76,7 +81,7 @@ TEST(CelImage, HeaderFieldsPaletteAndPixelsAt800)
     const CelHeader header = ReadCelHeader(file);
     EXPECT_EQ(header.width, 5);
     EXPECT_EQ(header.height, 3);
-    EXPECT_EQ(header.pixelCount, 15);
+    EXPECT_EQ(header.pixelCount, 15u);
     EXPECT_EQ(file[800], 100);
     EXPECT_EQ(file[32], 63);
     EXPECT_EQ(BuildCelImage(file), image);
@@ -98,14 +103,22 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
         file.resize(length);
         return file;
     };
+    // An animation where a still picture belongs, FLI and FLC (the later cels).
+    std::vector<AnimationFrame> frames(1);
+    const ByteArray fli = WriteAnimation(frames);
+    ByteArray flc = fli;
+    flc[4] = 0x12;
     const struct {
         ByteArray file;
         ErrorKind kind;
+        std::string says = {};  // part of the message, when it matters
     } bad[] = {
         {withCount(0, 815), ErrorKind::Corrupt},
-        {withCount(-1, 815), ErrorKind::Corrupt},
         {withCount(14, 815), ErrorKind::Corrupt},
-        {withCount(INT32_MAX, 815, 65535, 65535), ErrorKind::Corrupt},  // claiming 2^31 - 1 pixels
+        {withCount(INT32_MIN, 815, 65535, 65535), ErrorKind::Corrupt,
+         "of 65535 x 65535 pixels gives its pixel count as 2147483648"},  // the field is unsigned
+        {fli, ErrorKind::Unsupported, "Unsupported: the file is an FLI animation, not a still"},
+        {flc, ErrorKind::Unsupported, "Unsupported: the file is an FLC animation or a cel"},
         {withCount(15, 815, 0), ErrorKind::Corrupt},  // a size without pixels, whatever the count
         {withCount(4097 * 4096, 815, 4097, 4096), ErrorKind::TooLarge},  // past 4096 x 4096
         {withCount(15, 814), ErrorKind::Truncated},
@@ -124,12 +137,20 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
         GameFolder::Open(std::make_shared<MemorySource>(files), {false, true, false});
     for (std::size_t i = 0; i < std::size(bad); ++i) {
         EXPECT_EQ(ErrorKindOf([&] { BuildCelImage(bad[i].file); }), bad[i].kind) << "case " << i;
-        EXPECT_EQ(ErrorKindOf([&] { game.LoadStill(std::to_string(i)); }),
-                  bad[i].file.empty() ? ErrorKind::NotFound : bad[i].kind)
-            << "case " << i;
+        try {
+            game.LoadStill(std::to_string(i));
+            ADD_FAILURE() << "case " << i;
+        } catch (const Error& error) {
+            EXPECT_EQ(error.kind(), bad[i].file.empty() ? ErrorKind::NotFound : bad[i].kind)
+                << "case " << i;
+            EXPECT_NE(std::string(error.what()).find(bad[i].says), std::string::npos)
+                << error.what();
+        }
     }
-    // A count above width x height is allowed; the bytes it claims beyond are not needed.
+    // A count above width x height is allowed, up to 2^32 - 1; the bytes it claims
+    // beyond are not needed.
     EXPECT_EQ(BuildCelImage(withCount(100, 815)), image);
+    EXPECT_EQ(BuildCelImage(withCount(-1, 815)), image);
 }
 
 TEST(SuggestedName, DropsTheLastExtensionAndNumbersFrames)
@@ -154,6 +175,21 @@ TEST(SuggestedName, DropsTheLastExtensionAndNumbersFrames)
     for (const auto& c : padded) {
         EXPECT_EQ(SuggestedName("A.FLI", c.frame, ".bmp", c.count), c.name) << c.count;
     }
+    // Cut before the number to fit a longest name, never inside a character.
+    const struct {
+        std::string file;
+        std::size_t longest;
+        std::string name;
+    } cut[] = {
+        {"ABCDEF.FLI", 12, "ABCDE-01.bmp"},
+        {"ABCDE.FLI", 12, "ABCDE-01.bmp"},
+        {"AB\xc3\xa9\xe2\x82\xacF.FLI", 12, "AB\xc3\xa9-01.bmp"},
+        {"AB\xc3\xa9\xe2\x82\xacF.FLI", 10, "AB-01.bmp"},
+        {"A.FLI", 5, "A-01.bmp"},  // not even the number fits: left whole
+    };
+    for (const auto& c : cut) {
+        EXPECT_EQ(SuggestedName(c.file, 1, ".bmp", 9, c.longest), c.name) << c.file;
+    }
 }
 
 TEST(GameFolder, CheckNamesTheFirstMissingItemInOrderAndOpenRefusesIt)
@@ -171,9 +207,25 @@ TEST(GameFolder, CheckNamesTheFirstMissingItemInOrderAndOpenRefusesIt)
         }
     };
     expectMissing("Could not find file: PALETTE.PAL" + tail);
+    // What is there but cannot be used says why.
     fs::create_directory(folder / "PALETTE.PAL");
-    expectMissing("Could not find file: PALETTE.PAL" + tail);
+    expectMissing("Could not read file: PALETTE.PAL: it is not an ordinary file" + tail);
     fs::remove(folder / "PALETTE.PAL");
+    ASSERT_EQ(::mkfifo((folder / "PALETTE.PAL").c_str(), 0600), 0);
+    expectMissing("Could not read file: PALETTE.PAL: it is not an ordinary file" + tail);
+    if (::geteuid() != 0) {  // permission bits do not stop root
+        fs::permissions(folder.path(), fs::perms::none);
+        expectMissing("Could not read file: PALETTE.PAL: " + Quoted(folder.path()) +
+                      ": Permission denied" + tail);
+        fs::permissions(folder.path(), fs::perms::owner_all);
+    }
+    fs::remove(folder / "PALETTE.PAL");
+    fs::create_directory(folder / "CELS3");
+    ASSERT_EQ(::mkfifo((folder / "STILLCEL").c_str(), 0600), 0);
+    EXPECT_EQ(GameFolder::Check(folder.path(), {false, true, false}),
+              "Could not read path: STILLCEL: it is not a folder" + tail);
+    fs::remove(folder / "STILLCEL");
+    fs::remove(folder / "CELS3");
     // Each category needs only its own folder, and walls the palette as well.
     fs::create_directory(folder / "STILLCEL");
     const std::pair<std::array<bool, kCategoryCount>, std::string> needs[] = {
@@ -311,7 +363,9 @@ TEST(GameFolder, ReadFileListSaysWhyACategoryCannotBeListed)
     const GameFolder game = GameFolder::Open(folder.path());
     EXPECT_EQ(game.ReadFileList(ArtCategory::WallsSprites),
               (std::vector<std::string>{"a.cel", "B.CEL"}));
-    EXPECT_TRUE(game.ReadFileList(ArtCategory::OtherArt).empty());  // a file in its place
+    // A file in its place is no empty folder.
+    EXPECT_EQ(ErrorKindOf([&] { game.ReadFileList(ArtCategory::OtherArt); }),
+              ErrorKind::CannotRead);
     if (::geteuid() != 0) {
         fs::permissions(folder / "CELS3", fs::perms::owner_exec);
         EXPECT_EQ(ErrorKindOf([&] { game.ReadFileList(ArtCategory::WallsSprites); }),

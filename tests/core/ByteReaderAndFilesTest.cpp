@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -146,11 +148,6 @@ TEST(ReadFileBytes, GivesTheWholeFileOrSaysWhyNot)
         {folder / "MISSING", ErrorKind::NotFound},
         {folder / ".hidden", ErrorKind::NotFound},
         {folder / "EMPTY", ByteArray{}},
-        {folder / "FOLDER", ErrorKind::CannotRead},
-        {folder / "FIFO", ErrorKind::CannotRead},
-        {"/dev/zero", ErrorKind::CannotRead},
-        // Made up as it is read: its size is 0, and it is not empty.
-        {"/proc/self/status", ErrorKind::CannotRead},
         {locked, root ? Read(ByteArray{1, 2}) : ErrorKind::CannotRead},
         {shut, root ? Read(ByteArray{3}) : ErrorKind::CannotRead},
         {folder / "ZERO", ByteArray{0}},
@@ -160,6 +157,42 @@ TEST(ReadFileBytes, GivesTheWholeFileOrSaysWhyNot)
         EXPECT_EQ(ResultOf([&] { return ReadFileBytes(c.path); }), c.bytes) << c.path;
     }
     fs::permissions(folder / "SHUT", fs::perms::owner_all);
+
+    // What is not an ordinary file cannot be read, and is named for what it is.
+    fs::create_symlink("nowhere", folder / "BROKEN");
+    fs::create_symlink("LOOP", folder / "LOOP");
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (folder / "SOCKET").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const std::pair<fs::path, std::string> named[] = {
+        {folder / "FOLDER", "a folder"},
+        {folder / "FIFO", "a FIFO"},
+        {"/dev/zero", "a device"},
+        {folder / "SOCKET", "a socket"},
+        {folder / "BROKEN", "a link that leads nowhere"},
+        {folder / "LOOP", "a link that leads round in a loop"},
+        // Made up as it is read: its size is 0, and it is not empty, or not readable.
+        {"/proc/self/status",
+         "it gives its size as 0 but holds bytes, as files the system "
+         "makes up do"},
+        {"/proc/self/mem", "it gives its size as 0 and cannot be read: Input/output error"},
+    };
+    for (const auto& [path, what] : named) {
+        try {
+            ReadFileBytes(path);
+            ADD_FAILURE() << "read " << path;
+        } catch (const Error& error) {
+            EXPECT_EQ(error.kind(), ErrorKind::CannotRead) << path;
+            EXPECT_TRUE(
+                std::string(error.what()).ends_with(": it is not an ordinary file: " + what))
+                << error.what();
+        }
+    }
+    ::close(socket);
 
     // Limits: a larger file is refused before anything is read; a start is cut.
     const struct {
@@ -310,12 +343,14 @@ TEST(ByteSource, FindsEntriesAndListsMatchingFilesIgnoringCase)
     const MemorySource inMemory(files);
     for (const ByteSource* source : std::initializer_list<const ByteSource*>{&onDisk, &inMemory}) {
         const std::string which = source == &onDisk ? "folder" : "memory";
+        // A folder named like a file is listed, for its reader to say why it cannot be read.
         EXPECT_EQ(source->ListFiles("", "*.CEL"),
-                  (std::vector<std::string>{"A.cel", "b.CEL", "C.CEL", "c.cel"}))
+                  (std::vector<std::string>{"A.cel", "b.CEL", "C.CEL", "c.cel", "dir.cel"}))
             << which;
         EXPECT_EQ(ErrorKindOf([&] { source->ListFiles("missing", "*.CEL"); }), ErrorKind::NotFound)
             << which;
-        EXPECT_TRUE(source->ListFiles("x.fli", "*.CEL").empty()) << which;
+        EXPECT_EQ(ErrorKindOf([&] { source->ListFiles("x.fli", "*.CEL"); }), ErrorKind::CannotRead)
+            << which;
         const std::pair<std::string, FoundEntry> found[] = {
             {"a.CEL", {"A.cel", EntryKind::File}},
             {"c.cel", {"c.cel", EntryKind::File}},
@@ -365,25 +400,36 @@ TEST(RemoveStaleTemporaryFiles, RemovesOnlyWhatAWriterNoLongerRunningLeft)
         std::string name;
         bool removed;
     } cases[] = {
-        {".A-01.bmp." + dead + "-012345.tmp", true},
-        {".A-01.bmp.012345.tmp", true},  // the naming of earlier versions
-        {".A-02.bmp." + alive + "-012345.tmp", false},
-        {".A-03.bmp.1-012345.tmp", false},  // init always runs
+        {".A-01.bmp.varek-" + dead + "-012345.tmp", true},
+        // A user's own files that merely look like one: no mark, or not ours.
+        {".A-01.bmp.012345.tmp", false},
+        {".A-01.bmp." + dead + "-012345.tmp", false},
+        {".A-04.bmp.varek-" + dead + "-012345.tmp", false},  // another user's, given below
+        {".A-02.bmp.varek-" + alive + "-012345.tmp", false},
+        {".A-03.bmp.varek-1-012345.tmp", false},  // init always runs
         {"A-01.bmp", false},
-        {".A-01.bmp." + dead + "-12345.tmp", false},
-        {".A-01.bmp." + dead + "-0123456.tmp", false},
-        {"A-01.bmp." + dead + "-012345.tmp", false},
+        {".A-01.bmp.varek-" + dead + "-12345.tmp", false},
+        {".A-01.bmp.varek-" + dead + "-0123456.tmp", false},
+        {"A-01.bmp.varek-" + dead + "-012345.tmp", false},
         {".notes.tmp", false},
         {".012345.tmp", false},
     };
     for (const auto& c : cases) {
         folder.Write(c.name, {1});
     }
-    fs::create_directory(folder / (".D." + dead + "-012345.tmp"));  // not a file
-    EXPECT_EQ(RemoveStaleTemporaryFiles(folder.path()), 2u);
-    for (const auto& c : cases) {
-        EXPECT_EQ(fs::exists(folder / c.name), !c.removed) << c.name;
+    const fs::path others = folder / (".A-04.bmp.varek-" + dead + "-012345.tmp");
+    // Only root can give a file away; for anyone else the case drops out.
+    const bool othersKept = ::geteuid() == 0 && ::chown(others.c_str(), 65534, 65534) == 0;
+    if (!othersKept) {
+        fs::remove(others);
     }
-    EXPECT_TRUE(fs::is_directory(folder / (".D." + dead + "-012345.tmp")));
+    fs::create_directory(folder / (".D.varek-" + dead + "-012345.tmp"));  // not a file
+    EXPECT_EQ(RemoveStaleTemporaryFiles(folder.path()), 1u);
+    for (const auto& c : cases) {
+        if (othersKept || folder / c.name != others) {
+            EXPECT_EQ(fs::exists(folder / c.name), !c.removed) << c.name;
+        }
+    }
+    EXPECT_TRUE(fs::is_directory(folder / (".D.varek-" + dead + "-012345.tmp")));
     EXPECT_EQ(RemoveStaleTemporaryFiles(folder / "missing"), 0u);
 }

@@ -48,6 +48,13 @@ version="$("$prefix/bin/varek-export" --version)" || fail "varek-export --versio
 version="${version#varek-export }"
 [ -n "$version" ] || fail "varek-export --version printed no version"
 
+# The manual page gives every exit status --help gives.
+for status in 0 1 2 128; do
+  "$prefix/bin/varek-export" --help | grep -q "\b$status\b" || fail "--help gives no exit status $status"
+  sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' "$prefix/share/man/man1/varek-export.1" |
+    grep -q "^\.BI\? $status\b" || fail "the manual page's EXIT STATUS leaves out $status"
+done
+
 out="$work/out"
 if "$prefix/bin/varek-export" --quiet --category stills "$sample" "$out" >"$work/export.log"; then
   stills=$(find "$sample/STILLCEL" -maxdepth 1 -type f -iname '*.cel' | wc -l)

@@ -115,6 +115,14 @@ void TestExportRunner::writesWhatTheEngineWrites()
              QStringLiteral("%1 images written to %2.")
                  .arg(expected.size())
                  .arg(QDir::toNativeSeparators(PathOf(session.out.path()) + "/CELS3")));
+
+    // Frame names past the longest name the folder takes are shortened: said once.
+    const std::string longName = std::string(251, 'L') + ".FLI";
+    fs::copy_file(session.gameFolder / "FLI" / "FIRE.FLI", session.gameFolder / "FLI" / longName);
+    session.prompts.exportAnswers.push_back({PathOf(session.out.path()), ImageFormat::Bmp});
+    QVERIFY(session.runner.Run(session.game, {ArtCategory::Animated, longName, true}));
+    QCOMPARE(session.prompts.messages.size(), std::size_t{2});
+    QCOMPARE(session.prompts.messages[1].text.count("names are shortened"), 1);
 }
 
 // Cancel pressed as the second animation starts: the first one's images are all

@@ -8,8 +8,8 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include "GameFixture.h"
 #include "RecordingPrompts.h"
@@ -182,7 +182,7 @@ void TestMainWindow::layoutAndInitialState()
     fs::create_directory(game / "CELS3/D.CEL");
     Session session;
     QVERIFY(session.Start(game.root()));
-    QCOMPARE(session.Items(), (QStringList{"A.CEL", "b.cel", "c.CEL"}));
+    QCOMPARE(session.Items(), (QStringList{"A.CEL", "b.cel", "c.CEL", "D.CEL"}));
     QCOMPARE(session.clicks.count(), 1);
     QCOMPARE(session.renders.count(), 1);
     QCOMPARE(session.list->currentRow(), 0);
@@ -253,6 +253,12 @@ void TestMainWindow::layoutAndInitialState()
     window.resize(200, 100);
     QTRY_COMPARE(window.centralWidget()->size(), QSize(513, 319));
     QCOMPARE(session.pic->geometry(), pic);
+
+    // A folder named like a wall is listed, as the export counts it; chosen, it says
+    // why it shows nothing.
+    session.ClickRow(3);
+    QCOMPARE(session.prompts.messages.size(), std::size_t{1});
+    QVERIFY(session.prompts.messages[0].text.contains("it is not an ordinary file: a folder"));
 }
 
 void TestMainWindow::categoryTable_data()
