@@ -44,6 +44,14 @@ void PictureBox::Clear()
     SetPicture(QPixmap(), false);
 }
 
+void PictureBox::SetNote(const QString& note)
+{
+    if (note != m_note) {
+        m_note = note;
+        viewport()->update();
+    }
+}
+
 void PictureBox::SetZoom(ZoomMode mode, int factor)
 {
     m_mode = mode;
@@ -190,6 +198,11 @@ void PictureBox::paintEvent(QPaintEvent*)
 {
     QPainter painter(viewport());
     if (m_picture.isNull()) {
+        if (!m_note.isEmpty()) {
+            painter.setPen(palette().color(QPalette::Light));
+            painter.drawText(viewport()->rect().adjusted(16, 16, -16, -16),
+                             Qt::AlignCenter | Qt::TextWordWrap, m_note);
+        }
         if (hasFocus()) {
             PaintFocusMark(painter, *this, viewport()->rect());
         }

@@ -29,6 +29,9 @@ public:
 
     void SetPicture(const QPixmap& picture, bool enlarge);
     void Clear();
+    // A text shown in the box while it has no picture: why there is none.
+    void SetNote(const QString& note);
+    const QString& Note() const { return m_note; }
 
     bool HasPicture() const { return !m_picture.isNull(); }
     const QPixmap& Picture() const { return m_picture; }
@@ -75,6 +78,7 @@ private:
 
     QPixmap m_picture;
     QPixmap m_enlarged;
+    QString m_note;
     ZoomMode m_mode = ZoomMode::Default;
     int m_factor = 1;
     bool m_aspect = false;

@@ -281,6 +281,7 @@ void MainWindow::UpdateStatus()
                                                   .arg(m_shown->image.height);
     }
     m_pictureInfo->setText(picture);
+    m_picture->SetNote(shown ? QString() : m_faultFacts);
     const bool animated = shown && CurrentCategory() == ArtCategory::Animated;
     m_frameInfo->setText(animated ? FrameStatus() : QString());
     QString zoom = ScaleText(m_picture->HorizontalScale());

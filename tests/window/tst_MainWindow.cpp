@@ -560,6 +560,11 @@ void TestMainWindow::animationsThatCannotBeShown()
     QCOMPARE(session.hsb->maximum(), 1);
     auto* facts = session.window.findChild<QLabel*>("pictureInfo");
     QCOMPARE(facts->text(), "A-EMPTY.FLI: The animation holds no frames.");
+    // The box says it as well: something is painted on its background.
+    QCOMPARE(session.pic->Note(), facts->text());
+    QImage blank(session.pic->size(), QImage::Format_RGB32);
+    blank.fill(session.Background());
+    QVERIFY(session.Shown().convertToFormat(QImage::Format_RGB32) != blank);
     QTest::keyClick(session.hsb, Qt::Key_Right);
     QCOMPARE(messages.size(), std::size_t{1});
     for (const char* action : {"Save to BMP", "Export Animation...", "Copy", "Play"}) {
