@@ -272,7 +272,12 @@ void MainWindow::UpdateStatus()
     // Texts change, visibility never: the status bar hides and shows these items
     // itself around a note.
     const bool shown = m_picture->HasPicture() && m_shown.has_value();
-    QString picture = m_faultFacts;
+    // A reason may be longer than the bar: cut with an ellipsis, whole in the tip
+    // and in the picture box.
+    constexpr int kMargins = 48;  // the size grip, spacing and the labels' own margins
+    const int room = statusBar()->width() - m_zoomInfo->sizeHint().width() - kMargins;
+    QString picture = m_pictureInfo->fontMetrics().elidedText(m_faultFacts, Qt::ElideRight, room);
+    m_pictureInfo->setToolTip(shown ? QString() : m_faultFacts);
     if (shown) {
         picture = !m_pointerFacts.isEmpty() ? m_pointerFacts
                                             : tr("%1 \u00b7 %2\u00d7%3")
