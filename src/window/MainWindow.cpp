@@ -75,8 +75,9 @@ constexpr ControlPlace kSavePlace{6360, 120, 1215, 315};
 // The texts the window shows when something goes wrong.
 QString FailureText(bool save, const fs::path& file, const QString& reason)
 {
-    const QString what =
-        save ? MainWindow::tr("Cannot save %1.") : MainWindow::tr("Cannot show %1.");
+    // Saving renders first, so what fails there is the showing.
+    const QString what = save ? MainWindow::tr("Nothing was saved: %1 cannot be shown.")
+                              : MainWindow::tr("Cannot show %1.");
     return what.arg(ToQString(file)) + QStringLiteral("\n\n") + reason;
 }
 
@@ -97,13 +98,6 @@ QString ReasonOf(const std::exception& error)
         return MissingFileReason();
     }
     return QString::fromStdString(error.what());
-}
-
-// The text shown when Save to BMP finds nothing it can save.
-QString NothingSavedText(const fs::path& file, const QString& reason)
-{
-    return MainWindow::tr("Nothing was saved: %1 cannot be shown.").arg(ToQString(file)) +
-           QStringLiteral("\n\n") + reason;
 }
 
 QString NotBuiltReason()
@@ -495,7 +489,7 @@ bool MainWindow::LoadAnimation()
     }
     const QString fault = ReasonOf(*animation.stop);
     if (frames == 0) {
-        TellCannotShow(path, fault, FailureText(false, path, fault));
+        TellCannotShow(path, fault);
         return false;
     }
     const QString kept =
@@ -582,10 +576,9 @@ void MainWindow::TellRenderFault(const RenderFault& fault, bool saving)
             break;
         case RenderFault::Kind::CannotShow:
             if (saving) {
-                ShowMessage(NothingSavedText(fault.file, fault.reason));
+                ShowMessage(FailureText(true, fault.file, fault.reason));
             } else {
-                TellCannotShow(fault.file, fault.reason,
-                               FailureText(false, fault.file, fault.reason));
+                TellCannotShow(fault.file, fault.reason);
             }
             break;
         case RenderFault::Kind::NotBuilt:
@@ -596,14 +589,14 @@ void MainWindow::TellRenderFault(const RenderFault& fault, bool saving)
     }
 }
 
-void MainWindow::TellCannotShow(const fs::path& file, const QString& reason, const QString& boxText)
+void MainWindow::TellCannotShow(const fs::path& file, const QString& reason)
 {
     const QString name = ToQString(file.filename());
     m_faultFacts = tr("%1: %2").arg(name, reason.simplified());
     const QString selection = ToQString(file);
     if (m_toldFor != selection) {
         m_toldFor = selection;
-        ShowMessage(boxText);
+        ShowMessage(FailureText(false, file, reason));
     }
     UpdateStatus();
 }

@@ -18,6 +18,7 @@
 
 class QAction;
 class QActionGroup;
+class QIcon;
 class QButtonGroup;
 class QLabel;
 class QMenu;
@@ -171,8 +172,7 @@ private:
     // Why the selection cannot be shown: in a box once for each selection (a
     // render of the same file again, as Rotate does, shows none), and in the
     // status bar until something is shown.
-    void TellCannotShow(const std::filesystem::path& file, const QString& reason,
-                        const QString& boxText);
+    void TellCannotShow(const std::filesystem::path& file, const QString& reason);
     void ForgetFault();
     QPixmap LoadPictureFromByteArray(const BmpImage& image);
     void SaveToBMP(const BmpImage& image);
