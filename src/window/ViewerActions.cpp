@@ -47,8 +47,8 @@ const QString kGeometryKey = QStringLiteral("window/geometry");
 const QString kFolderKey = QStringLiteral("view/folder");
 const QString kCategoryKey = QStringLiteral("view/category");
 const QString kFileKey = QStringLiteral("view/file");
-const QString kZoomKey =
-    QStringLiteral("view/zoom");  // -1 the default look, 0 Fit, else the factor
+// -1 the default look, 0 Fit, else the factor.
+const QString kZoomKey = QStringLiteral("view/zoom");
 const QString kAspectKey = QStringLiteral("view/aspect");
 
 // A folder as the settings keep it: absolute, without "." or "..".
