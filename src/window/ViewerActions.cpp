@@ -27,6 +27,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <cstdlib>
 
 #include "util/Text.h"
 #include "window/ExportRunner.h"
@@ -145,7 +146,7 @@ void MainWindow::CreateActions()
     // A fitted picture's scale follows the box.
     connect(m_picture, &PictureBox::resized, this, &MainWindow::UpdateStatus);
     connect(m_picture, &PictureBox::zoomWheeled, this, [this](int steps) {
-        if (m_zoomInAction->isEnabled()) {
+        for (int step = 0; step < std::abs(steps) && m_zoomInAction->isEnabled(); ++step) {
             SetZoom(ZoomMode::Factor,
                     steps > 0 ? m_picture->ZoomInFactor() : m_picture->ZoomOutFactor());
         }

@@ -280,6 +280,21 @@ void TestViewer::copyZoomAndScrollBars()
     }
     QCOMPARE(session.window.findChild<QLabel*>("zoomInfo")->text(), "2\u00d7");
 
+    // Ctrl and the wheel zoom a step a notch; the wheel alone scrolls.
+    const auto turn = [&](int degrees, Qt::KeyboardModifiers modifiers) {
+        const QPointF at(10, 10);
+        QWheelEvent wheel(at, session.pic->viewport()->mapToGlobal(at), {}, {0, degrees * 8},
+                          Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(session.pic->viewport(), &wheel);
+    };
+    turn(15, Qt::ControlModifier);
+    QCOMPARE(session.pic->HorizontalScale(), 3.0);
+    turn(-30, Qt::ControlModifier);
+    QCOMPARE(session.pic->HorizontalScale(), 1.0);
+    turn(15, Qt::ControlModifier);
+    turn(-15, Qt::NoModifier);
+    QCOMPARE(session.pic->HorizontalScale(), 2.0);
+
     // Fit shows it whole: the last pixel lands inside the box.
     ActionNamed(session.window, "Fit")->trigger();
     QTRY_VERIFY(!session.pic->horizontalScrollBar()->isVisible());
