@@ -24,6 +24,7 @@
 #include <climits>
 #include <exception>
 #include <new>
+#include <utility>
 
 #include "art/ArtFiles.h"
 #include "art/Naming.h"
@@ -350,11 +351,13 @@ void MainWindow::SelectCategory(int index)
         LoadPalette();
     }
     UpdateActions();
+    // The first file, or once the file remembered from the last run.
+    const int first = std::clamp(std::exchange(m_firstRow, 0), 0, m_fileList->count() - 1);
     if (m_fileList->count() > 0) {
         // The refill left no row current, so this always raises currentRowChanged
         // and the file-click handling runs exactly once.
-        if (m_fileList->currentRow() != 0) {
-            m_fileList->setCurrentRow(0);
+        if (m_fileList->currentRow() != first) {
+            m_fileList->setCurrentRow(first);
         } else {
             HandleFileClick();
         }

@@ -231,6 +231,7 @@ private:
     QString m_faultFacts;              // "NAME: reason" of the selection that cannot be shown
     std::optional<QString> m_toldFor;  // the selection whose fault has had its box
     int m_noteTimeout = 5000;
+    int m_firstRow = 0;  // the row the next category switch shows
 };
 
 }  // namespace varek

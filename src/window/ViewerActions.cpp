@@ -29,6 +29,7 @@
 #include <QUrl>
 #include <cstdlib>
 
+#include "util/Error.h"
 #include "util/Text.h"
 #include "window/ExportRunner.h"
 #include "window/MainWindow.h"
@@ -442,13 +443,20 @@ void MainWindow::RestoreView()
         const QScopedValueRollback guard(m_pressingOption, true);
         m_optionButtons[static_cast<std::size_t>(category)]->setChecked(true);
     }
-    SelectCategory(category);
-    const auto found =
-        std::find_if(m_listNames.begin(), m_listNames.end(),
-                     [&](const std::string& name) { return ToQString(name) == file; });
-    if (!file.isEmpty() && found != m_listNames.end()) {
-        m_fileList->setCurrentRow(static_cast<int>(found - m_listNames.begin()));
+    // The remembered file is the one loaded, not the first and then it.
+    if (!file.isEmpty()) {
+        try {
+            const std::vector<std::string> names =
+                m_game->ReadFileList(static_cast<ArtCategory>(category));
+            const auto found =
+                std::find_if(names.begin(), names.end(),
+                             [&](const std::string& name) { return ToQString(name) == file; });
+            m_firstRow = found != names.end() ? static_cast<int>(found - names.begin()) : 0;
+        } catch (const Error&) {
+            m_firstRow = 0;  // the switch says why the list is empty
+        }
     }
+    SelectCategory(category);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

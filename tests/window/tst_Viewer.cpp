@@ -10,6 +10,7 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
@@ -445,7 +446,9 @@ void TestViewer::remembersTheViewBetweenRuns()
     }
     for (const GameFixture* folder : {&game, &other}) {
         WindowDriver session;
+        const QSignalSpy loads(&session.window, &MainWindow::fileClickHandled);
         QVERIFY(session.Start(folder->root()));
+        QCOMPARE(loads.count(), folder == &game ? 1 : 0);  // the remembered file alone
         QCOMPARE(session.window.size(), size);
         QCOMPARE(session.pic->Mode(), ZoomMode::Factor);
         QVERIFY(session.pic->AspectCorrection());
