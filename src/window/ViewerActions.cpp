@@ -205,6 +205,11 @@ void MainWindow::CreatePlaybackBar()
         button->installEventFilter(this);
     }
     m_playButton = qobject_cast<QToolButton*>(m_playbackBar->widgetForAction(m_playAction));
+    // Wide enough for "Pause" too, so that the buttons after it stay in place.
+    m_playAction->setText(tr("&Pause"));
+    const int pauseWidth = m_playButton->sizeHint().width();
+    m_playAction->setText(tr("&Play"));
+    m_playButton->setMinimumWidth(std::max(pauseWidth, m_playButton->sizeHint().width()));
     setTabOrder(m_save, m_playbackBar->widgetForAction(m_previousAction));
     setTabOrder(m_playbackBar->widgetForAction(m_previousAction), m_playButton);
     setTabOrder(m_playButton, m_playbackBar->widgetForAction(m_nextAction));
