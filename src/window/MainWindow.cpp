@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -23,6 +24,7 @@
 #include <climits>
 #include <exception>
 #include <new>
+#include <utility>
 
 #include "art/ArtFiles.h"
 #include "art/Naming.h"
@@ -89,8 +91,9 @@ constexpr ControlPlace kSavePlace{6360, 120, 1215, 315};
 // The texts the window shows when something goes wrong.
 QString FailureText(bool save, const fs::path& file, const QString& reason)
 {
-    const QString what =
-        save ? MainWindow::tr("Cannot save %1.") : MainWindow::tr("Cannot show %1.");
+    // Saving renders first, so what fails there is the showing.
+    const QString what = save ? MainWindow::tr("Nothing was saved: %1 cannot be shown.")
+                              : MainWindow::tr("Cannot show %1.");
     return what.arg(ToQString(file)) + QStringLiteral("\n\n") + reason;
 }
 
@@ -154,6 +157,15 @@ QString WindowTitle(int major, int minor, int patch)
         .arg(patch);
 }
 
+QIcon ProgramIcon()
+{
+    QIcon builtIn;
+    for (const char* size : {"48", "256"}) {
+        builtIn.addFile(QStringLiteral(":/icons/varek-%1.png").arg(QLatin1String(size)));
+    }
+    return QIcon::fromTheme(QStringLiteral(VAREK_APP_ID), builtIn);
+}
+
 MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
     : QMainWindow(parent),
       m_prompts(prompts),
@@ -162,8 +174,10 @@ MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
 {
     setObjectName(QStringLiteral("frm"));
     setWindowTitle(WindowTitle(VAREK_VERSION_MAJOR, VAREK_VERSION_MINOR, VAREK_VERSION_PATCH));
+    setWindowIcon(ProgramIcon());
     BuildControls();
     CreateActions();
+    CreatePlaybackBar();
     CreateStatusBar();
     setAcceptDrops(true);
     // The client area at its own size, with the menu and status bars around it.
@@ -218,19 +232,20 @@ void MainWindow::BuildControls()
     m_rotate->setObjectName(QStringLiteral("chkRotate"));
     m_rotate->setGeometry(PlaceOf(kRotatePlace));
     m_rotate->setChecked(true);
+    m_rotate->installEventFilter(this);
 
-    m_frameBar = new QScrollBar(Qt::Horizontal, client);
+    m_frameBar = new FrameBar(client);
     m_frameBar->setObjectName(QStringLiteral("hsb"));
     m_frameBar->setGeometry(PlaceOf(kFrameBarPlace));
     m_frameBar->setSingleStep(1);
     m_frameBar->setPageStep(1);
     // A tab stop that a click focuses too, so the keys step through the frames.
     m_frameBar->setFocusPolicy(Qt::StrongFocus);
-    m_frameBar->installEventFilter(this);
 
     m_save = new QPushButton(tr("Save to BMP"), client);
     m_save->setObjectName(QStringLiteral("cmdSave"));
     m_save->setGeometry(PlaceOf(kSavePlace));
+    m_save->installEventFilter(this);
 
     FitCaptions(m_options->buttons() + QList<QAbstractButton*>{m_rotate, m_save});
 
@@ -276,11 +291,12 @@ bool MainWindow::Start(const fs::path& gameFolder)
     try {
         m_game = GameFolder::Open(gameFolder);
     } catch (const Error& error) {
-        ShowMessage(StartupMessage(error.detail(), gameFolder), MessageIcon::Critical);
+        ShowMessage(StartupMessage(error.detail(), gameFolder, FolderOrigin::Named),
+                    MessageIcon::Critical);
         return false;
     }
     RememberFolder(gameFolder);
-    SelectCategory(static_cast<int>(ArtCategory::WallsSprites));
+    RestoreView();
     return true;
 }
 
@@ -298,7 +314,7 @@ void MainWindow::ReportRoutine(const QString& text)
 void MainWindow::ShowMessage(const QString& text, MessageIcon icon)
 {
     // Before the window is first shown there is nothing to attach the box to.
-    m_prompts.ShowMessage(isVisible() ? this : nullptr, text, icon);
+    TellUser(m_prompts, isVisible() ? this : nullptr, text, icon);
 }
 
 ArtCategory MainWindow::CurrentCategory() const
@@ -311,16 +327,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     if (watched == m_client && event->type() == QEvent::Resize) {
         LayOutControls();
     }
-    if (watched == m_frameBar && event->type() == QEvent::KeyPress) {
-        // Qt 6's horizontal scroll bar steps backwards on the right arrow; the
-        // frame bar steps the way the arrow points.
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Left || key == Qt::Key_Right) {
-            const bool forward = (key == Qt::Key_Right) != m_frameBar->isRightToLeft();
-            m_frameBar->triggerAction(forward ? QAbstractSlider::SliderSingleStepAdd
-                                              : QAbstractSlider::SliderSingleStepSub);
-            return true;
-        }
+    if (event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
+        qobject_cast<QAbstractButton*>(watched) != nullptr) {
+        // Space presses the button that has the focus, as everywhere else; the
+        // window's Space (Play) is for the list, the picture and the frame bar.
+        event->accept();
+        return true;
     }
     // The second press of a double click comes as its own event type.
     if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
@@ -346,17 +359,20 @@ void MainWindow::SelectCategory(int index)
     }
     const auto category = static_cast<ArtCategory>(index);
     StopPlayback();
+    ForgetFault();
     ClearPicture();
     FillFileList(category);
     if (category == ArtCategory::WallsSprites) {
         LoadPalette();
     }
     UpdateActions();
+    // The first file, or once the file remembered from the last run.
+    const int first = std::clamp(std::exchange(m_firstRow, 0), 0, m_fileList->count() - 1);
     if (m_fileList->count() > 0) {
         // The refill left no row current, so this always raises currentRowChanged
         // and the file-click handling runs exactly once.
-        if (m_fileList->currentRow() != 0) {
-            m_fileList->setCurrentRow(0);
+        if (m_fileList->currentRow() != first) {
+            m_fileList->setCurrentRow(first);
         } else {
             HandleFileClick();
         }
@@ -388,7 +404,7 @@ void MainWindow::FillFileList(ArtCategory category)
         m_listNames.clear();
         const QString reason = QString::fromStdString(error.what());
         note = tr("Cannot list %1.").arg(folder) + QStringLiteral("\n\n") + reason;
-        statusBar()->showMessage(tr("Cannot list %1: %2").arg(folder, reason));
+        ShowNote(tr("Cannot list %1: %2").arg(folder, reason));
     }
     {
         const QSignalBlocker blocker(m_fileList);
@@ -428,6 +444,7 @@ void MainWindow::LoadPalette()
 void MainWindow::HandleFileClick()
 {
     StopPlayback();
+    ForgetFault();
     const bool render = CurrentCategory() != ArtCategory::Animated || LoadAnimation();
     if (render) {
         ShowArt();
@@ -499,7 +516,7 @@ bool MainWindow::LoadAnimation()
     }
     const QString fault = ReasonOf(*animation.stop);
     if (frames == 0) {
-        ShowMessage(FailureText(false, path, fault));
+        TellCannotShow(path, fault);
         return false;
     }
     const QString kept =
@@ -546,10 +563,10 @@ Animation MainWindow::LoadInBackground(const std::string& name)
     refresh.stop();
     m_frames = std::move(store);
     if (animation.cancelled) {
-        statusBar()->showMessage(tr("Loading %1 was cancelled after %2 of %3 frames")
-                                     .arg(ToQString(name))
-                                     .arg(framesRead.load())
-                                     .arg(frameCount.load()));
+        ShowNote(tr("Loading %1 was cancelled after %2 of %3 frames")
+                     .arg(ToQString(name))
+                     .arg(framesRead.load())
+                     .arg(frameCount.load()));
     }
     return animation;
 }
@@ -585,7 +602,11 @@ void MainWindow::TellRenderFault(const RenderFault& fault, bool saving)
             ShowMessage(tr("No animation has been loaded yet: choose one from the list."));
             break;
         case RenderFault::Kind::CannotShow:
-            ShowMessage(FailureText(saving, fault.file, fault.reason));
+            if (saving) {
+                ShowMessage(FailureText(true, fault.file, fault.reason));
+            } else {
+                TellCannotShow(fault.file, fault.reason);
+            }
             break;
         case RenderFault::Kind::NotBuilt:
             if (saving) {
@@ -593,6 +614,24 @@ void MainWindow::TellRenderFault(const RenderFault& fault, bool saving)
             }
             break;
     }
+}
+
+void MainWindow::TellCannotShow(const fs::path& file, const QString& reason)
+{
+    const QString name = ToQString(file.filename());
+    m_faultFacts = tr("%1: %2").arg(name, reason.simplified());
+    const QString selection = ToQString(file);
+    if (m_toldFor != selection) {
+        m_toldFor = selection;
+        ShowMessage(FailureText(false, file, reason));
+    }
+    UpdateStatus();
+}
+
+void MainWindow::ForgetFault()
+{
+    m_faultFacts.clear();
+    m_toldFor.reset();
 }
 
 MainWindow::Rendering MainWindow::RenderArt()
@@ -664,6 +703,7 @@ MainWindow::Rendering MainWindow::ShowPicture(const IndexedImage& pixels)
     const bool enlarge = pixels.width <= kWallSize && pixels.height <= kWallSize;
     m_picture->SetPicture(LoadPictureFromByteArray(image), enlarge);
     m_shown = Picture{pixels, m_palette};
+    m_faultFacts.clear();
     return {std::move(image), {}};
 }
 
@@ -715,10 +755,9 @@ void MainWindow::SaveToBMP(const BmpImage& image)
         return;
     }
     const QString path = QDir::toNativeSeparators(chosen);
-    statusBar()->showMessage(tr("Saved %1 (%2 bytes) to %3")
-                                 .arg(QFileInfo(chosen).fileName(),
-                                      QLocale().toString(static_cast<qulonglong>(image.size())),
-                                      path));
+    ShowNote(tr("Saved %1 (%2 bytes) to %3")
+                 .arg(QFileInfo(chosen).fileName(),
+                      QLocale().toString(static_cast<qulonglong>(image.size())), path));
 }
 
 }  // namespace varek

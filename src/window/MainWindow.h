@@ -18,6 +18,7 @@
 
 class QAction;
 class QActionGroup;
+class QIcon;
 class QButtonGroup;
 class QLabel;
 class QMenu;
@@ -27,6 +28,7 @@ class QListWidget;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
+class QToolBar;
 
 namespace varek {
 
@@ -36,9 +38,17 @@ class Player;
 // "Varek - v" and the version, e.g. "Varek - v0.0.4".
 QString WindowTitle(int major, int minor, int patch);
 
-// The message for a game folder that fails a check: what is missing, then which
-// folder was searched.
-QString StartupMessage(const std::string& missing, const std::filesystem::path& folder);
+// Where a game folder came from: the program's own folder, where the game keeps
+// its tools, or one the user named (chooser, menu, drop, command line).
+enum class FolderOrigin { Own, Named };
+
+// The message for a game folder that fails a check: what is missing, advice that
+// fits where the folder came from, then which folder was searched.
+QString StartupMessage(const std::string& missing, const std::filesystem::path& folder,
+                       FolderOrigin origin);
+
+// The program's icon: the desktop theme's once installed, else the one built in.
+QIcon ProgramIcon();
 
 // The game folders opened, the last first, as the settings keep them.
 QStringList RecentFolders();
@@ -70,6 +80,13 @@ public:
     const FrameStore& Frames() const { return m_frames; }
     ArtCategory CurrentCategory() const;
 
+    // Text about the picture pixel under the pointer, shown in the status bar in
+    // place of the picture's name and size; an empty text brings those back.
+    void ShowPointerFacts(const QString& text);
+    // How long a note in the status bar ("Saved ...", "Exported ...") stays.
+    void SetNoteTimeout(int milliseconds) { m_noteTimeout = milliseconds; }
+    int NoteTimeout() const { return m_noteTimeout; }
+
 signals:
     // Once for every run of the file-click handling, after it.
     void fileClickHandled();
@@ -80,17 +97,29 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildControls();
     void LayOutControls();
     void CreateActions();
     void CreateStatusBar();
+    void CreatePlaybackBar();
+    // A note in the status bar that goes after NoteTimeout().
+    void ShowNote(const QString& text);
+    void StepPicture(bool forward);
     // The one place that decides which actions can be used now.
     void UpdateActions();
     void UpdateStatus();
     void FillRecentMenu();
     void RememberFolder(const std::filesystem::path& folder);
+    // What the window showed, kept between runs: its place and size, the zoom and
+    // aspect, and for the same folder the category and file.
+    void SaveView() const;
+    // Restores it on the folder just opened, then shows the category.
+    void RestoreView();
+    // Takes a folder off the ones opened before.
+    static void ForgetFolder(const QString& folder);
     void ChooseFolder();
     void CopyPicture();
     void SetZoom(ZoomMode mode, int factor = 1);
@@ -140,6 +169,11 @@ private:
     void SaveArt();
     // Tells the user why a render for showing, or for saving, gave no image.
     void TellRenderFault(const RenderFault& fault, bool saving);
+    // Why the selection cannot be shown: in a box once for each selection (a
+    // render of the same file again, as Rotate does, shows none), and in the
+    // status bar until something is shown.
+    void TellCannotShow(const std::filesystem::path& file, const QString& reason);
+    void ForgetFault();
     QPixmap LoadPictureFromByteArray(const BmpImage& image);
     void SaveToBMP(const BmpImage& image);
 
@@ -184,12 +218,20 @@ private:
     QAction* m_zoomDefaultAction = nullptr;
     QAction* m_aspectAction = nullptr;
     QAction* m_playAction = nullptr;
+    QAction* m_previousAction = nullptr;
+    QAction* m_nextAction = nullptr;
+    QToolBar* m_playbackBar = nullptr;
     QToolButton* m_playButton = nullptr;
     Player* m_player = nullptr;
     ExportRunner* m_exporter = nullptr;
     QLabel* m_pictureInfo = nullptr;
     QLabel* m_frameInfo = nullptr;
     QLabel* m_zoomInfo = nullptr;
+    QString m_pointerFacts;
+    QString m_faultFacts;              // "NAME: reason" of the selection that cannot be shown
+    std::optional<QString> m_toldFor;  // the selection whose fault has had its box
+    int m_noteTimeout = 5000;
+    int m_firstRow = 0;  // the row the next category switch shows
 };
 
 }  // namespace varek

@@ -1,7 +1,9 @@
 #include "window/PictureBox.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -42,6 +44,14 @@ void PictureBox::Clear()
     SetPicture(QPixmap(), false);
 }
 
+void PictureBox::SetNote(const QString& note)
+{
+    if (note != m_note) {
+        m_note = note;
+        viewport()->update();
+    }
+}
+
 void PictureBox::SetZoom(ZoomMode mode, int factor)
 {
     m_mode = mode;
@@ -57,10 +67,14 @@ void PictureBox::SetAspectCorrection(bool on)
     viewport()->update();
 }
 
+bool PictureBox::AspectApplies() const
+{
+    return m_picture.size() == kAspectSize;
+}
+
 double PictureBox::Stretch() const
 {
-    const bool applies = m_aspect && m_mode != ZoomMode::Default && m_picture.size() == kAspectSize;
-    return applies ? kAspectStretch : 1.0;
+    return m_aspect && AspectApplies() ? kAspectStretch : 1.0;
 }
 
 double PictureBox::HorizontalScale() const
@@ -77,8 +91,15 @@ double PictureBox::HorizontalScale() const
         return 1;
     }
     const QSize view = maximumViewportSize();
-    return std::min(view.width() / static_cast<double>(m_picture.width()),
-                    view.height() / (m_picture.height() * Stretch()));
+    const double room = std::min(view.width() / static_cast<double>(m_picture.width()),
+                                 view.height() / (m_picture.height() * Stretch()));
+    // Whole factors keep every picture pixel the same size on screen; the small
+    // allowance keeps an exact fit from rounding down.
+    constexpr double kAllowance = 1e-9;
+    if (room >= 1 - kAllowance) {
+        return std::floor(room + kAllowance);
+    }
+    return 1 / std::ceil(1 / room - kAllowance);
 }
 
 double PictureBox::VerticalScale() const
@@ -138,6 +159,34 @@ void PictureBox::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
     UpdateScrollBars();
+    emit resized();
+}
+
+void PictureBox::wheelEvent(QWheelEvent* event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    event->accept();
+    m_wheelTurn += event->angleDelta().y();
+    const int steps = m_wheelTurn / QWheelEvent::DefaultDeltasPerStep;
+    m_wheelTurn -= steps * QWheelEvent::DefaultDeltasPerStep;
+    if (steps != 0) {
+        emit zoomWheeled(steps);
+    }
+}
+
+void PictureBox::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void PictureBox::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
 }
 
 void PictureBox::scrollContentsBy(int, int)
@@ -147,11 +196,22 @@ void PictureBox::scrollContentsBy(int, int)
 
 void PictureBox::paintEvent(QPaintEvent*)
 {
+    QPainter painter(viewport());
     if (m_picture.isNull()) {
+        if (!m_note.isEmpty()) {
+            painter.setPen(palette().color(QPalette::Light));
+            painter.drawText(viewport()->rect().adjusted(16, 16, -16, -16),
+                             Qt::AlignCenter | Qt::TextWordWrap, m_note);
+        }
+        if (hasFocus()) {
+            PaintFocusMark(painter, *this, viewport()->rect());
+        }
         return;
     }
-    QPainter painter(viewport());
-    if (m_mode == ZoomMode::Default) {
+    if (m_mode == ZoomMode::Default && Stretch() != 1) {
+        painter.drawPixmap(QRectF(0, 0, m_picture.width(), m_picture.height() * Stretch()),
+                           m_picture, QRectF(m_picture.rect()));
+    } else if (m_mode == ZoomMode::Default) {
         painter.drawPixmap(0, 0, m_picture);
         if (!m_enlarged.isNull()) {
             painter.drawPixmap(0, 0, m_enlarged);
@@ -164,8 +224,61 @@ void PictureBox::paintEvent(QPaintEvent*)
                             m_picture.height() * VerticalScale());
         painter.drawPixmap(target, m_picture, QRectF(m_picture.rect()));
     }
+    if (hasFocus()) {
+        // Over the picture, which may cover the box.
+        PaintFocusMark(painter, *this, viewport()->rect());
+    }
     painter.end();
     emit picturePainted();
+}
+
+FrameBar::FrameBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {}
+
+int FrameBar::KeyPageStep() const
+{
+    return std::max(1, (maximum() - minimum() + 1) / 10);
+}
+
+void FrameBar::keyPressEvent(QKeyEvent* event)
+{
+    // Qt's horizontal scroll bar steps backwards on the right arrow; this one
+    // steps the way the arrow points.
+    const bool reversed = isRightToLeft();
+    switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+            triggerAction((event->key() == Qt::Key_Right) != reversed ? SliderSingleStepAdd
+                                                                      : SliderSingleStepSub);
+            break;
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            // Moved as a step by hand, so that it reports the action as one.
+            setSliderPosition(value() +
+                              (event->key() == Qt::Key_PageDown ? KeyPageStep() : -KeyPageStep()));
+            break;
+        default:
+            QScrollBar::keyPressEvent(event);
+            return;
+    }
+    event->accept();
+}
+
+void FrameBar::paintEvent(QPaintEvent* event)
+{
+    QScrollBar::paintEvent(event);
+    if (hasFocus()) {
+        QPainter painter(this);
+        PaintFocusMark(painter, *this, rect());
+    }
+}
+
+void PaintFocusMark(QPainter& painter, const QWidget& widget, const QRect& rect)
+{
+    painter.save();
+    painter.setPen(QPen(widget.palette().color(QPalette::Highlight), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(rect).adjusted(1, 1, -1, -1));
+    painter.restore();
 }
 
 }  // namespace varek

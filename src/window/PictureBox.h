@@ -2,13 +2,16 @@
 
 #include <QAbstractScrollArea>
 #include <QPixmap>
+#include <QScrollBar>
 
 namespace varek {
 
 // How the picture box scales the picture on show. Default is the box's own look:
 // the picture from the top-left corner and, for small images, the same picture
 // four times enlarged over it, cut at the box. The others scale the whole picture
-// by whole pixels repeated, with scroll bars when it is larger than the box.
+// by whole pixels repeated, with scroll bars when it is larger than the box; Fit
+// takes the largest whole factor that shows it whole, or for a picture larger
+// than the box the largest whole fraction (1/2, 1/3, ...).
 enum class ZoomMode { Default, Factor, Fit };
 
 // The zoom factors offered, smallest first.
@@ -26,6 +29,9 @@ public:
 
     void SetPicture(const QPixmap& picture, bool enlarge);
     void Clear();
+    // A text shown in the box while it has no picture: why there is none.
+    void SetNote(const QString& note);
+    const QString& Note() const { return m_note; }
 
     bool HasPicture() const { return !m_picture.isNull(); }
     const QPixmap& Picture() const { return m_picture; }
@@ -34,9 +40,11 @@ public:
     void SetZoom(ZoomMode mode, int factor = 1);
     ZoomMode Mode() const { return m_mode; }
     // Pictures of 320 x 200, drawn for a screen whose pixels were taller than
-    // wide, shown 6:5 taller when set.
+    // wide, shown 6:5 taller when set, in every mode.
     void SetAspectCorrection(bool on);
     bool AspectCorrection() const { return m_aspect; }
+    // Whether the picture on show is one the correction applies to.
+    bool AspectApplies() const;
 
     // Screen pixels a picture pixel takes across, as painted now.
     double HorizontalScale() const;
@@ -47,11 +55,18 @@ public:
 signals:
     // After each paint that showed a picture.
     void picturePainted();
+    // The box changed size, which may change the scale of a fitted picture.
+    void resized();
+    // The wheel turned with Ctrl held: steps up (positive) or down.
+    void zoomWheeled(int steps);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     // How much taller than wide a picture pixel is painted: 1, or 6:5.
@@ -63,9 +78,28 @@ private:
 
     QPixmap m_picture;
     QPixmap m_enlarged;
+    QString m_note;
     ZoomMode m_mode = ZoomMode::Default;
     int m_factor = 1;
     bool m_aspect = false;
+    int m_wheelTurn = 0;  // eighths of a degree not yet taken as a step
 };
+
+// The frame scroll bar: the arrow keys step the way they point, Page Up and Page
+// Down a tenth of the frames, and it shows when it has the focus.
+class FrameBar final : public QScrollBar {
+public:
+    explicit FrameBar(QWidget* parent = nullptr);
+
+    // The step of Page Up and Page Down: a tenth of the frames, at least one.
+    int KeyPageStep() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The mark a control with the keyboard focus shows, inside rect.
+void PaintFocusMark(QPainter& painter, const QWidget& widget, const QRect& rect);
 
 }  // namespace varek

@@ -12,6 +12,7 @@
 #include <optional>
 #include <system_error>
 
+#include "util/ByteSource.h"
 #include "window/MainWindow.h"
 #include "window/PathText.h"
 #include "window/PictureBox.h"
@@ -106,16 +107,24 @@ QString VersionText()
 std::optional<fs::path> DefaultFolder(UserPrompts& prompts)
 {
     const fs::path own = FolderOf(QCoreApplication::applicationDirPath());
-    if (GameFolder::Check(own).empty()) {
+    const std::string ownMissing = GameFolder::Check(own);
+    if (ownMissing.empty()) {
         return own;
+    }
+    // A palette beside the program says it was put in the game's folder, which
+    // then lacks a part: worth saying before looking elsewhere.
+    if (FolderSource(own).FindEntry(kPaletteFileName).kind == EntryKind::File) {
+        TellUser(prompts, nullptr, StartupMessage(ownMissing, own, FolderOrigin::Own),
+                 MessageIcon::Critical);
     }
     const QStringList recent = RecentFolders();
     if (!recent.isEmpty() && GameFolder::Check(FolderOf(recent.front())).empty()) {
         return FolderOf(recent.front());
     }
+    QString start = QDir::homePath();
     while (true) {
-        const QString chosen = prompts.AskFolder(
-            nullptr, MainWindow::tr("Choose the Vorlund game folder"), QDir::homePath());
+        const QString chosen =
+            prompts.AskFolder(nullptr, MainWindow::tr("Choose the Vorlund game folder"), start);
         if (chosen.isEmpty()) {
             return std::nullopt;
         }
@@ -124,7 +133,10 @@ std::optional<fs::path> DefaultFolder(UserPrompts& prompts)
         if (missing.empty()) {
             return folder;
         }
-        prompts.ShowMessage(nullptr, StartupMessage(missing, folder), MessageIcon::Critical);
+        TellUser(prompts, nullptr, StartupMessage(missing, folder, FolderOrigin::Named),
+                 MessageIcon::Critical);
+        // Again where the user was.
+        start = chosen;
     }
 }
 
@@ -144,11 +156,12 @@ struct CommandLine {
         parser.setApplicationDescription(
             MainWindow::tr("Shows and exports the artwork of Vorlund: walls and sprites, still "
                            "pictures and FLI animations."));
+        // Named alike in the usage line and the list of arguments, as the manual names it.
         parser.addPositionalArgument(
-            QStringLiteral("folder"),
+            QStringLiteral("game-folder"),
             MainWindow::tr("The game folder. Without it: the program's own folder, else the "
                            "last game folder used, else one you choose."),
-            QStringLiteral("[GAME_FOLDER]"));
+            QStringLiteral("[game-folder]"));
     }
 };
 
@@ -184,19 +197,19 @@ int RunProgram(const QStringList& arguments, UserPrompts& prompts)
     const QStringList folders = parser.positionalArguments();
     fs::path gameFolder;
     if (folders.size() > 1) {
-        prompts.ShowMessage(nullptr,
-                            MainWindow::tr("Varek takes at most one argument: the game folder."),
-                            MessageIcon::Critical);
+        TellUser(prompts, nullptr,
+                 MainWindow::tr("Varek takes at most one argument: the game folder."),
+                 MessageIcon::Critical);
         return kBadArguments;
     }
     if (folders.size() == 1) {
         gameFolder = FolderOf(folders.front());
         std::error_code ec;
         if (!fs::is_directory(gameFolder, ec)) {
-            prompts.ShowMessage(nullptr,
-                                MainWindow::tr("Could not find folder: %1")
-                                    .arg(QDir::toNativeSeparators(folders.front())),
-                                MessageIcon::Critical);
+            TellUser(prompts, nullptr,
+                     MainWindow::tr("Could not find folder: %1")
+                         .arg(QDir::toNativeSeparators(folders.front())),
+                     MessageIcon::Critical);
             return kStartFailed;
         }
     } else {

@@ -3,8 +3,20 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <cstdio>
 
 namespace varek {
+
+void TellUser(UserPrompts& prompts, QWidget* owner, const QString& text, MessageIcon icon)
+{
+    // One line a paragraph, the first after the program's name.
+    QStringList lines = QString(text)
+                            .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+                            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    std::fprintf(stderr, "varek: %s\n", qPrintable(lines.join(QStringLiteral("\n  "))));
+    std::fflush(stderr);
+    prompts.ShowMessage(owner, text, icon);
+}
 
 void DialogPrompts::ShowMessage(QWidget* owner, const QString& text, MessageIcon icon)
 {

@@ -46,4 +46,8 @@ public:
 
 inline constexpr const char* kProgramName = "Varek";
 
+// Shows text in a box and writes it to standard error too, so that a user who
+// started the program from a terminal can read there why it stopped.
+void TellUser(UserPrompts& prompts, QWidget* owner, const QString& text, MessageIcon icon);
+
 }  // namespace varek

@@ -11,18 +11,25 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QListWidget>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <cstdlib>
 
+#include "util/Error.h"
 #include "util/Text.h"
 #include "window/ExportRunner.h"
 #include "window/MainWindow.h"
@@ -38,6 +45,21 @@ namespace {
 
 constexpr int kRecentFolders = 8;
 const QString kRecentKey = QStringLiteral("recentFolders");
+const QString kGeometryKey = QStringLiteral("window/geometry");
+const QString kFolderKey = QStringLiteral("view/folder");
+const QString kCategoryKey = QStringLiteral("view/category");
+const QString kFileKey = QStringLiteral("view/file");
+// -1 the default look, 0 Fit, else the factor.
+const QString kZoomKey = QStringLiteral("view/zoom");
+const QString kAspectKey = QStringLiteral("view/aspect");
+
+// A folder as the settings keep it: absolute, without "." or "..".
+QString FolderText(const fs::path& folder)
+{
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(folder, ec);
+    return ToQString(ec ? folder : absolute.lexically_normal());
+}
 
 // The local folder a drag carries, or an empty text.
 QString DraggedFolder(const QMimeData* data)
@@ -50,6 +72,14 @@ QString DraggedFolder(const QMimeData* data)
         return {};
     }
     return url.toLocalFile();
+}
+
+// A scale as the status bar shows it: whole factors, or the whole fractions a
+// picture larger than the box is fitted at.
+QString ScaleText(double scale)
+{
+    return scale >= 1 ? MainWindow::tr("%1\u00d7").arg(qRound(scale))
+                      : MainWindow::tr("1/%1\u00d7").arg(qRound(1 / scale));
 }
 
 }  // namespace
@@ -114,14 +144,31 @@ void MainWindow::CreateActions()
         UpdateStatus();
     });
     m_aspectAction->setCheckable(true);
+    // A fitted picture's scale follows the box.
+    connect(m_picture, &PictureBox::resized, this, &MainWindow::UpdateStatus);
+    connect(m_picture, &PictureBox::zoomWheeled, this, [this](int steps) {
+        for (int step = 0; step < std::abs(steps) && m_zoomInAction->isEnabled(); ++step) {
+            SetZoom(ZoomMode::Factor,
+                    steps > 0 ? m_picture->ZoomInFactor() : m_picture->ZoomOutFactor());
+        }
+    });
 
     QMenu* animation = menuBar()->addMenu(tr("&Animation"));
-    m_playAction = animation->addAction(tr("&Play"), this, &MainWindow::TogglePlayback);
+    m_playAction = animation->addAction(style()->standardIcon(QStyle::SP_MediaPlay), tr("&Play"),
+                                        this, &MainWindow::TogglePlayback);
     m_playAction->setShortcut(QKeySequence(Qt::Key_Space));
+    m_previousAction =
+        animation->addAction(style()->standardIcon(QStyle::SP_MediaSkipBackward),
+                             tr("Pre&vious Picture"), this, [this] { StepPicture(false); });
+    m_previousAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Left));
+    m_nextAction = animation->addAction(style()->standardIcon(QStyle::SP_MediaSkipForward),
+                                        tr("&Next Picture"), this, [this] { StepPicture(true); });
+    m_nextAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Right));
     connect(m_player, &Player::pictureDue, m_frameBar, &QScrollBar::setValue);
     connect(m_player, &Player::playingChanged, this, [this](bool playing) {
         m_playAction->setText(playing ? tr("&Pause") : tr("&Play"));
-        m_playButton->setText(playing ? tr("Pause") : tr("Play"));
+        m_playAction->setIcon(
+            style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
     });
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
@@ -133,26 +180,72 @@ void MainWindow::CreateActions()
     });
 }
 
+void MainWindow::CreatePlaybackBar()
+{
+    // Playback has a bar of its own, as media viewers have, so that no note in the
+    // status bar can cover it.
+    m_playbackBar = addToolBar(tr("Playback"));
+    m_playbackBar->setObjectName(QStringLiteral("playbackBar"));
+    m_playbackBar->setMovable(false);
+    m_playbackBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_playbackBar->setIconSize(QSize(16, 16));
+    m_playbackBar->addAction(m_previousAction);
+    m_playbackBar->addAction(m_playAction);
+    m_playbackBar->addAction(m_nextAction);
+    m_playbackBar->addSeparator();
+    m_playbackBar->addAction(m_zoomOutAction);
+    m_playbackBar->addAction(m_zoomInAction);
+    const std::pair<QAction*, const char*> named[] = {
+        {m_previousAction, "cmdPrevious"}, {m_playAction, "cmdPlay"}, {m_nextAction, "cmdNext"}};
+    for (const auto& [action, name] : named) {
+        QWidget* button = m_playbackBar->widgetForAction(action);
+        button->setObjectName(QString::fromLatin1(name));
+        // A tab stop, so the keyboard reaches playback as it reaches every control.
+        button->setFocusPolicy(Qt::TabFocus);
+        button->installEventFilter(this);
+    }
+    m_playButton = qobject_cast<QToolButton*>(m_playbackBar->widgetForAction(m_playAction));
+    // Wide enough for "Pause" too, so that the buttons after it stay in place.
+    m_playAction->setText(tr("&Pause"));
+    const int pauseWidth = m_playButton->sizeHint().width();
+    m_playAction->setText(tr("&Play"));
+    m_playButton->setMinimumWidth(std::max(pauseWidth, m_playButton->sizeHint().width()));
+    setTabOrder(m_save, m_playbackBar->widgetForAction(m_previousAction));
+    setTabOrder(m_playbackBar->widgetForAction(m_previousAction), m_playButton);
+    setTabOrder(m_playButton, m_playbackBar->widgetForAction(m_nextAction));
+}
+
 void MainWindow::CreateStatusBar()
 {
-    // The client area keeps its size, so the play button sits just under the
-    // frame bar, at the left of the status bar.
-    m_playButton = new QToolButton(this);
-    m_playButton->setObjectName(QStringLiteral("cmdPlay"));
-    m_playButton->setText(tr("Play"));
-    m_playButton->setAutoRaise(true);
-    m_playButton->setFocusPolicy(Qt::NoFocus);
-    connect(m_playButton, &QToolButton::clicked, this, &MainWindow::TogglePlayback);
-    statusBar()->addWidget(m_playButton);
+    // The facts are normal items, which a note hides while it lasts; the zoom is
+    // short and stays.
     m_pictureInfo = new QLabel(this);
     m_pictureInfo->setObjectName(QStringLiteral("pictureInfo"));
     m_frameInfo = new QLabel(this);
     m_frameInfo->setObjectName(QStringLiteral("frameInfo"));
     m_zoomInfo = new QLabel(this);
     m_zoomInfo->setObjectName(QStringLiteral("zoomInfo"));
-    statusBar()->addPermanentWidget(m_pictureInfo);
-    statusBar()->addPermanentWidget(m_frameInfo);
+    statusBar()->addWidget(m_pictureInfo);
+    statusBar()->addWidget(m_frameInfo, 1);
     statusBar()->addPermanentWidget(m_zoomInfo);
+}
+
+void MainWindow::ShowNote(const QString& text)
+{
+    statusBar()->showMessage(text, m_noteTimeout);
+}
+
+void MainWindow::ShowPointerFacts(const QString& text)
+{
+    m_pointerFacts = text;
+    UpdateStatus();
+}
+
+void MainWindow::StepPicture(bool forward)
+{
+    // As a step on the frame bar: it ends playback.
+    m_frameBar->triggerAction(forward ? QAbstractSlider::SliderSingleStepAdd
+                                      : QAbstractSlider::SliderSingleStepSub);
 }
 
 void MainWindow::UpdateActions()
@@ -162,41 +255,54 @@ void MainWindow::UpdateActions()
     const bool shown = m_picture->HasPicture() && m_shown.has_value();
     m_rotate->setEnabled(category == ArtCategory::WallsSprites);
     m_frameBar->setEnabled(category == ArtCategory::Animated);
-    // The button always answers: with nothing to save, it says so.
+    // The button always answers: with nothing to save, it says so. The menu offers
+    // only what can be done.
     m_save->setEnabled(true);
-    m_saveAction->setEnabled(open);
+    m_saveAction->setEnabled(open && shown);
     m_exportCategoryAction->setEnabled(open && !m_listNames.empty());
     m_exportAnimationAction->setEnabled(open && category == ArtCategory::Animated &&
-                                        m_animationName.has_value());
+                                        m_animationName.has_value() && m_frames.FrameCount() > 0);
     m_copyAction->setEnabled(shown);
     m_zoomInAction->setEnabled(shown);
     m_zoomOutAction->setEnabled(shown);
     m_zoomGroup->setEnabled(shown);
-    m_aspectAction->setEnabled(shown);
+    m_aspectAction->setEnabled(shown && m_picture->AspectApplies());
     const bool playable = category == ArtCategory::Animated && m_animationName.has_value() &&
                           m_frames.FrameCount() >= 2;
     m_playAction->setEnabled(playable);
-    m_playButton->setEnabled(playable);
-    m_playButton->setVisible(category == ArtCategory::Animated);
+    m_previousAction->setEnabled(playable);
+    m_nextAction->setEnabled(playable);
 }
 
 void MainWindow::UpdateStatus()
 {
+    // Texts change, visibility never: the status bar hides and shows these items
+    // itself around a note.
     const bool shown = m_picture->HasPicture() && m_shown.has_value();
-    m_pictureInfo->setText(shown ? tr("%1 \u00b7 %2 \u00d7 %3")
-                                       .arg(m_shownName)
-                                       .arg(m_shown->image.width)
-                                       .arg(m_shown->image.height)
-                                 : QString());
-    const bool animated = shown && CurrentCategory() == ArtCategory::Animated;
-    m_frameInfo->setVisible(animated);
-    if (animated) {
-        m_frameInfo->setText(FrameStatus());
+    // A reason may be longer than the bar: cut with an ellipsis, whole in the tip
+    // and in the picture box.
+    constexpr int kMargins = 48;  // the size grip, spacing and the labels' own margins
+    const int room = statusBar()->width() - m_zoomInfo->sizeHint().width() - kMargins;
+    QString picture = m_pictureInfo->fontMetrics().elidedText(m_faultFacts, Qt::ElideRight, room);
+    m_pictureInfo->setToolTip(shown ? QString() : m_faultFacts);
+    if (shown) {
+        picture = !m_pointerFacts.isEmpty() ? m_pointerFacts
+                                            : tr("%1 \u00b7 %2\u00d7%3")
+                                                  .arg(m_shownName)
+                                                  .arg(m_shown->image.width)
+                                                  .arg(m_shown->image.height);
     }
-    const double scale = m_picture->HorizontalScale();
-    QString zoom = m_picture->Mode() == ZoomMode::Fit
-                       ? tr("Fit (%1%)").arg(qRound(scale * 100))
-                       : tr("%1\u00d7").arg(QLocale().toString(scale, 'g', 3));
+    m_pictureInfo->setText(picture);
+    m_picture->SetNote(shown ? QString() : m_faultFacts);
+    const bool animated = shown && CurrentCategory() == ArtCategory::Animated;
+    m_frameInfo->setText(animated ? FrameStatus() : QString());
+    QString zoom = ScaleText(m_picture->HorizontalScale());
+    if (m_picture->Mode() == ZoomMode::Fit) {
+        zoom = tr("Fit %1").arg(zoom);
+    }
+    if (m_picture->AspectCorrection() && m_picture->AspectApplies()) {
+        zoom += tr(" \u00b7 6:5");
+    }
     m_zoomInfo->setText(shown ? zoom : QString());
 }
 
@@ -219,26 +325,40 @@ void MainWindow::CopyPicture()
         return;
     }
     QApplication::clipboard()->setImage(ToQImage(m_shown->image, m_shown->palette));
-    statusBar()->showMessage(tr("Copied %1 (%2 \u00d7 %3) to the clipboard")
-                                 .arg(m_shownName)
-                                 .arg(m_shown->image.width)
-                                 .arg(m_shown->image.height));
+    ShowNote(tr("Copied %1 (%2 \u00d7 %3) to the clipboard")
+                 .arg(m_shownName)
+                 .arg(m_shown->image.width)
+                 .arg(m_shown->image.height));
 }
 
 void MainWindow::ChooseFolder()
 {
-    const QString chosen = m_prompts.AskFolder(this, tr("Choose the Vorlund game folder"),
-                                               ToQString(GameFolderPath()));
-    if (!chosen.isEmpty()) {
-        OpenFolder(ToPath(chosen));
+    // After a folder that is no game folder, the chooser opens again where the user was.
+    QString start = ToQString(GameFolderPath());
+    while (true) {
+        const QString chosen =
+            m_prompts.AskFolder(this, tr("Choose the Vorlund game folder"), start);
+        if (chosen.isEmpty() || OpenFolder(ToPath(chosen))) {
+            return;
+        }
+        start = chosen;
     }
 }
 
 bool MainWindow::OpenFolder(const fs::path& gameFolder)
 {
+    std::error_code ec;
+    if (!fs::is_directory(gameFolder, ec)) {
+        ForgetFolder(ToQString(gameFolder));
+        ShowMessage(tr("The folder %1 is gone: it was moved, renamed or deleted.")
+                        .arg(ToQString(gameFolder)),
+                    MessageIcon::Critical);
+        return false;
+    }
     const std::string missing = GameFolder::Check(gameFolder);
     if (!missing.empty()) {
-        ShowMessage(StartupMessage(missing, gameFolder), MessageIcon::Critical);
+        ShowMessage(StartupMessage(missing, gameFolder, FolderOrigin::Named),
+                    MessageIcon::Critical);
         return false;
     }
     StopPlayback();
@@ -247,23 +367,33 @@ bool MainWindow::OpenFolder(const fs::path& gameFolder)
     m_frames.Reset();
     m_frames.ReleaseUnused();
     RememberFolder(gameFolder);
-    statusBar()->showMessage(tr("Opened %1").arg(ToQString(gameFolder)));
+    ShowNote(tr("Opened %1").arg(ToQString(gameFolder)));
     SelectCategory(static_cast<int>(CurrentCategory()));
     UpdateActions();
     return true;
 }
 
-QString StartupMessage(const std::string& missing, const fs::path& folder)
+QString StartupMessage(const std::string& missing, const fs::path& folder, FolderOrigin origin)
 {
-    return QString::fromStdString(missing) +
-           MainWindow::tr("\r\n\r\nFolder searched: %1").arg(ToQString(folder));
+    QString text = QString::fromStdString(missing);
+    if (origin == FolderOrigin::Named) {
+        // The check's own advice, to put the program beside the game, fits only
+        // the program's own folder: keep what is missing and say what belongs there.
+        const auto end = text.indexOf(QStringLiteral("\r\n"));
+        if (end >= 0) {
+            text.truncate(end);
+        }
+        text += MainWindow::tr(
+            "\r\n\r\nA Vorlund game folder holds the palette file PALETTE.PAL and the "
+            "folders CELS3 (walls and sprites), STILLCEL (still pictures) and FLI "
+            "(animations).");
+    }
+    return text + MainWindow::tr("\r\n\r\nFolder searched: %1").arg(ToQString(folder));
 }
 
 void MainWindow::RememberFolder(const fs::path& folder)
 {
-    std::error_code ec;
-    const fs::path absolute = fs::absolute(folder, ec);
-    const QString text = ToQString(ec ? folder : absolute.lexically_normal());
+    const QString text = FolderText(folder);
     QStringList recent = RecentFolders();
     recent.removeAll(text);
     recent.prepend(text);
@@ -273,10 +403,92 @@ void MainWindow::RememberFolder(const fs::path& folder)
     QSettings().setValue(kRecentKey, recent);
 }
 
+void MainWindow::SaveView() const
+{
+    QSettings settings;
+    settings.setValue(kGeometryKey, saveGeometry());
+    int zoom = -1;
+    if (m_picture->Mode() == ZoomMode::Fit) {
+        zoom = 0;
+    } else if (m_picture->Mode() == ZoomMode::Factor) {
+        zoom = qRound(m_picture->HorizontalScale());
+    }
+    settings.setValue(kZoomKey, zoom);
+    settings.setValue(kAspectKey, m_aspectAction->isChecked());
+    if (m_game) {
+        settings.setValue(kFolderKey, FolderText(m_game->Path()));
+        settings.setValue(kCategoryKey, static_cast<int>(CurrentCategory()));
+        settings.setValue(kFileKey, ToQString(SelectedName().value_or(std::string())));
+    }
+}
+
+void MainWindow::RestoreView()
+{
+    const QSettings settings;
+    restoreGeometry(settings.value(kGeometryKey).toByteArray());
+    const int zoom = settings.value(kZoomKey, -1).toInt();
+    if (zoom == 0) {
+        SetZoom(ZoomMode::Fit);
+    } else if (std::find(std::begin(kZoomFactors), std::end(kZoomFactors), zoom) !=
+               std::end(kZoomFactors)) {
+        SetZoom(ZoomMode::Factor, zoom);
+    }
+    const bool aspect = settings.value(kAspectKey, false).toBool();
+    m_aspectAction->setChecked(aspect);
+    m_picture->SetAspectCorrection(aspect);
+
+    int category = 0;
+    QString file;
+    if (m_game && settings.value(kFolderKey).toString() == FolderText(m_game->Path())) {
+        category = std::clamp(settings.value(kCategoryKey).toInt(), 0,
+                              static_cast<int>(kCategoryCount) - 1);
+        file = settings.value(kFileKey).toString();
+    }
+    {
+        const QScopedValueRollback guard(m_pressingOption, true);
+        m_optionButtons[static_cast<std::size_t>(category)]->setChecked(true);
+    }
+    // The remembered file is the one loaded, not the first and then it.
+    if (!file.isEmpty()) {
+        try {
+            const std::vector<std::string> names =
+                m_game->ReadFileList(static_cast<ArtCategory>(category));
+            const auto found =
+                std::find_if(names.begin(), names.end(),
+                             [&](const std::string& name) { return ToQString(name) == file; });
+            m_firstRow = found != names.end() ? static_cast<int>(found - names.begin()) : 0;
+        } catch (const Error&) {
+            m_firstRow = 0;  // the switch says why the list is empty
+        }
+    }
+    SelectCategory(category);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    SaveView();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::ForgetFolder(const QString& folder)
+{
+    QStringList recent = RecentFolders();
+    if (recent.removeAll(folder) > 0) {
+        QSettings().setValue(kRecentKey, recent);
+    }
+}
+
 void MainWindow::FillRecentMenu()
 {
     m_recentMenu->clear();
-    const QStringList recent = RecentFolders();
+    // Folders that are gone are dropped rather than offered.
+    QStringList recent = RecentFolders();
+    const auto gone = recent.removeIf([](const QString& folder) {
+        return !QFileInfo(QDir::fromNativeSeparators(folder)).isDir();
+    });
+    if (gone > 0) {
+        QSettings().setValue(kRecentKey, recent);
+    }
     for (const QString& folder : recent) {
         m_recentMenu->addAction(folder, this, [this, folder] { OpenFolder(ToPath(folder)); });
     }
@@ -313,7 +525,7 @@ QString MainWindow::FrameStatus() const
     const std::int64_t end =
         picture < schedule.PictureCount() ? schedule.StartOf(picture) : schedule.LoopLength();
     const auto milliseconds = (end - schedule.StartOf(picture - 1) + 500000) / 1000000;
-    return tr("picture %1 of %2 \u00b7 file frame %3 of %4 \u00b7 %5 ms")
+    return tr("picture %1/%2 \u00b7 frame %3/%4 \u00b7 %5 ms")
         .arg(picture)
         .arg(pictures.size())
         .arg(frames.firstFrame)
@@ -372,7 +584,7 @@ void MainWindow::ExportArt(bool animationOnly)
                     .arg(report->failures.size())
                     .arg(QString::fromStdString(first.name), QString::fromStdString(first.reason));
     }
-    statusBar()->showMessage(text);
+    ShowNote(text);
 }
 
 void MainWindow::ShowAbout()

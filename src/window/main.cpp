@@ -1,6 +1,6 @@
 #include <QApplication>
-#include <QIcon>
 
+#include "window/MainWindow.h"
 #include "window/Program.h"
 #include "window/UserPrompts.h"
 
@@ -18,7 +18,7 @@ int main(int argc, char* argv[])
     QApplication::setOrganizationName(QStringLiteral("varek"));
     // Ties the window to its desktop entry and icon once installed.
     QGuiApplication::setDesktopFileName(QStringLiteral(VAREK_APP_ID));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(VAREK_APP_ID)));
+    QApplication::setWindowIcon(varek::ProgramIcon());
     varek::DialogPrompts prompts;
     return varek::RunProgram(QApplication::arguments(), prompts);
 }

@@ -73,6 +73,8 @@ if $window; then
   grep -qx "X-Varek-Version=$version" "$desktop" || fail "the desktop entry is not for $version"
   grep -qx "Exec=varek %f" "$desktop" || fail "the desktop entry does not start varek with a folder"
   grep -qx "Icon=$id" "$desktop" || fail "the desktop entry does not name the icon $id"
+  # Claiming a folder type would make the window the desktop's handler of every folder.
+  ! grep -q "^MimeType=.*inode/" "$desktop" || fail "the desktop entry claims a folder type"
   grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo has no release $version"
 
   # The window from the installed folder, with settings of its own: once on the

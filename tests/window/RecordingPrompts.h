@@ -40,9 +40,10 @@ public:
         return answer;
     }
 
-    QString AskFolder(QWidget*, const QString& title, const QString&) override
+    QString AskFolder(QWidget*, const QString& title, const QString& startFolder) override
     {
         folderTitles << title;
+        folderStarts << startFolder;
         return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
     }
 
@@ -50,6 +51,7 @@ public:
     std::vector<SaveDialogRequest> requests;
     QStringList answers;
     QStringList folderTitles;   // one for each time a folder was asked for
+    QStringList folderStarts;   // where the chooser opened each time
     QStringList folderAnswers;  // the folders chosen, in turn; none left cancels
     std::vector<ExportChoiceRequest> exportRequests;
     std::deque<ExportChoice> exportAnswers;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QListWidget>
@@ -13,6 +14,17 @@
 #include "window/PictureBox.h"
 
 namespace varek::test {
+
+// The window's action whose menu text, without its '&', is text.
+inline QAction* ActionNamed(MainWindow& window, const QString& text)
+{
+    for (QAction* action : window.findChildren<QAction*>()) {
+        if (action->text().remove(u'&') == text) {
+            return action;
+        }
+    }
+    return nullptr;
+}
 
 // One real window on a game folder with every control found by its name; the
 // user's answers to message boxes and the save dialog come from prompts.

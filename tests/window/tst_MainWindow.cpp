@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -10,6 +13,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
 
 #include "GameFixture.h"
 #include "RecordingPrompts.h"
@@ -38,6 +42,27 @@ QString ProgramTitle()
 
 const QString kTail =
     QStringLiteral("\r\n\r\nBe sure this program is in the same folder as Vorlund.");
+
+// What run writes to stream (stdout or stderr), through a file.
+template <typename Run>
+QString Captured(FILE* stream, Run run)
+{
+    const TempFolder folder;
+    const fs::path file = folder / "captured";
+    std::fflush(stream);
+    const int descriptor = fileno(stream);
+    const int saved = dup(descriptor);
+    const int target = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(target, descriptor);
+    close(target);
+    run();
+    std::fflush(stream);
+    dup2(saved, descriptor);
+    close(saved);
+    const ByteArray bytes = ReadAll(file);
+    return QString::fromUtf8(reinterpret_cast<const char*>(bytes.data()),
+                             static_cast<qsizetype>(bytes.size()));
+}
 
 // A window whose two notifications are counted.
 struct Session : WindowDriver {
@@ -125,7 +150,9 @@ private slots:
 };
 
 // A folder that fails the check (whose messages the core's tests cover) gives one
-// critical message naming the folder searched, and no window; names in any case do.
+// critical message naming the folder searched, on standard error too, and no
+// window; names in any case do. Advice to keep the program beside the game is
+// for the program's own folder only.
 void TestMainWindow::runProgram()
 {
     GameFixture game;
@@ -136,12 +163,26 @@ void TestMainWindow::runProgram()
     QCOMPARE(RunProgram({"varek", folder, folder}, prompts), 2);
     QCOMPARE(RunProgram({"varek", folder + "/nowhere"}, prompts), 1);
     fs::remove(game / "PALETTE.PAL");
-    QCOMPARE(RunProgram({"varek", folder}, prompts), 1);
+    const QString told = Captured(stderr, [&] {
+        QCOMPARE(RunProgram({"varek", folder}, prompts), 1);
+    });
     QCOMPARE(prompts.messages.size(), std::size_t{3});
+    const QString searched = "\r\n\r\nFolder searched: " + QDir::toNativeSeparators(folder);
     QCOMPARE(prompts.messages[2].text,
-             "Could not find file: PALETTE.PAL" + kTail +
-                 "\r\n\r\nFolder searched: " + QDir::toNativeSeparators(folder));
+             "Could not find file: PALETTE.PAL\r\n\r\nA Vorlund game folder holds the palette "
+             "file PALETTE.PAL and the folders CELS3 (walls and sprites), STILLCEL (still "
+             "pictures) and FLI (animations)." +
+                 searched);
     QCOMPARE(prompts.messages[2].icon, MessageIcon::Critical);
+    QVERIFY2(told.startsWith("varek: Could not find file: PALETTE.PAL\n  A Vorlund game folder"),
+             qPrintable(told));
+    QVERIFY(told.contains("\n  Folder searched: "));
+    QCOMPARE(StartupMessage(GameFolder::Check(game.root()), game.root(), FolderOrigin::Own),
+             "Could not find file: PALETTE.PAL" + kTail + searched);
+    // The usage line and the list of arguments name the argument alike.
+    const QString help = Captured(stdout, [] { AnswerWithoutWindow({"varek", "--help"}); });
+    QVERIFY2(help.contains("[options] [game-folder]") && help.contains("\n  game-folder "),
+             qPrintable(help));
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         QVERIFY(!widget->isVisible());
     }
@@ -192,6 +233,7 @@ void TestMainWindow::layoutAndInitialState()
     auto& window = session.window;
     QCOMPARE(window.objectName(), "frm");
     QCOMPARE(window.windowTitle(), ProgramTitle());
+    QVERIFY(!window.windowIcon().isNull());
     QCOMPARE(window.centralWidget()->size(), QSize(513, 319));
 
     const std::pair<QString, QRect> places[] = {
@@ -497,6 +539,8 @@ void TestMainWindow::savesTheImageOnShow()
     QCOMPARE(session.hsb->value(), 100);
 }
 
+// A file that cannot be shown says why once, in a box, and keeps saying it in the
+// status bar; only what can be done is offered.
 void TestMainWindow::animationsThatCannotBeShown()
 {
     GameFixture game;
@@ -521,10 +565,23 @@ void TestMainWindow::animationsThatCannotBeShown()
     QVERIFY(!session.pic->HasPicture());
     QCOMPARE(session.hsb->minimum(), 1);
     QCOMPARE(session.hsb->maximum(), 1);
+    auto* facts = session.window.findChild<QLabel*>("pictureInfo");
+    QCOMPARE(facts->text(), "A-EMPTY.FLI: Corrupt: the header counts 0 frames");
+    // The box says it as well: something is painted on its background.
+    QCOMPARE(session.pic->Note(), facts->text());
+    QImage blank(session.pic->size(), QImage::Format_RGB32);
+    blank.fill(session.Background());
+    QVERIFY(session.Shown().convertToFormat(QImage::Format_RGB32) != blank);
+    QTest::keyClick(session.hsb, Qt::Key_Right);
+    QCOMPARE(messages.size(), std::size_t{1});
+    for (const char* action : {"Save to BMP", "Export Animation...", "Copy", "Play"}) {
+        QVERIFY2(!ActionNamed(session.window, action)->isEnabled(), action);
+    }
     QTest::mouseClick(session.save, Qt::LeftButton);
     QCOMPARE(messages.size(), std::size_t{2});
-    QVERIFY(messages[1].text.startsWith("Cannot save"));
+    QVERIFY(messages[1].text.startsWith("Nothing was saved: "));
     QVERIFY(session.prompts.requests.empty());
+    QCOMPARE(facts->text(), "A-EMPTY.FLI: Corrupt: the header counts 0 frames");
 
     // However many chunks are faulty: one message naming the first few and their
     // frames, and every frame decoded is there.
@@ -539,6 +596,8 @@ void TestMainWindow::animationsThatCannotBeShown()
     QVERIFY(text.contains("B-FAULTY.FLI: 1,200 faults while loading."));
     QVERIFY(text.endsWith("The 50 frames decoded can be viewed."));
     QCOMPARE(session.hsb->maximum(), 50);
+    QCOMPARE(facts->text(), "B-FAULTY.FLI \u00b7 320\u00d7200");
+    QVERIFY(ActionNamed(session.window, "Export Animation...")->isEnabled());
 
     session.ClickRow(2);
     QCOMPARE(messages.size(), std::size_t{4});

@@ -5,19 +5,23 @@
 #include <QClipboard>
 #include <QDropEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
-#include <QTest>
+#include <optional>
 
 #include "GameFixture.h"
 #include "WindowDriver.h"
+#include "window/PathText.h"
 #include "window/Program.h"
 
 namespace fs = std::filesystem;
@@ -25,17 +29,6 @@ using namespace varek;
 using namespace varek::test;
 
 namespace {
-
-// The window's action whose menu text, without its '&', is text.
-QAction* ActionNamed(MainWindow& window, const QString& text)
-{
-    for (QAction* action : window.findChildren<QAction*>()) {
-        if (action->text().remove(u'&') == text) {
-            return action;
-        }
-    }
-    return nullptr;
-}
 
 IndexedImage Gradient(int width, int height)
 {
@@ -58,33 +51,49 @@ private slots:
     void actionsFollowTheCategory();
     void otherFoldersByMenuAndDrop();
     void copyZoomAndScrollBars();
+    void zoomAndAspect_data();
+    void zoomAndAspect();
+    void statusBarAtTheDefaultSize();
+    void remembersTheViewBetweenRuns();
     void startWithoutFolderAsksForOne();
     void exportAnimationFromTheMenu();
     void costlyAnimationsLoadOnAThreadOfTheirOwn();
 };
 
-// The frame bar takes the keys a scroll bar knows once Tab or a click focuses it;
-// playback steps it at the file's speed and loops, and a step by hand stops it.
+// The frame bar takes the keys a scroll bar knows once Tab or a click focuses it,
+// a page being a tenth of the frames; the picture box and the bar show when they
+// have the focus. Playback steps the bar at the file's speed and loops, and a step
+// by hand stops it. Space plays, except on a button, which it presses; Tab
+// reaches the play button too.
 void TestViewer::frameBarStepsByKeyboardAndPlayback()
 {
     GameFixture game;
-    game.WriteAnimation("A.FLI", WriteAnimation(NumberedFrames(6), 1));
+    game.WriteAnimation("A.FLI", WriteAnimation(NumberedFrames(30), 1));
     WindowDriver session;
     QVERIFY(session.Start(game.root()));
     session.Press(2);
     QCOMPARE(session.hsb->value(), 1);
+
+    // Tab from the list to the picture box, which shows the focus as the bar does.
+    const QImage boxUnfocused = session.pic->viewport()->grab().toImage();
+    const QImage barUnfocused = session.hsb->grab().toImage();
+    session.list->setFocus();
+    QTest::keyClick(session.list, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), session.pic);
+    QVERIFY(session.pic->viewport()->grab().toImage() != boxUnfocused);
 
     // Tab from the check box before it, then the keys a scroll bar knows.
     session.rotate->setEnabled(true);
     session.rotate->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), session.hsb);
+    QVERIFY(session.hsb->grab().toImage() != barUnfocused);
     QTest::keyClick(session.hsb, Qt::Key_Right);
     QCOMPARE(session.hsb->value(), 2);
     QTest::keyClick(session.hsb, Qt::Key_End);
-    QCOMPARE(session.hsb->value(), 6);
+    QCOMPARE(session.hsb->value(), 30);
     QTest::keyClick(session.hsb, Qt::Key_PageUp);
-    QCOMPARE(session.hsb->value(), 5);
+    QCOMPARE(session.hsb->value(), 27);
     QTest::keyClick(session.hsb, Qt::Key_Home);
     QCOMPARE(session.hsb->value(), 1);
 
@@ -95,9 +104,9 @@ void TestViewer::frameBarStepsByKeyboardAndPlayback()
     QCOMPARE(QApplication::focusWidget(), session.hsb);
     QCOMPARE(session.hsb->value(), 2);
     QTest::keyClick(session.hsb, Qt::Key_PageDown);
-    QCOMPARE(session.hsb->value(), 3);
+    QCOMPARE(session.hsb->value(), 5);
     QTest::keyClick(session.hsb, Qt::Key_Left);
-    QCOMPARE(session.hsb->value(), 2);
+    QCOMPARE(session.hsb->value(), 4);
 
     QTest::keyClick(session.hsb, Qt::Key_Home);
     auto* button = session.window.findChild<QToolButton*>("cmdPlay");
@@ -110,9 +119,22 @@ void TestViewer::frameBarStepsByKeyboardAndPlayback()
 
     QTest::keyClick(session.hsb, Qt::Key_End);
     QCOMPARE(button->text(), "Play");
-    QCOMPARE(session.hsb->value(), 6);
+    QCOMPARE(session.hsb->value(), 30);
     QTest::qWait(50);
-    QCOMPARE(session.hsb->value(), 6);
+    QCOMPARE(session.hsb->value(), 30);
+
+    // Space on a focused button presses that button.
+    session.save->setFocus();
+    QTest::keyClick(session.save, Qt::Key_Space);
+    QCOMPARE(session.prompts.requests.size(), std::size_t{1});
+    QCOMPARE(button->text(), "Play");
+    QTest::keyClick(session.save, Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), button);
+    QTest::keyClick(button, Qt::Key_Space);
+    QCOMPARE(button->text(), "Pause");
+    QTest::keyClick(button, Qt::Key_Right, Qt::ControlModifier);  // Next Picture stops it
+    QCOMPARE(button->text(), "Play");
 }
 
 void TestViewer::actionsFollowTheCategory()
@@ -143,7 +165,9 @@ void TestViewer::actionsFollowTheCategory()
         if (c.row > 0) {
             session.ClickRow(c.row);
         }
-        QVERIFY(save->isEnabled());
+        // The menu saves what is on show; the button always answers.
+        QVERIFY(session.save->isEnabled());
+        QCOMPARE(save->isEnabled(), c.copy);
         QCOMPARE(copy->isEnabled(), c.copy);
         QCOMPARE(play->isEnabled(), c.play);
     }
@@ -171,16 +195,41 @@ void TestViewer::otherFoldersByMenuAndDrop()
     WindowDriver session;
     QVERIFY(session.Start(first.root()));
 
-    // A folder that fails a check: its message, and the folder on show stays.
-    session.prompts.folderAnswers = {QString::fromStdString(broken.root().string())};
+    // A folder that fails a check: what is missing and what a game folder holds;
+    // the chooser opens again where the user was, and the folder on show stays.
+    const QString brokenText = QString::fromStdString(broken.root().string());
+    session.prompts.folderAnswers = {brokenText};
     QTest::keyClick(&session.window, Qt::Key_O, Qt::ControlModifier);
-    QCOMPARE(session.prompts.folderTitles, QStringList{"Choose the Vorlund game folder"});
+    QCOMPARE(session.prompts.folderTitles.size(), 2);
+    QCOMPARE(session.prompts.folderTitles[0], "Choose the Vorlund game folder");
+    QCOMPARE(session.prompts.folderStarts,
+             (QStringList{QString::fromStdString(first.root().string()), brokenText}));
     QCOMPARE(session.prompts.messages.size(), std::size_t{1});
-    QVERIFY(session.prompts.messages[0].text.startsWith("Could not find path: FLI"));
-    QVERIFY(session.prompts.messages[0].text.endsWith(
-        QDir::toNativeSeparators(QString::fromStdString(broken.root().string()))));
+    QVERIFY(session.prompts.messages[0].text.startsWith(
+        "Could not find path: FLI\r\n\r\nA Vorlund game folder holds"));
+    QVERIFY(session.prompts.messages[0].text.endsWith(QDir::toNativeSeparators(brokenText)));
     QCOMPARE(session.window.GameFolderPath(), first.root());
     QCOMPARE(session.list->item(0)->text(), "FIRST.CEL");
+
+    // Open Recent offers no folder that is gone, and one gone since says so.
+    std::optional<GameFixture> gone(std::in_place);
+    const QString goneText = QString::fromStdString(gone->root().string());
+    QSettings().setValue("recentFolders", QStringList{goneText, brokenText});
+    auto* recent = session.window.findChild<QMenu*>();
+    for (QMenu* menu : session.window.findChildren<QMenu*>()) {
+        recent = menu->title() == "Open &Recent" ? menu : recent;
+    }
+    emit recent->aboutToShow();
+    QCOMPARE(recent->actions().size(), 2);
+    gone.reset();
+    emit recent->aboutToShow();
+    QCOMPARE(recent->actions().size(), 1);
+    QCOMPARE(RecentFolders(), QStringList{brokenText});
+    QSettings().setValue("recentFolders", QStringList{goneText});
+    QVERIFY(!session.window.OpenFolder(ToPath(goneText)));
+    QCOMPARE(session.prompts.messages.back().text,
+             "The folder " + goneText + " is gone: it was moved, renamed or deleted.");
+    QVERIFY(RecentFolders().isEmpty());
 
     // Dropped on the window, a folder opens as the menu opens it.
     QMimeData data;
@@ -234,6 +283,21 @@ void TestViewer::copyZoomAndScrollBars()
     }
     QCOMPARE(session.window.findChild<QLabel*>("zoomInfo")->text(), "2\u00d7");
 
+    // Ctrl and the wheel zoom a step a notch; the wheel alone scrolls.
+    const auto turn = [&](int degrees, Qt::KeyboardModifiers modifiers) {
+        const QPointF at(10, 10);
+        QWheelEvent wheel(at, session.pic->viewport()->mapToGlobal(at), {}, {0, degrees * 8},
+                          Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(session.pic->viewport(), &wheel);
+    };
+    turn(15, Qt::ControlModifier);
+    QCOMPARE(session.pic->HorizontalScale(), 3.0);
+    turn(-30, Qt::ControlModifier);
+    QCOMPARE(session.pic->HorizontalScale(), 1.0);
+    turn(15, Qt::ControlModifier);
+    turn(-15, Qt::NoModifier);
+    QCOMPARE(session.pic->HorizontalScale(), 2.0);
+
     // Fit shows it whole: the last pixel lands inside the box.
     ActionNamed(session.window, "Fit")->trigger();
     QTRY_VERIFY(!session.pic->horizontalScrollBar()->isVisible());
@@ -249,6 +313,154 @@ void TestViewer::copyZoomAndScrollBars()
              RgbOf(TestBlock(3), (5 + 14) % 256));
 }
 
+void TestViewer::zoomAndAspect_data()
+{
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QString>("zoom");  // the View menu's entry
+    QTest::addColumn<bool>("aspect");
+    QTest::addColumn<QSize>("grow");  // the window made larger by
+    QTest::addColumn<QSize>("painted");
+    QTest::addColumn<QString>("status");
+    const QSize none(0, 0);
+    QTest::newRow("fit, whole factor")
+        << QSize(64, 64) << "Fit" << false << none << QSize(256, 256) << "Fit 4\u00d7";
+    QTest::newRow("fit follows a resize")
+        << QSize(64, 64) << "Fit" << false << QSize(200, 100) << QSize(320, 320) << "Fit 5\u00d7";
+    QTest::newRow("fit, half") << QSize(640, 400) << "Fit" << false << none << QSize(320, 200)
+                               << "Fit 1/2\u00d7";
+    QTest::newRow("fit, a quarter")
+        << QSize(1000, 100) << "Fit" << false << none << QSize(250, 25) << "Fit 1/4\u00d7";
+    QTest::newRow("screen, default look")
+        << QSize(320, 200) << "Default Size" << false << none << QSize(320, 200) << "1\u00d7";
+    QTest::newRow("screen, default look, aspect")
+        << QSize(320, 200) << "Default Size" << true << none << QSize(320, 240)
+        << "1\u00d7 \u00b7 6:5";
+    QTest::newRow("screen, fit, aspect") << QSize(320, 200) << "Fit" << true << QSize(400, 300)
+                                         << QSize(640, 480) << "Fit 2\u00d7 \u00b7 6:5";
+    QTest::newRow("wall, aspect does not apply")
+        << QSize(64, 64) << "Default Size" << true << none << QSize(256, 256) << "4\u00d7";
+}
+
+// Every zoom paints whole pixels; the status bar says the scale and whether the
+// aspect is corrected, and follows a resize; the correction is offered only for
+// 320 x 200 pictures.
+void TestViewer::zoomAndAspect()
+{
+    QFETCH(QSize, picture);
+    QFETCH(QString, zoom);
+    QFETCH(bool, aspect);
+    QFETCH(QSize, grow);
+    QFETCH(QSize, painted);
+    QFETCH(QString, status);
+    GameFixture game;
+    game.WriteStill("S.CEL", Gradient(picture.width(), picture.height()), TestBlock(3));
+    WindowDriver session;
+    QVERIFY(session.Start(game.root()));
+    session.Press(1);
+    QAction* correct = ActionNamed(session.window, "Correct Aspect (6:5)");
+    QCOMPARE(correct->isEnabled(), picture == QSize(320, 200));
+    if (aspect && correct->isEnabled()) {
+        correct->trigger();
+    }
+    ActionNamed(session.window, zoom)->trigger();
+    session.window.resize(session.window.size() + grow);
+    auto* zoomInfo = session.window.findChild<QLabel*>("zoomInfo");
+    QTRY_COMPARE(zoomInfo->text(), status);
+
+    // The last picture pixel painted ends exactly at the scaled size.
+    const QImage shown = session.pic->viewport()->grab().toImage();
+    const QRgb background = session.pic->palette().color(QPalette::Dark).rgb();
+    const QPoint last(painted.width() - 1, painted.height() - 1);
+    QVERIFY(shown.pixel(last) != background);
+    QVERIFY(shown.pixel(last + QPoint(1, 0)) == background || last.x() + 1 == shown.width());
+    QVERIFY(shown.pixel(last + QPoint(0, 1)) == background || last.y() + 1 == shown.height());
+    if (picture == QSize(64, 64) && !aspect) {
+        // Columns of one width: picture column 1 starts at the factor.
+        const int factor = painted.width() / 64;
+        QCOMPARE(shown.pixel(factor - 1, 0), shown.pixel(0, 0));
+        QVERIFY(shown.pixel(factor, 0) != shown.pixel(0, 0));
+    }
+}
+
+// The facts stay whole at the default size for the longest animation; a note
+// hides them (and nothing else: playback has its own bar) and goes after its
+// time; the facts come back.
+void TestViewer::statusBarAtTheDefaultSize()
+{
+    GameFixture game;
+    game.WriteAnimation("LONGNAME.FLI", WriteAnimation(NumberedFrames(999), 1));
+    WindowDriver session;
+    QVERIFY(session.Start(game.root()));
+    QCOMPARE(session.window.NoteTimeout(), 5000);
+    session.Press(2);
+    QTest::keyClick(session.hsb, Qt::Key_End);
+    ActionNamed(session.window, "Fit")->trigger();
+    const QList<QLabel*> facts = {session.window.findChild<QLabel*>("pictureInfo"),
+                                  session.window.findChild<QLabel*>("frameInfo"),
+                                  session.window.findChild<QLabel*>("zoomInfo")};
+    for (QLabel* label : facts) {
+        QVERIFY2(label->isVisible(), qPrintable(label->objectName()));
+        QTRY_VERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(label->text()),
+                     qPrintable(label->text()));
+    }
+
+    QTest::keyClick(&session.window, Qt::Key_C, Qt::ControlModifier);
+    QStatusBar* bar = session.window.statusBar();
+    QVERIFY(bar->currentMessage().startsWith("Copied LONGNAME.FLI"));
+    QVERIFY(bar->width() - facts[2]->width() >
+            bar->fontMetrics().horizontalAdvance(bar->currentMessage()));
+    QVERIFY(!facts[1]->isVisible());
+    QTest::keyClick(session.hsb, Qt::Key_Left);  // a new fact does not cover the note
+    QVERIFY(!facts[1]->isVisible());
+    const QWidget* play = session.window.findChild<QToolButton*>("cmdPlay");
+    QVERIFY(play->isVisible());
+    QVERIFY(!QRect(play->mapTo(&session.window, QPoint(0, 0)), play->size())
+                 .intersects(bar->geometry()));
+    // With a short time, the next note goes by itself.
+    session.window.SetNoteTimeout(50);
+    QTest::keyClick(&session.window, Qt::Key_C, Qt::ControlModifier);
+    QTRY_VERIFY(bar->currentMessage().isEmpty());
+    QVERIFY(facts[1]->isVisible());
+    QVERIFY(facts[1]->text().startsWith("picture 998/999"));
+}
+
+// The place and size, zoom and aspect, and on the same folder the category and
+// file, are those of the last window closed.
+void TestViewer::remembersTheViewBetweenRuns()
+{
+    struct ClearSettings {
+        ~ClearSettings() { QSettings().clear(); }
+    } clearAfterwards;
+    GameFixture game;
+    game.WriteStill("A.CEL", Gradient(64, 40), TestBlock(3));
+    game.WriteStill("B.CEL", Gradient(320, 200), TestBlock(4));
+    GameFixture other;
+    QSize size;
+    {
+        WindowDriver session;
+        QVERIFY(session.Start(game.root()));
+        session.Press(1);
+        session.ClickRow(1);
+        ActionNamed(session.window, "Correct Aspect (6:5)")->trigger();
+        ActionNamed(session.window, "3\u00d7")->trigger();
+        session.window.resize(session.window.size() + QSize(100, 50));
+        QTRY_VERIFY(session.window.size() != size);
+        size = session.window.size();
+        session.window.close();
+    }
+    for (const GameFixture* folder : {&game, &other}) {
+        WindowDriver session;
+        const QSignalSpy loads(&session.window, &MainWindow::fileClickHandled);
+        QVERIFY(session.Start(folder->root()));
+        QCOMPARE(loads.count(), folder == &game ? 1 : 0);  // the remembered file alone
+        QCOMPARE(session.window.size(), size);
+        QCOMPARE(session.pic->Mode(), ZoomMode::Factor);
+        QVERIFY(session.pic->AspectCorrection());
+        QCOMPARE(session.opt->checkedId(), folder == &game ? 1 : 0);
+        QCOMPARE(session.list->currentRow(), folder == &game ? 1 : -1);
+    }
+}
+
 void TestViewer::startWithoutFolderAsksForOne()
 {
     QSettings().remove("recentFolders");
@@ -260,8 +472,10 @@ void TestViewer::startWithoutFolderAsksForOne()
     // user is asked again, then cancels.
     QCOMPARE(RunProgram({"varek"}, prompts), 1);
     QCOMPARE(prompts.folderTitles.size(), 2);
+    QCOMPARE(prompts.folderStarts.value(1), QString::fromStdString(broken.root().string()));
     QCOMPARE(prompts.messages.size(), std::size_t{1});
-    QVERIFY(prompts.messages[0].text.startsWith("Could not find file: PALETTE.PAL"));
+    QVERIFY(prompts.messages[0].text.startsWith(
+        "Could not find file: PALETTE.PAL\r\n\r\nA Vorlund game folder holds"));
     QVERIFY(prompts.messages[0].text.contains("Folder searched: "));
 }
 
@@ -338,7 +552,7 @@ void TestViewer::costlyAnimationsLoadOnAThreadOfTheirOwn()
     QCOMPARE(session.pic->viewport()->grab().toImage().pixel(0, 0), RgbOf(TestBlock(3), 13));
     QVERIFY(session.window.findChild<QLabel*>("frameInfo")
                 ->text()
-                .startsWith("picture 3 of 3 \u00b7 file frame 3 of 4"));
+                .startsWith("picture 3/3 \u00b7 frame 3/4"));
 }
 
 int RunViewerTests(int argc, char** argv)
