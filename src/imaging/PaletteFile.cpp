@@ -12,8 +12,8 @@ bool EndsWithIgnoringCase(const std::string& text, const std::string& tail)
     if (text.size() < tail.size()) {
         return false;
     }
-    return std::equal(tail.begin(), tail.end(), text.end() - static_cast<std::ptrdiff_t>(tail.size()),
-                      [](char a, char b) {
+    return std::equal(tail.begin(), tail.end(),
+                      text.end() - static_cast<std::ptrdiff_t>(tail.size()), [](char a, char b) {
                           return std::tolower(static_cast<unsigned char>(a)) ==
                                  std::tolower(static_cast<unsigned char>(b));
                       });
@@ -55,8 +55,8 @@ ByteArray EncodePaletteFile(const Palette& palette, PaletteFileFormat format,
             Append(out, "GIMP Palette\nName: " + title + "\nColumns: 16\n#\n");
             for (std::size_t i = 0; i < kPaletteEntries; ++i) {
                 const ColorValue c = palette[i];
-                Append(out, Padded(RedOf(c)) + ' ' + Padded(GreenOf(c)) + ' ' +
-                                Padded(BlueOf(c)) + "\tIndex " + std::to_string(i) + '\n');
+                Append(out, Padded(RedOf(c)) + ' ' + Padded(GreenOf(c)) + ' ' + Padded(BlueOf(c)) +
+                                "\tIndex " + std::to_string(i) + '\n');
             }
             break;
         }

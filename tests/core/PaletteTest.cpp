@@ -140,12 +140,9 @@ TEST(PaletteFile, EditorsReadEveryColourBackInItsFormat)
     const struct {
         const char* fileName;
         PaletteFileFormat format;
-    } cases[] = {{"a.gpl", PaletteFileFormat::Gimp},
-                 {"B.GPL", PaletteFileFormat::Gimp},
-                 {"no-extension", PaletteFileFormat::Gimp},
-                 {"c.pal", PaletteFileFormat::Jasc},
-                 {"D.Pal", PaletteFileFormat::Jasc},
-                 {"e.act", PaletteFileFormat::Adobe}};
+    } cases[] = {{"a.gpl", PaletteFileFormat::Gimp},        {"B.GPL", PaletteFileFormat::Gimp},
+                 {"no-extension", PaletteFileFormat::Gimp}, {"c.pal", PaletteFileFormat::Jasc},
+                 {"D.Pal", PaletteFileFormat::Jasc},        {"e.act", PaletteFileFormat::Adobe}};
     for (const auto& c : cases) {
         const PaletteFileFormat format = PaletteFileFormatOf(c.fileName);
         EXPECT_EQ(format, c.format) << c.fileName;
@@ -155,6 +152,5 @@ TEST(PaletteFile, EditorsReadEveryColourBackInItsFormat)
             << c.fileName;
     }
     const ByteArray gimp = EncodePaletteFile(palette, PaletteFileFormat::Gimp, "two\nlines");
-    EXPECT_NE(std::string(gimp.begin(), gimp.end()).find("\nName: two lines\n"),
-              std::string::npos);
+    EXPECT_NE(std::string(gimp.begin(), gimp.end()).find("\nName: two lines\n"), std::string::npos);
 }
