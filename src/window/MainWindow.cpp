@@ -149,6 +149,7 @@ MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
     setWindowTitle(WindowTitle(VAREK_VERSION_MAJOR, VAREK_VERSION_MINOR, VAREK_VERSION_PATCH));
     BuildControls();
     CreateActions();
+    CreateTools();
     CreateStatusBar();
     setAcceptDrops(true);
     // The client area at its own size, with the menu and status bars around it.
@@ -385,6 +386,7 @@ void MainWindow::FillFileList(ArtCategory category)
     }
     m_listNote->setText(BreakablePaths(note));
     m_listNote->setVisible(!note.isEmpty());
+    emit listFilled();
 }
 
 std::optional<std::string> MainWindow::SelectedName() const

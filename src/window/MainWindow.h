@@ -31,6 +31,9 @@ class QScrollBar;
 namespace varek {
 
 class ExportRunner;
+class FileInfoDock;
+class GalleryDock;
+class PaletteDock;
 class Player;
 
 // "Varek - v" and the version, e.g. "Varek - v0.0.4".
@@ -75,6 +78,8 @@ signals:
     void fileClickHandled();
     // Once for every render, after it, whether or not a picture could be shown.
     void artRendered();
+    // The file list was filled anew, for another category or folder.
+    void listFilled();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -190,6 +195,22 @@ private:
     QLabel* m_pictureInfo = nullptr;
     QLabel* m_frameInfo = nullptr;
     QLabel* m_zoomInfo = nullptr;
+
+    // The modder's tools around the picture (ArtTools.cpp): the pixel under the
+    // mouse in the status bar, the palette, the gallery and the file's facts.
+    void CreateTools();
+    void UpdateTools();
+    void UpdateGallery();
+    void UpdateFileInfo(bool reread);
+    void UpdateHighlight();
+    void InspectPixel(QPoint pixel);
+    void ExportPalette();
+    PaletteDock* m_paletteDock = nullptr;
+    GalleryDock* m_galleryDock = nullptr;
+    FileInfoDock* m_fileInfoDock = nullptr;
+    QAction* m_exportPaletteAction = nullptr;
+    QLabel* m_pixelInfo = nullptr;
+    QPoint m_hoveredPixel{-1, -1};
 };
 
 }  // namespace varek

@@ -44,14 +44,25 @@ public:
     int ZoomInFactor() const;
     int ZoomOutFactor() const;
 
+    // The picture pixel painted at point of the viewport, whatever the zoom,
+    // aspect and scroll; (-1, -1) where no picture pixel is painted.
+    QPoint PixelAt(QPoint point) const;
+    // An image of the picture's size painted over it, scaled as it is: the
+    // highlight of the pixels of one palette index. A new picture removes it.
+    void SetOverlay(const QImage& overlay);
+    bool HasOverlay() const { return !m_overlay.isNull(); }
+
 signals:
     // After each paint that showed a picture.
     void picturePainted();
+    // The mouse moved onto another picture pixel, or off the picture: (-1, -1).
+    void pixelHovered(QPoint pixel);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     // How much taller than wide a picture pixel is painted: 1, or 6:5.
@@ -60,12 +71,18 @@ private:
     // The size the scaled picture takes; the box's own size in the default mode.
     QSize ContentSize() const;
     void UpdateScrollBars();
+    // Where the scaled picture is painted in the viewport outside the default look.
+    QRectF TargetRect() const;
+    void Hover(QPoint pixel);
 
     QPixmap m_picture;
     QPixmap m_enlarged;
     ZoomMode m_mode = ZoomMode::Default;
     int m_factor = 1;
     bool m_aspect = false;
+    QPixmap m_overlay;
+    QPixmap m_enlargedOverlay;
+    QPoint m_hovered{-1, -1};
 };
 
 }  // namespace varek

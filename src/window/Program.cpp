@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QDockWidget>
 #include <QFile>
+#include <QMouseEvent>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -77,6 +79,18 @@ void TakeScreenshot(MainWindow& window, const QString& file, bool playing)
             QCoreApplication::exit(kStartFailed);
         }
     };
+    if (!qEnvironmentVariableIsEmpty("VAREK_SCREENSHOT_TOOLS")) {
+        // The palette dock shown, and the mouse resting on the picture a moment
+        // later, so the status bar names the pixel under it.
+        window.findChild<QDockWidget*>(QStringLiteral("paletteDock"))->show();
+        QTimer::singleShot(kPlayingWait / 2, &window, [&window] {
+            QWidget* viewport = window.findChild<PictureBox*>(QStringLiteral("pic"))->viewport();
+            const QPointF at(viewport->width() * 0.45, viewport->height() * 0.55);
+            QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(viewport, &move);
+        });
+    }
     if (playing) {
         // The first animation, a moment into playback.
         QTimer::singleShot(0, &window, [&window] {
