@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
 
 namespace varek {
 
@@ -43,16 +44,12 @@ PaletteFileFormat PaletteFileFormatOf(const std::string& fileName)
     return PaletteFileFormat::Gimp;
 }
 
-ByteArray EncodePaletteFile(const Palette& palette, PaletteFileFormat format,
-                            const std::string& name)
+ByteArray EncodePaletteFile(const Palette& palette, PaletteFileFormat format)
 {
     ByteArray out;
     switch (format) {
         case PaletteFileFormat::Gimp: {
-            std::string title = name;
-            std::replace_if(
-                title.begin(), title.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-            Append(out, "GIMP Palette\nName: " + title + "\nColumns: 16\n#\n");
+            Append(out, "GIMP Palette\n");
             for (std::size_t i = 0; i < kPaletteEntries; ++i) {
                 const ColorValue c = palette[i];
                 Append(out, Padded(RedOf(c)) + ' ' + Padded(GreenOf(c)) + ' ' + Padded(BlueOf(c)) +

@@ -17,11 +17,12 @@ enum class PaletteFileFormat {
 // The format a file name's extension names, ignoring case; Gimp for any other.
 PaletteFileFormat PaletteFileFormatOf(const std::string& fileName);
 
-// All 256 colours, 8 bits a component, in index order. A GIMP palette is called
-// name (line breaks dropped) and names each colour by its index; JASC lines end in
-// CR LF, as the format's own writers end them.
-ByteArray EncodePaletteFile(const Palette& palette, PaletteFileFormat format,
-                            const std::string& name);
+// All 256 colours, 8 bits a component, in index order. A GIMP palette names each
+// colour by its index and has no other header line than its first: readers that
+// count the Name and Columns lines as colours (Pillow before 10) read it right
+// too, and GIMP names it after its file. JASC lines end in CR LF, as the
+// format's own writers end them.
+ByteArray EncodePaletteFile(const Palette& palette, PaletteFileFormat format);
 
 // The 6-bit VGA level a component shown as value came from: value / 4 for the
 // values the colour rule gives from 0..63, and 64 for 255, which any level from

@@ -176,8 +176,7 @@ void MainWindow::ExportPalette()
     }
     const PaletteFileFormat format = PaletteFileFormatOf(ToPath(chosen).filename().string());
     try {
-        WriteFileAtomically(ToPath(chosen),
-                            EncodePaletteFile(m_shown->palette, format, base.toStdString()));
+        WriteFileAtomically(ToPath(chosen), EncodePaletteFile(m_shown->palette, format));
     } catch (const std::exception& error) {
         ShowMessage(
             tr("The palette was not exported.\n\n%1").arg(QString::fromStdString(error.what())));
