@@ -44,9 +44,11 @@ void MainWindow::CreateTools()
     m_paletteDock = new PaletteDock(this);
     m_fileInfoDock = new FileInfoDock(this);
     m_galleryDock = new GalleryDock(this);
+    // The palette beside the picture; the gallery and the facts, which want width,
+    // side by side under everything.
     addDockWidget(Qt::RightDockWidgetArea, m_paletteDock);
-    addDockWidget(Qt::RightDockWidgetArea, m_fileInfoDock);
     addDockWidget(Qt::BottomDockWidgetArea, m_galleryDock);
+    addDockWidget(Qt::BottomDockWidgetArea, m_fileInfoDock);
     QMenu* view = MenuOf(menuBar(), m_aspectAction);
     view->addSeparator();
     for (QDockWidget* dock :
@@ -69,13 +71,13 @@ void MainWindow::CreateTools()
     connect(m_paletteDock->ExportButton(), &QPushButton::clicked, m_exportPaletteAction,
             &QAction::trigger);
 
+    // In the stretch between the controls on the left and the facts on the right:
+    // its width never follows its text, so a move of the mouse moves nothing else,
+    // and a message, while one is shown, takes its place as it takes the others'.
     m_pixelInfo = new QLabel(this);
     m_pixelInfo->setObjectName(QStringLiteral("pixelInfo"));
-    // As wide as the widest text, so that moving the mouse never moves the others.
-    m_pixelInfo->setMinimumWidth(m_pixelInfo->fontMetrics().horizontalAdvance(
-        tr("%1, %2 \u00b7 ").arg(999).arg(999) + ColourText(255, MakeColor(255, 255, 255))));
-    m_pixelInfo->hide();
-    statusBar()->addPermanentWidget(m_pixelInfo);
+    m_pixelInfo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusBar()->addWidget(m_pixelInfo, 1);
 
     connect(m_picture, &PictureBox::pixelHovered, this, &MainWindow::InspectPixel);
     connect(m_paletteDock->Grid(), &PaletteGrid::selectedChanged, this,
@@ -136,7 +138,7 @@ void MainWindow::InspectPixel(QPoint pixel)
     const bool shown = m_picture->HasPicture() && m_shown.has_value();
     if (!shown || pixel.x() < 0 || pixel.x() >= m_shown->image.width ||
         pixel.y() >= m_shown->image.height) {
-        m_pixelInfo->hide();
+        m_pixelInfo->clear();
         m_paletteDock->Grid()->SetMarked(-1);
         return;
     }
@@ -149,7 +151,6 @@ void MainWindow::InspectPixel(QPoint pixel)
     const PixelPlace place = WallFilePixel({pixel.x(), pixel.y()}, turned);
     m_pixelInfo->setText(tr("%1, %2 \u00b7 ").arg(place.x).arg(place.y) +
                          ColourText(index, m_shown->palette[static_cast<std::size_t>(index)]));
-    m_pixelInfo->show();
     m_paletteDock->Grid()->SetMarked(index);
 }
 

@@ -30,7 +30,9 @@ FileInfoDock::FileInfoDock(QWidget* parent)
     m_tree->setObjectName(QStringLiteral("fileFacts"));
     m_tree->setColumnCount(2);
     m_tree->setHeaderLabels({tr("Fact"), tr("Value")});
-    m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    // Long values are cut, and told in full by their tooltips.
+    m_tree->header()->resizeSection(0,
+                                    fontMetrics().horizontalAdvance(tr("Line-compression faults")));
     m_tree->setUniformRowHeights(true);
     setWidget(m_tree);
     connect(m_watcher, &QFutureWatcher<FileFacts>::finished, this, [this] {

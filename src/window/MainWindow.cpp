@@ -149,8 +149,8 @@ MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
     setWindowTitle(WindowTitle(VAREK_VERSION_MAJOR, VAREK_VERSION_MINOR, VAREK_VERSION_PATCH));
     BuildControls();
     CreateActions();
-    CreateTools();
     CreateStatusBar();
+    CreateTools();
     setAcceptDrops(true);
     // The client area at its own size, with the menu and status bars around it.
     resize(sizeHint());
