@@ -25,10 +25,11 @@ QString LevelText(std::uint8_t component)
 
 }  // namespace
 
-QString ColourText(int index, ColorValue color)
+QString ColourText(int index, ColorValue color, const QString& afterIndex)
 {
-    return PaletteGrid::tr("index %1 \u00b7 RGB %2 %3 %4 \u00b7 6-bit %5 %6 %7")
+    return PaletteGrid::tr("index %1%2RGB %3 %4 %5 \u00b7 6-bit %6 %7 %8")
         .arg(index)
+        .arg(afterIndex)
         .arg(RedOf(color))
         .arg(GreenOf(color))
         .arg(BlueOf(color))
@@ -215,7 +216,7 @@ void PaletteDock::UpdateFacts()
                                 : QString());
         return;
     }
-    m_facts->setText(ColourText(index, (*colors)[static_cast<std::size_t>(index)]));
+    m_facts->setText(ColourText(index, (*colors)[static_cast<std::size_t>(index)], "\n"));
 }
 
 }  // namespace varek

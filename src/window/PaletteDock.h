@@ -13,8 +13,10 @@ class QPushButton;
 namespace varek {
 
 // "index 37 · RGB 124 52 200 · 6-bit 31 13 50": a colour as shown and as the file's
-// 6-bit levels hold it ("64+" for a level the colour rule capped).
-QString ColourText(int index, ColorValue color);
+// 6-bit levels hold it ("64+" for a level the colour rule capped); afterIndex
+// stands between the index and the rest.
+QString ColourText(int index, ColorValue color,
+                   const QString& afterIndex = QStringLiteral(" \u00b7 "));
 
 // An image of image's size that greys every pixel but those of index, to lay over
 // the picture; transparent where the pixel holds index.
