@@ -1,5 +1,6 @@
 #include "window/PictureBox.h"
 
+#include <QCursor>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -44,7 +45,6 @@ void PictureBox::SetPicture(const QPixmap& picture, bool enlarge)
 void PictureBox::Clear()
 {
     SetPicture(QPixmap(), false);
-    Hover({-1, -1});
 }
 
 void PictureBox::SetOverlay(const QImage& overlay)
@@ -81,6 +81,13 @@ QPoint PictureBox::PixelAt(QPoint point) const
     }
     const QPoint pixel(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())));
     return m_picture.rect().contains(pixel) ? pixel : QPoint(-1, -1);
+}
+
+void PictureBox::RefreshHover()
+{
+    // Another picture, zoom or scroll puts another pixel under a mouse at rest.
+    Hover(viewport()->underMouse() ? PixelAt(viewport()->mapFromGlobal(QCursor::pos()))
+                                   : QPoint(-1, -1));
 }
 
 void PictureBox::Hover(QPoint pixel)
@@ -196,6 +203,7 @@ void PictureBox::UpdateScrollBars()
     verticalScrollBar()->setRange(0, std::max(0, content.height() - view.height()));
     verticalScrollBar()->setPageStep(view.height());
     verticalScrollBar()->setSingleStep(16);
+    RefreshHover();
 }
 
 void PictureBox::resizeEvent(QResizeEvent* event)
@@ -207,6 +215,7 @@ void PictureBox::resizeEvent(QResizeEvent* event)
 void PictureBox::scrollContentsBy(int, int)
 {
     viewport()->update();
+    RefreshHover();
 }
 
 void PictureBox::paintEvent(QPaintEvent*)

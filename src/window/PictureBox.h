@@ -74,6 +74,7 @@ private:
     // Where the scaled picture is painted in the viewport outside the default look.
     QRectF TargetRect() const;
     void Hover(QPoint pixel);
+    void RefreshHover();
 
     QPixmap m_picture;
     QPixmap m_enlarged;

@@ -160,6 +160,11 @@ void TestTools::inspectorNamesTheFilePixel()
                                                 : TestBlock(1);
     QTRY_COMPARE(tools.pixelInfo->text(), PixelText(file.x(), file.y(), block, index));
     QVERIFY(tools.pixelInfo->isVisible());
+    if (category == 2) {
+        // The next picture under the mouse at rest.
+        session.hsb->setValue(2);
+        QCOMPARE(tools.pixelInfo->text(), PixelText(file.x(), file.y(), TestBlock(2), 12));
+    }
     QTest::mouseMove(session.list, QPoint(5, 5));
     QTRY_VERIFY(tools.pixelInfo->text().isEmpty());
 }
