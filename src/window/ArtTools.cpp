@@ -119,6 +119,7 @@ void MainWindow::UpdateFileInfo(bool reread)
     const bool animated = m_listCategory == ArtCategory::Animated;
     m_fileInfoDock->SetFile(m_game, m_listCategory, animated ? m_animationName : SelectedName(),
                             reread);
+    m_fileInfoDock->ShowPicture(animated && m_shown ? m_frameBar->value() : 0);
 }
 
 void MainWindow::UpdateHighlight()

@@ -68,6 +68,24 @@ void FileInfoDock::SetFile(const std::optional<GameFolder>& game, ArtCategory ca
     }
 }
 
+void FileInfoDock::ShowPicture(int picture)
+{
+    if (picture != m_picture) {
+        m_picture = picture;
+        MarkPicture();
+    }
+}
+
+void FileInfoDock::MarkPicture()
+{
+    if (m_pictures == nullptr || m_picture < 1 || m_picture > m_pictures->childCount()) {
+        return;
+    }
+    QTreeWidgetItem* row = m_pictures->child(m_picture - 1);
+    m_tree->setCurrentItem(row);
+    m_tree->scrollToItem(row);
+}
+
 void FileInfoDock::Read()
 {
     m_stale = false;
@@ -76,6 +94,7 @@ void FileInfoDock::Read()
         return;
     }
     m_tree->clear();
+    m_pictures = nullptr;
     new QTreeWidgetItem(m_tree, {tr("Reading %1...").arg(QString::fromStdString(*m_name))});
     m_reading = true;
     // Copies: the folder and the name may change while the facts are read.
@@ -87,11 +106,15 @@ void FileInfoDock::Read()
 void FileInfoDock::Show(const FileFacts& facts)
 {
     m_tree->clear();
+    m_pictures = nullptr;
     if (m_name) {
         auto* file = new QTreeWidgetItem(m_tree, {tr("File"), QString::fromStdString(*m_name)});
         file->setToolTip(1, file->text(1));
     }
     AddRows(facts.rows, m_tree->invisibleRootItem());
+    const auto pictures = m_tree->findItems(QStringLiteral("Pictures"), Qt::MatchExactly);
+    m_pictures = pictures.isEmpty() ? nullptr : pictures.front();
+    MarkPicture();
     emit factsShown();
 }
 

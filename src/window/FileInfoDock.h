@@ -8,6 +8,7 @@
 #include "art/GameFolder.h"
 
 class QTreeWidget;
+class QTreeWidgetItem;
 template <typename T>
 class QFutureWatcher;
 
@@ -25,6 +26,9 @@ public:
     // again only when reread is set.
     void SetFile(const std::optional<GameFolder>& game, ArtCategory category,
                  const std::optional<std::string>& name, bool reread);
+    // The row of an animation's picture (from 1) made current and scrolled to, now
+    // or once the facts are read; 0 for none.
+    void ShowPicture(int picture);
     QTreeWidget* Tree() const { return m_tree; }
     bool IsCurrent() const { return !m_stale && !m_reading; }
 
@@ -35,6 +39,7 @@ signals:
 private:
     void Read();
     void Show(const FileFacts& facts);
+    void MarkPicture();
 
     QTreeWidget* m_tree;
     QFutureWatcher<FileFacts>* m_watcher;
@@ -43,6 +48,8 @@ private:
     std::optional<std::string> m_name;
     bool m_stale = false;
     bool m_reading = false;
+    int m_picture = 0;
+    QTreeWidgetItem* m_pictures = nullptr;  // the row holding one row a picture
 };
 
 }  // namespace varek

@@ -343,6 +343,10 @@ void TestTools::fileInfoShowsTheFactsOfTheFileOnShow()
     QTRY_COMPARE(valueOf("File"), "A.FLI");
     QTRY_COMPARE(valueOf("Pictures"), "3");
     QCOMPARE(valueOf("Picture 2"), "file frame 2, colours changed");
+    // The picture on show is the current row, and follows a step.
+    QCOMPARE(tools.facts->Tree()->currentItem()->text(0), "Picture 1");
+    session.hsb->setValue(3);
+    QCOMPARE(tools.facts->Tree()->currentItem()->text(0), "Picture 3");
 }
 
 int RunToolTests(int argc, char** argv)
