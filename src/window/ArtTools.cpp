@@ -83,6 +83,8 @@ void MainWindow::CreateTools()
     connect(m_paletteDock->Grid(), &PaletteGrid::selectedChanged, this,
             &MainWindow::UpdateHighlight);
     connect(this, &MainWindow::artRendered, this, &MainWindow::UpdateTools);
+    // The file on show changes only through the list: its facts are read then,
+    // afresh even for the same file chosen again.
     connect(this, &MainWindow::fileClickHandled, this, [this] {
         UpdateTools();
         UpdateFileInfo(true);
@@ -90,6 +92,7 @@ void MainWindow::CreateTools()
     connect(this, &MainWindow::listFilled, this, [this] {
         UpdateGallery();
         UpdateTools();
+        UpdateFileInfo(false);
     });
     connect(m_galleryDock, &GalleryDock::fileChosen, m_fileList,
             [this](int row) { m_fileList->setCurrentRow(row); });
@@ -105,7 +108,8 @@ void MainWindow::UpdateTools()
     UpdateHighlight();
     // A new frame under a still mouse: its pixel may hold another index now.
     InspectPixel(m_hoveredPixel);
-    UpdateFileInfo(false);
+    const bool animated = m_listCategory == ArtCategory::Animated;
+    m_fileInfoDock->ShowPicture(animated && shown ? m_frameBar->value() : 0);
 }
 
 void MainWindow::UpdateGallery()
@@ -119,7 +123,6 @@ void MainWindow::UpdateFileInfo(bool reread)
     const bool animated = m_listCategory == ArtCategory::Animated;
     m_fileInfoDock->SetFile(m_game, m_listCategory, animated ? m_animationName : SelectedName(),
                             reread);
-    m_fileInfoDock->ShowPicture(animated && m_shown ? m_frameBar->value() : 0);
 }
 
 void MainWindow::UpdateHighlight()
