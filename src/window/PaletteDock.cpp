@@ -1,5 +1,6 @@
 #include "window/PaletteDock.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -59,6 +60,7 @@ PaletteGrid::PaletteGrid(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("paletteGrid"));
     setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
@@ -151,6 +153,33 @@ void PaletteGrid::paintEvent(QPaintEvent*)
     };
     frame(m_marked, 1);
     frame(m_selected, 2);
+    if (hasFocus()) {
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+        painter.drawRect(QRect(0, 0, Cell() * kColumns, Cell() * kColumns).adjusted(0, 0, -1, -1));
+    }
+}
+
+void PaletteGrid::keyPressEvent(QKeyEvent* event)
+{
+    const int steps[] = {-1, 1, -kColumns, kColumns};
+    const Qt::Key keys[] = {Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down};
+    for (std::size_t i = 0; i < std::size(keys); ++i) {
+        if (event->key() == keys[i] && m_colors) {
+            const int from = m_selected >= 0 ? m_selected : 0;
+            const int to = from + steps[i];
+            // Left and right stay in the row, up and down in the column.
+            if (to >= 0 && to < static_cast<int>(kPaletteEntries) &&
+                (i >= 2 || to / kColumns == from / kColumns)) {
+                SetSelected(m_selected >= 0 ? to : 0);
+            }
+            return;
+        }
+    }
+    if (event->key() == Qt::Key_Escape && m_selected >= 0) {
+        SetSelected(-1);
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void PaletteGrid::mousePressEvent(QMouseEvent* event)

@@ -25,6 +25,7 @@ QImage IndexHighlight(const IndexedImage& image, int index);
 // The 256 colours on show as a 16 x 16 grid, index 0 at the top left, rows of 16.
 // One swatch may be marked (the index under the mouse in the picture) and one
 // selected by a click; a second click on it, or a click beside the grid, selects none.
+// With the focus, the arrow keys move the selection and Escape ends it.
 class PaletteGrid final : public QWidget {
     Q_OBJECT
 
@@ -55,6 +56,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
 

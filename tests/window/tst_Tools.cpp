@@ -207,6 +207,17 @@ void TestTools::paletteDockFollowsThePictureAndHighlightsAnIndex()
     QTest::mouseClick(grid, Qt::LeftButton, {}, grid->SwatchRect(1).center());
     QCOMPARE(grid->Selected(), -1);
     QCOMPARE(shownAt(index0), RgbOf(GameFixture::kPaletteBlock, 0));
+    // The keys: the first arrow selects index 0, the next move within the grid.
+    grid->setFocus();
+    for (const auto& [key, selected] : {std::pair{Qt::Key_Down, 0},
+                                        {Qt::Key_Left, 0},
+                                        {Qt::Key_Down, 16},
+                                        {Qt::Key_Right, 17},
+                                        {Qt::Key_Up, 1},
+                                        {Qt::Key_Escape, -1}}) {
+        QTest::keyClick(grid, key);
+        QCOMPARE(grid->Selected(), selected);
+    }
 
     session.Press(1);
     QCOMPARE(grid->Colors(), std::optional(PaletteFromBlock(TestBlock(7))));
