@@ -157,9 +157,9 @@ public:
             for (char& byte : wall) {
                 byte = static_cast<char>(noise());
             }
-            std::ofstream(m_path / "CELS3" / ("N" + std::to_string(1000 + i) + ".CEL"),
-                          std::ios::binary)
-                << wall;
+            std::string name = std::to_string(1000 + i);
+            name.append(".CEL");
+            std::ofstream(m_path / "CELS3" / name, std::ios::binary) << wall;
         }
     }
     ~WallFolder()
