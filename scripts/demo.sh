@@ -12,7 +12,8 @@ cmake --build build
 
 # The build writes the sample game folder; make it again should it be missing.
 [ -f build/sample-game/PALETTE.PAL ] || build/bin/varek-sample build/sample-game
-# The window a moment into playing the first animation.
-VAREK_SCREENSHOT_PLAYING=1 scripts/demo-window.sh build out/screenshot.png
+# The window a moment into playing the first animation, the palette open and the
+# mouse on the picture.
+VAREK_SCREENSHOT_PLAYING=1 VAREK_SCREENSHOT_TOOLS=1 scripts/demo-window.sh build out/screenshot.png
 echo "Exporting the sample game folder build/sample-game to out/demo-export:"
 build/bin/varek-export build/sample-game out/demo-export

@@ -18,6 +18,21 @@ constexpr std::size_t kWallBytes = 64 * 64;
 // Throws a Truncated Error for a file shorter than 4096 bytes.
 IndexedImage BuildWallImage(std::span<const std::uint8_t> bytes, bool rotate);
 
+// A pixel's column x and row y.
+struct PixelPlace {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+
+    bool operator==(const PixelPlace&) const = default;
+};
+
+// Where the pixel shown at place of a wall built by BuildWallImage lies in the
+// file: undoes the turn when rotated.
+constexpr PixelPlace WallFilePixel(PixelPlace shown, bool rotated) noexcept
+{
+    return rotated ? PixelPlace{shown.y, kWallSize - 1 - shown.x} : shown;
+}
+
 // The fields of a still picture's header that are read.
 struct CelHeader {
     std::uint16_t width = 0;       // offset 2

@@ -17,6 +17,8 @@
 
 namespace varek {
 
+struct FileFacts;
+
 // The three kinds of art, numbered as the window's category buttons.
 enum class ArtCategory { WallsSprites = 0, OtherArt = 1, Animated = 2 };
 
@@ -129,6 +131,19 @@ public:
     // load would cost, told before it starts. A file that cannot be read is the
     // stop of an outline without pictures.
     Animation OutlineAnimation(const std::string& name) const;
+
+    // The first picture of a file at the window's first look: a wall turned as
+    // with "Rotate" checked, in wallPalette; a still in its own colours; an
+    // animation's first picture in its colours. Throws Error when there is none.
+    Picture LoadFirstPicture(ArtCategory category, const std::string& name,
+                             const Palette& wallPalette) const;
+
+    // The facts of a file (FileFacts.h): its size; for a wall or still what it
+    // holds besides the pixels shown; for an animation the header's frame count and
+    // speed, the ring frame, each picture's file frames with their chunks and
+    // whether its colours changed, the line-compression faults and the fault that
+    // ended the load. A file that cannot be read gives its size, if known, and why.
+    FileFacts DescribeFile(ArtCategory category, const std::string& name) const;
 
 private:
     explicit GameFolder(std::shared_ptr<const ByteSource> source);

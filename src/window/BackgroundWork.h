@@ -6,7 +6,10 @@ class QWidget;
 
 namespace varek {
 
-// The one way the window runs work off the GUI thread.
+// The one way the window runs work off the GUI thread that the user waits for.
+// Work nobody waits for (thumbnails, a file's facts) goes to Qt's thread pool
+// through QtConcurrent, its results handed back by a QFutureWatcher; the rule
+// below holds for both.
 //
 // The rule: the GUI thread never waits on a worker without serving events. A
 // worker may hand the GUI thread a call and wait for its answer (a blocking queued

@@ -179,6 +179,7 @@ MainWindow::MainWindow(UserPrompts& prompts, QWidget* parent)
     CreateActions();
     CreatePlaybackBar();
     CreateStatusBar();
+    CreateTools();
     setAcceptDrops(true);
     // The client area at its own size, with the menu and status bars around it.
     resize(sizeHint());
@@ -416,6 +417,7 @@ void MainWindow::FillFileList(ArtCategory category)
     }
     m_listNote->setText(BreakablePaths(note));
     m_listNote->setVisible(!note.isEmpty());
+    emit listFilled();
 }
 
 std::optional<std::string> MainWindow::SelectedName() const

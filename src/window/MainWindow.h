@@ -33,6 +33,9 @@ class QToolBar;
 namespace varek {
 
 class ExportRunner;
+class FileInfoDock;
+class GalleryDock;
+class PaletteDock;
 class Player;
 
 // "Varek - v" and the version, e.g. "Varek - v0.0.4".
@@ -92,6 +95,8 @@ signals:
     void fileClickHandled();
     // Once for every render, after it, whether or not a picture could be shown.
     void artRendered();
+    // The file list was filled anew, for another category or folder.
+    void listFilled();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -232,6 +237,21 @@ private:
     std::optional<QString> m_toldFor;  // the selection whose fault has had its box
     int m_noteTimeout = 5000;
     int m_firstRow = 0;  // the row the next category switch shows
+
+    // The modder's tools around the picture (ArtTools.cpp): the pixel under the
+    // mouse in the status bar, the palette, the gallery and the file's facts.
+    void CreateTools();
+    void UpdateTools();
+    void UpdateGallery();
+    void UpdateFileInfo(bool reread);
+    void UpdateHighlight();
+    void InspectPixel(QPoint pixel);
+    void ExportPalette();
+    PaletteDock* m_paletteDock = nullptr;
+    GalleryDock* m_galleryDock = nullptr;
+    FileInfoDock* m_fileInfoDock = nullptr;
+    QAction* m_exportPaletteAction = nullptr;
+    QPoint m_hoveredPixel{-1, -1};
 };
 
 }  // namespace varek

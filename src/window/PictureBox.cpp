@@ -1,6 +1,8 @@
 #include "window/PictureBox.h"
 
+#include <QCursor>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -22,6 +24,7 @@ PictureBox::PictureBox(QWidget* parent) : QAbstractScrollArea(parent)
     setBackgroundRole(QPalette::Dark);
     viewport()->setBackgroundRole(QPalette::Dark);
     viewport()->setAutoFillBackground(true);
+    viewport()->setMouseTracking(true);
     UpdateScrollBars();
 }
 
@@ -29,6 +32,8 @@ void PictureBox::SetPicture(const QPixmap& picture, bool enlarge)
 {
     m_picture = picture;
     m_enlarged = QPixmap();
+    m_overlay = QPixmap();
+    m_enlargedOverlay = QPixmap();
     if (enlarge && !picture.isNull()) {
         // Whole pixels repeated, never smoothed: the enlargement is for looking
         // at single pixels.
@@ -50,6 +55,72 @@ void PictureBox::SetNote(const QString& note)
         m_note = note;
         viewport()->update();
     }
+}
+
+void PictureBox::SetOverlay(const QImage& overlay)
+{
+    m_overlay = overlay.isNull() ? QPixmap() : QPixmap::fromImage(overlay);
+    m_enlargedOverlay = QPixmap();
+    if (!m_overlay.isNull() && !m_enlarged.isNull()) {
+        m_enlargedOverlay = m_overlay.scaled(m_overlay.size() * kEnlargement, Qt::IgnoreAspectRatio,
+                                             Qt::FastTransformation);
+    }
+    viewport()->update();
+}
+
+QRectF PictureBox::TargetRect() const
+{
+    return QRectF(-horizontalScrollBar()->value(), -verticalScrollBar()->value(),
+                  m_picture.width() * HorizontalScale(), m_picture.height() * VerticalScale());
+}
+
+QPoint PictureBox::PixelAt(QPoint point) const
+{
+    if (m_picture.isNull()) {
+        return {-1, -1};
+    }
+    QPointF at;
+    if (m_mode == ZoomMode::Default && Stretch() == 1) {
+        // The enlargement, where there is one, covers the picture painted under it.
+        const double scale = IsEnlarged() ? kEnlargement : 1;
+        at = QPointF(point) / scale;
+    } else {
+        const QRectF target = TargetRect();
+        at = QPointF((point.x() - target.left()) / HorizontalScale(),
+                     (point.y() - target.top()) / VerticalScale());
+    }
+    const QPoint pixel(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())));
+    return m_picture.rect().contains(pixel) ? pixel : QPoint(-1, -1);
+}
+
+void PictureBox::RefreshHover()
+{
+    // Another picture, zoom or scroll puts another pixel under a mouse at rest.
+    Hover(viewport()->underMouse() ? PixelAt(viewport()->mapFromGlobal(QCursor::pos()))
+                                   : QPoint(-1, -1));
+}
+
+void PictureBox::Hover(QPoint pixel)
+{
+    if (pixel != m_hovered) {
+        m_hovered = pixel;
+        emit pixelHovered(pixel);
+    }
+}
+
+bool PictureBox::viewportEvent(QEvent* event)
+{
+    switch (event->type()) {
+        case QEvent::MouseMove:
+            Hover(PixelAt(static_cast<QMouseEvent*>(event)->position().toPoint()));
+            break;
+        case QEvent::Leave:
+            Hover({-1, -1});
+            break;
+        default:
+            break;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void PictureBox::SetZoom(ZoomMode mode, int factor)
@@ -153,6 +224,7 @@ void PictureBox::UpdateScrollBars()
     verticalScrollBar()->setRange(0, std::max(0, content.height() - view.height()));
     verticalScrollBar()->setPageStep(view.height());
     verticalScrollBar()->setSingleStep(16);
+    RefreshHover();
 }
 
 void PictureBox::resizeEvent(QResizeEvent* event)
@@ -192,6 +264,7 @@ void PictureBox::focusOutEvent(QFocusEvent* event)
 void PictureBox::scrollContentsBy(int, int)
 {
     viewport()->update();
+    RefreshHover();
 }
 
 void PictureBox::paintEvent(QPaintEvent*)
@@ -208,21 +281,21 @@ void PictureBox::paintEvent(QPaintEvent*)
         }
         return;
     }
-    if (m_mode == ZoomMode::Default && Stretch() != 1) {
-        painter.drawPixmap(QRectF(0, 0, m_picture.width(), m_picture.height() * Stretch()),
-                           m_picture, QRectF(m_picture.rect()));
-    } else if (m_mode == ZoomMode::Default) {
+    if (m_mode == ZoomMode::Default && Stretch() == 1) {
         painter.drawPixmap(0, 0, m_picture);
+        painter.drawPixmap(0, 0, m_overlay);
         if (!m_enlarged.isNull()) {
             painter.drawPixmap(0, 0, m_enlarged);
+            painter.drawPixmap(0, 0, m_enlargedOverlay);
         }
     } else {
         // Nearest neighbour: every picture pixel stays a block of one colour.
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        const QRectF target(-horizontalScrollBar()->value(), -verticalScrollBar()->value(),
-                            m_picture.width() * HorizontalScale(),
-                            m_picture.height() * VerticalScale());
+        const QRectF target = TargetRect();
         painter.drawPixmap(target, m_picture, QRectF(m_picture.rect()));
+        if (!m_overlay.isNull()) {
+            painter.drawPixmap(target, m_overlay, QRectF(m_overlay.rect()));
+        }
     }
     if (hasFocus()) {
         // Over the picture, which may cover the box.

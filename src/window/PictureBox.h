@@ -52,6 +52,14 @@ public:
     int ZoomInFactor() const;
     int ZoomOutFactor() const;
 
+    // The picture pixel painted at point of the viewport, whatever the zoom,
+    // aspect and scroll; (-1, -1) where no picture pixel is painted.
+    QPoint PixelAt(QPoint point) const;
+    // An image of the picture's size painted over it, scaled as it is: the
+    // highlight of the pixels of one palette index. A new picture removes it.
+    void SetOverlay(const QImage& overlay);
+    bool HasOverlay() const { return !m_overlay.isNull(); }
+
 signals:
     // After each paint that showed a picture.
     void picturePainted();
@@ -59,6 +67,8 @@ signals:
     void resized();
     // The wheel turned with Ctrl held: steps up (positive) or down.
     void zoomWheeled(int steps);
+    // The mouse moved onto another picture pixel, or off the picture: (-1, -1).
+    void pixelHovered(QPoint pixel);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -67,6 +77,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     // How much taller than wide a picture pixel is painted: 1, or 6:5.
@@ -75,6 +86,10 @@ private:
     // The size the scaled picture takes; the box's own size in the default mode.
     QSize ContentSize() const;
     void UpdateScrollBars();
+    // Where the scaled picture is painted in the viewport outside the default look.
+    QRectF TargetRect() const;
+    void Hover(QPoint pixel);
+    void RefreshHover();
 
     QPixmap m_picture;
     QPixmap m_enlarged;
@@ -83,6 +98,9 @@ private:
     int m_factor = 1;
     bool m_aspect = false;
     int m_wheelTurn = 0;  // eighths of a degree not yet taken as a step
+    QPixmap m_overlay;
+    QPixmap m_enlargedOverlay;
+    QPoint m_hovered{-1, -1};
 };
 
 // The frame scroll bar: the arrow keys step the way they point, Page Up and Page

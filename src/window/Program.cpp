@@ -4,8 +4,11 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QDockWidget>
 #include <QFile>
+#include <QMouseEvent>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -78,6 +81,20 @@ void TakeScreenshot(MainWindow& window, const QString& file, bool playing)
             QCoreApplication::exit(kStartFailed);
         }
     };
+    if (!qEnvironmentVariableIsEmpty("VAREK_SCREENSHOT_TOOLS")) {
+        // The palette dock shown, the window widened so the status bar has room,
+        // and the mouse resting on the picture a moment later, so the status bar
+        // names the pixel under it.
+        window.findChild<QDockWidget*>(QStringLiteral("paletteDock"))->show();
+        window.resize(std::max(window.width(), 960), window.height());
+        QTimer::singleShot(kPlayingWait / 2, &window, [&window] {
+            QWidget* viewport = window.findChild<PictureBox*>(QStringLiteral("pic"))->viewport();
+            const QPointF at(150, 130);
+            QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(viewport, &move);
+        });
+    }
     if (playing) {
         // The first animation, a moment into playback.
         QTimer::singleShot(0, &window, [&window] {

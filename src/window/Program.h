@@ -12,10 +12,12 @@ namespace varek {
 // the program's own folder is used. Gives the exit status: 0 after the window
 // was closed, non-zero when start-up failed and the window was never shown.
 //
-// Two environment variables serve the demo and the measurements:
+// Environment variables serve the demo and the measurements:
 // VAREK_SCREENSHOT=<file> saves a picture of the window once the first image is
 // painted and ends the program; with VAREK_SCREENSHOT_PLAYING=1 too, the picture
-// is taken a moment into playback of the first animation instead.
+// is taken a moment into playback of the first animation instead, and with
+// VAREK_SCREENSHOT_TOOLS=1 the palette dock is open and the mouse rests on the
+// picture.
 // VAREK_TRACE_STARTUP=<nanoseconds since the epoch at launch> prints how long it
 // took until the first image was painted.
 int RunProgram(const QStringList& arguments, UserPrompts& prompts);

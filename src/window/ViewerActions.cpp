@@ -295,7 +295,8 @@ void MainWindow::UpdateStatus()
     m_pictureInfo->setText(picture);
     m_picture->SetNote(shown ? QString() : m_faultFacts);
     const bool animated = shown && CurrentCategory() == ArtCategory::Animated;
-    m_frameInfo->setText(animated ? FrameStatus() : QString());
+    // At the default size the bar has room for the pixel or the frame, not both.
+    m_frameInfo->setText(animated && m_pointerFacts.isEmpty() ? FrameStatus() : QString());
     QString zoom = ScaleText(m_picture->HorizontalScale());
     if (m_picture->Mode() == ZoomMode::Fit) {
         zoom = tr("Fit %1").arg(zoom);

@@ -41,6 +41,7 @@ ByteArray WallBytes(std::size_t size)
 
 // Row r, column c of the file is shown turned at row c, column 63 - r: byte 0
 // top-right, byte 63 bottom-right, byte 4032 top-left. Bytes past 4096 are never shown.
+// WallFilePixel leads each shown pixel back to its place in the file.
 TEST(WallImage, ShowsTheFirst4096BytesInFileOrderOrTurnedAQuarterClockwise)
 {
     for (const std::size_t size : {0, 1, 64, 4095, 4096, 5000}) {
@@ -60,6 +61,11 @@ TEST(WallImage, ShowsTheFirst4096BytesInFileOrderOrTurnedAQuarterClockwise)
                 for (int c = 0; c < 64; ++c) {
                     ASSERT_EQ(image.pixels[rotate ? c * 64 + 63 - r : r * 64 + c],
                               bytes[r * 64 + c])
+                        << r << "," << c;
+                    // The shown pixel at column c, row r leads back to its file byte.
+                    const PixelPlace file = WallFilePixel({c, r}, rotate);
+                    ASSERT_EQ(bytes[static_cast<std::size_t>(file.y * 64 + file.x)],
+                              image.pixels[static_cast<std::size_t>(r * 64 + c)])
                         << r << "," << c;
                 }
             }

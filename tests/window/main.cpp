@@ -11,6 +11,7 @@ int RunSaveFaultTests(int argc, char** argv);
 int RunPlayerTests(int argc, char** argv);
 int RunViewerTests(int argc, char** argv);
 int RunExportRunnerTests(int argc, char** argv);
+int RunToolTests(int argc, char** argv);
 
 namespace {
 
@@ -26,12 +27,13 @@ constexpr TestClass kClasses[] = {
     {"Player", RunPlayerTests},
     {"Viewer", RunViewerTests},
     {"ExportRunner", RunExportRunnerTests},
+    {"Tools", RunToolTests},
 };
 
 }  // namespace
 
 // varek_window_tests [CLASS] [Qt Test options]: runs the one test class named
-// (MainWindow, SaveDialog, SaveFaults, Player, Viewer or ExportRunner), or all of
+// (MainWindow, SaveDialog, SaveFaults, Player, Viewer, ExportRunner or Tools), or all of
 // them when the first argument names none.
 int main(int argc, char** argv)
 {
