@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QCursor>
 #include <QDockWidget>
 #include <QFile>
 #include <QMouseEvent>
@@ -90,6 +91,8 @@ void TakeScreenshot(MainWindow& window, const QString& file, bool playing)
         QTimer::singleShot(kPlayingWait / 2, &window, [&window] {
             QWidget* viewport = window.findChild<PictureBox*>(QStringLiteral("pic"))->viewport();
             const QPointF at(150, 130);
+            // The pointer itself, so the box knows the mouse is over it as frames go by.
+            QCursor::setPos(viewport->mapToGlobal(at.toPoint()));
             QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton,
                              Qt::NoButton, Qt::NoModifier);
             QApplication::sendEvent(viewport, &move);
