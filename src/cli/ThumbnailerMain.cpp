@@ -57,6 +57,7 @@ constexpr const char* kUsage =
 // Room for the first picture of the largest frame read (4096 x 4096 pixels
 // uncompressed, 16 MiB) with its colours, a prefix and a postage stamp.
 constexpr std::uint64_t kReadLimit = std::uint64_t{32} << 20;
+constexpr std::uint64_t kFirstReadBytes = std::uint64_t{1} << 20;
 constexpr unsigned kTimeLimitSeconds = 10;
 constexpr std::int32_t kMaxSize = 4096;
 
@@ -86,16 +87,15 @@ bool IsAnimation(const varek::ByteArray& bytes)
     return magic == varek::kFliFileMagic || magic == varek::kFlcFileMagic;
 }
 
-// The first picture of a loose file. The bytes decide: an animation's magic at
-// offset 4 makes it an animation, anything else is read as a still picture. The
-// file is handed to the art model as the only file of its category, so every rule
-// of the art's formats applies as it does in a game folder. Throws varek::Error.
-varek::Picture LoadLooseFirstPicture(const fs::path& path)
+// The first picture of a loose file held in bytes. The bytes decide: an
+// animation's magic at offset 4 makes it an animation, anything else is read as
+// a still picture. The file is handed to the art model as the only file of its
+// category, so every rule of the art's formats applies as it does in a game
+// folder. Throws varek::Error.
+varek::Picture FirstPictureOf(const std::string& name, varek::ByteArray bytes)
 {
     using varek::ArtCategory;
-    varek::ByteArray bytes = varek::InputFile(path).ReadStart(kReadLimit);
     const ArtCategory category = IsAnimation(bytes) ? ArtCategory::Animated : ArtCategory::OtherArt;
-    const std::string name = path.filename().string();
     std::map<std::string, varek::ByteArray> files;
     files.emplace(std::string(varek::InfoOf(category).subFolder) + '/' + name, std::move(bytes));
     std::array<bool, varek::kCategoryCount> needed{};
@@ -124,6 +124,22 @@ varek::Picture LoadLooseFirstPicture(const fs::path& path)
         throw varek::Error(varek::ErrorKind::Corrupt, "the animation holds no pictures");
     }
     return std::move(*first);
+}
+
+// The first picture of the file at path. The first picture of nearly every file
+// lies in its first MiB, so that is tried first; only when it gives none and the
+// file holds more is the read widened to the limit.
+varek::Picture LoadLooseFirstPicture(const fs::path& path)
+{
+    const varek::InputFile file(path);
+    try {
+        return FirstPictureOf(path.filename().string(), file.ReadStart(kFirstReadBytes));
+    } catch (const varek::Error&) {
+        if (file.Size() <= kFirstReadBytes) {
+            throw;
+        }
+    }
+    return FirstPictureOf(path.filename().string(), file.ReadStart(kReadLimit));
 }
 
 // The picture scaled so that its longer side is at most size: down to exactly

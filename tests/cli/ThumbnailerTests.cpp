@@ -69,6 +69,9 @@ TEST(Thumbnailer, WritesTheFirstPictureWithinTheSizeOrFailsLeavingNothing)
     const ByteArray animation = Animation(frame);
     const IndexedImage still = Blocks(50, 30);
     const ByteArray cel = EncodeCelImage(still, Colours());
+    // More than the first MiB the thumbnailer tries before reading further.
+    const IndexedImage wide = Blocks(2750, 400);
+    const ByteArray wideCel = EncodeCelImage(wide, Colours());
     ByteArray noWidth = cel;
     noWidth[2] = noWidth[3] = 0;
     const std::vector<ThumbnailCase> cases{
@@ -89,6 +92,14 @@ TEST(Thumbnailer, WritesTheFirstPictureWithinTheSizeOrFailsLeavingNothing)
          960,
          600},
         {"a still picture in its own colours", "GEM.CEL", cel, {"-s", "20"}, 0, still, 20, 12},
+        {"a still picture past the first MiB",
+         "WIDE.CEL",
+         wideCel,
+         {"-s", "1100"},
+         0,
+         wide,
+         1100,
+         160},
         {"a still picture at its own size", "GEM.CEL", cel, {"-s", "50"}, 0, still, 50, 30},
         {"an FLI cut in its first frame",
          "CUT.FLI",
