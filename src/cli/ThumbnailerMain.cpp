@@ -49,10 +49,11 @@ constexpr const char* kUsage =
     "  -h, --help    show this help and exit\n"
     "  --version     show the version and exit\n"
     "\n"
-    "At most the first 32 MiB of INPUT are read, and a run that has not made its\n"
-    "picture within 10 seconds ends. Exit status: 0 when OUTPUT was written, 1 when\n"
-    "INPUT gives no picture or OUTPUT cannot be written (one line on standard error\n"
-    "says why, and nothing is left at OUTPUT), 2 for unusable arguments.\n";
+    "At most the first 32 MiB of INPUT are read (its first MiB when that holds the\n"
+    "picture), and a run that has not made its picture within 10 seconds ends.\n"
+    "Exit status: 0 when OUTPUT was written, 1 when INPUT gives no picture in time\n"
+    "or OUTPUT cannot be written (one line on standard error says why, and nothing\n"
+    "is left at OUTPUT), 2 for unusable arguments.\n";
 
 // Room for the first picture of the largest frame read (4096 x 4096 pixels
 // uncompressed, 16 MiB) with its colours, a prefix and a postage stamp.
