@@ -5,7 +5,8 @@
 #   scripts/package.sh --check   build it, then check it as a user would meet it:
 #                                lintian, the desktop entry and the AppStream
 #                                metadata validated, installed with apt-get, run
-#                                from /usr/bin, then removed without a trace.
+#                                from /usr/bin, FLIC files known by their content
+#                                and thumbnailed, then removed without a trace.
 #                                Installs into the system: for CI and test machines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,7 +26,9 @@ sudo=""
 
 # dpkg-shlibdeps (dpkg-dev) and file work out the package's dependencies.
 tools=(dpkg-dev file)
-$check && tools+=(lintian desktop-file-utils appstream man-db)
+# shared-mime-info builds the MIME database from the package's triggers; gio
+# (libglib2.0-bin) asks it for a file's type as file managers do.
+$check && tools+=(lintian desktop-file-utils appstream man-db shared-mime-info libglib2.0-bin)
 scripts/setup.sh "${tools[@]}"
 
 # The same configuration as scripts/test.sh, so the tests' build is reused as it is.
@@ -70,6 +73,7 @@ version="$(dpkg-query -W -f='${Version}' varek)"
 [ "$(command -v varek-export)" = /usr/bin/varek-export ]
 man -w varek-export
 man -w varek
+man -w varek-thumbnailer
 desktop-file-validate "/usr/share/applications/$id.desktop"
 
 # The window from /usr/bin, offscreen, with settings of its own: on the sample game
@@ -86,6 +90,13 @@ for folder in "$PWD/build/sample-game" ""; do
   [ -s "$home/window.png" ]
 done
 echo "varek started from /usr/bin on the sample game folder and from the menu"
+
+# The MIME database the package's triggers rebuilt knows an FLI by its content,
+# and the installed thumbnailer makes its pictures.
+animation="$(find build/sample-game/FLI -maxdepth 1 -type f -iname '*.fli' | sort | head -1)"
+still="$(find build/sample-game/STILLCEL -maxdepth 1 -type f -iname '*.cel' | sort | head -1)"
+HOME="$home" XDG_DATA_HOME="$home/data" \
+  tests/install/check_file_types.sh /usr/bin/varek-thumbnailer "$animation" "$still"
 
 echo "== remove"
 files="$(dpkg-query -L varek | while read -r path; do [ -d "$path" ] || echo "$path"; done)"
@@ -108,4 +119,9 @@ while read -r path; do
   fi
 done <<<"$files"
 [ "$left" -eq 0 ]
+# The triggers took the type by content away again.
+cp "$animation" "$staged/renamed.bin"
+type="$(HOME="$home" XDG_DATA_HOME="$home/data" gio info -a standard::content-type "$staged/renamed.bin" |
+  sed -n 's/^ *standard::content-type: //p')"
+[ "$type" != video/x-flic ] || { echo "the MIME database still knows FLI files by content" >&2; exit 1; }
 echo "package installed, ran and was removed without a trace: $(basename "$package")"

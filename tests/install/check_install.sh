@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a built tree into a temporary prefix, checks that exactly the files a
 # desktop install needs are there, that the installed programs, desktop entry and
-# metainfo all carry one version, then runs the installed programs: an export, and
+# metainfo all carry one version, then runs the installed programs: an export, the
+# thumbnailer and the FLIC type by content (check_file_types.sh), and
 # the window started once on a game folder and once from the menu, without one.
 #   check_install.sh BUILD_DIR SAMPLE_GAME_FOLDER APP_ID
 set -euo pipefail
@@ -21,7 +22,11 @@ fail() {
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" ||
   { cat "$work/install.log" >&2; exit 1; }
 
-expected=(bin/varek-export share/man/man1/varek-export.1 share/doc/varek/copyright)
+expected=(
+  bin/varek-export share/man/man1/varek-export.1 share/doc/varek/copyright
+  bin/varek-thumbnailer share/man/man1/varek-thumbnailer.1
+  "share/mime/packages/$id.xml" "share/thumbnailers/$id.thumbnailer"
+)
 window=false
 [ -x "$build/bin/varek" ] && window=true
 if $window; then
@@ -38,7 +43,7 @@ fi
 # Nothing more and nothing less: the authoring tools, tests and benchmarks stay out.
 diff <(printf '%s\n' "${expected[@]}" | sort) <(cd "$prefix" && find . -type f -printf '%P\n' | sort) ||
   fail "the installed files differ from the list above (< missing, > not expected)"
-for program in varek varek-export; do
+for program in varek varek-export varek-thumbnailer; do
   if [ -e "$prefix/bin/$program" ] && [ ! -x "$prefix/bin/$program" ]; then
     fail "bin/$program is not executable"
   fi
@@ -65,6 +70,28 @@ else
   fail "the installed varek-export failed on the sample game folder"
 fi
 
+# File managers: the FLIC type by content from a MIME database built over the
+# installed package file (as the package's triggers build it), and the thumbnailer
+# its entry names.
+thumbnailer="$prefix/share/thumbnailers/$id.thumbnailer"
+grep -qx "Exec=varek-thumbnailer -s %s %i %o" "$thumbnailer" ||
+  fail "the thumbnailer entry does not run varek-thumbnailer as the convention asks"
+grep -qx "MimeType=video/x-flic;" "$thumbnailer" || fail "the thumbnailer entry is not for video/x-flic"
+[ "$("$prefix/bin/varek-thumbnailer" --version)" = "varek-thumbnailer $version" ] ||
+  fail "varek-thumbnailer --version does not say varek-thumbnailer $version"
+types=()
+if command -v update-mime-database >/dev/null; then
+  update-mime-database "$prefix/share/mime" >/dev/null 2>&1 || fail "update-mime-database failed"
+else
+  types=(--no-types)
+fi
+mkdir -p "$work/data"
+XDG_DATA_HOME="$work/data" XDG_DATA_DIRS="$prefix/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}" \
+  "$(dirname "$0")/check_file_types.sh" "$prefix/bin/varek-thumbnailer" \
+  "$(find "$sample/FLI" -maxdepth 1 -type f -iname '*.fli' | sort | head -1)" \
+  "$(find "$sample/STILLCEL" -maxdepth 1 -type f -iname '*.cel' | sort | head -1)" "${types[@]}" ||
+  fail "file types or thumbnails"
+
 if $window; then
   desktop="$prefix/share/applications/$id.desktop"
   metainfo="$prefix/share/metainfo/$id.metainfo.xml"
@@ -73,6 +100,7 @@ if $window; then
   grep -qx "X-Varek-Version=$version" "$desktop" || fail "the desktop entry is not for $version"
   grep -qx "Exec=varek %f" "$desktop" || fail "the desktop entry does not start varek with a folder"
   grep -qx "Icon=$id" "$desktop" || fail "the desktop entry does not name the icon $id"
+  grep -qx "MimeType=video/x-flic;" "$desktop" || fail "the desktop entry does not open FLIC animations"
   # Claiming a folder type would make the window the desktop's handler of every folder.
   ! grep -q "^MimeType=.*inode/" "$desktop" || fail "the desktop entry claims a folder type"
   grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo has no release $version"
