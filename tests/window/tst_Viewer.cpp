@@ -404,7 +404,7 @@ void TestViewer::statusBarAtTheDefaultSize()
                      qPrintable(label->text()));
     }
 
-    QTest::keyClick(&session.window, Qt::Key_C, Qt::ControlModifier);
+    ActionNamed(session.window, "Copy")->trigger();
     QStatusBar* bar = session.window.statusBar();
     QVERIFY(bar->currentMessage().startsWith("Copied LONGNAME.FLI"));
     QVERIFY(bar->width() - facts[2]->width() >
@@ -418,7 +418,7 @@ void TestViewer::statusBarAtTheDefaultSize()
                  .intersects(bar->geometry()));
     // With a short time, the next note goes by itself.
     session.window.SetNoteTimeout(50);
-    QTest::keyClick(&session.window, Qt::Key_C, Qt::ControlModifier);
+    ActionNamed(session.window, "Copy")->trigger();
     QTRY_VERIFY(bar->currentMessage().isEmpty());
     QVERIFY(facts[1]->isVisible());
     QVERIFY(facts[1]->text().startsWith("picture 998/999"));
