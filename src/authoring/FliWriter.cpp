@@ -597,20 +597,27 @@ std::vector<FliFrameData> EncodeFlcAnimation(std::span<const FlcAnimationFrame> 
                     {FlcWriterChunk::kPostageStamp, EncodePostageStampChunk(picture)});
             }
             data.chunks.push_back({FlcWriterChunk::kByteRun, EncodeFlcByteRunChunk(picture)});
+            encoded.push_back(std::move(data));
         } else {
-            const FlcAnimationFrame& previous = frames[i - 1];
-            CheckSameSize(previous.picture, picture);
-            ByteArray colors = EncodeColorChunk(frame.colors, previous.colors);
-            if (!colors.empty()) {
-                data.chunks.push_back({FlcWriterChunk::kColor256, std::move(colors)});
-            }
-            for (FliChunkData& chunk : FlcPixelChunks(previous.picture, picture)) {
-                data.chunks.push_back(std::move(chunk));
-            }
+            encoded.push_back(EncodeFlcFrame(frames[i - 1], frame));
         }
-        encoded.push_back(std::move(data));
     }
     return encoded;
+}
+
+FliFrameData EncodeFlcFrame(const FlcAnimationFrame& previous, const FlcAnimationFrame& frame)
+{
+    CheckSameSize(previous.picture, frame.picture);
+    FliFrameData data;
+    data.delay = frame.delay;
+    ByteArray colors = EncodeColorChunk(frame.colors, previous.colors);
+    if (!colors.empty()) {
+        data.chunks.push_back({FlcWriterChunk::kColor256, std::move(colors)});
+    }
+    for (FliChunkData& chunk : FlcPixelChunks(previous.picture, frame.picture)) {
+        data.chunks.push_back(std::move(chunk));
+    }
+    return data;
 }
 
 ByteArray WriteFlcAnimation(std::span<const FlcAnimationFrame> frames, const FlcOptions& options)

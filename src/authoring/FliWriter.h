@@ -128,6 +128,10 @@ struct FlcOptions {
 std::vector<FliFrameData> EncodeFlcAnimation(std::span<const FlcAnimationFrame> frames,
                                              bool postageStamp = false);
 
+// The frame that turns previous into frame, as EncodeFlcAnimation makes it: for
+// writers that make frames one at a time.
+FliFrameData EncodeFlcFrame(const FlcAnimationFrame& previous, const FlcAnimationFrame& frame);
+
 // EncodeFlcAnimation written as a file with its ring frame.
 ByteArray WriteFlcAnimation(std::span<const FlcAnimationFrame> frames,
                             const FlcOptions& options = {});
