@@ -507,13 +507,17 @@ ByteArray EncodePostageStampChunk(const IndexedImage& picture)
 {
     const std::size_t width = Width(picture);
     const std::size_t height = Height(picture);
-    // The largest size within 100 x 63 with the picture's aspect, at least 1 x 1.
-    std::size_t stampWidth = 100;
-    std::size_t stampHeight =
-        std::max<std::size_t>(1, height * 100 / std::max<std::size_t>(width, 1));
+    // The picture's own size within 100 x 63, otherwise the largest size there with
+    // its aspect, at least 1 x 1.
+    std::size_t stampWidth = width;
+    std::size_t stampHeight = height;
+    if (stampWidth > 100) {
+        stampHeight = std::max<std::size_t>(1, stampHeight * 100 / stampWidth);
+        stampWidth = 100;
+    }
     if (stampHeight > 63) {
+        stampWidth = std::max<std::size_t>(1, stampWidth * 63 / stampHeight);
         stampHeight = 63;
-        stampWidth = std::max<std::size_t>(1, width * 63 / std::max<std::size_t>(height, 1));
     }
     ByteArray out;
     ByteWriter writer(out);

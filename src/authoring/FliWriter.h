@@ -86,7 +86,7 @@ ByteArray EncodeFlcDeltaChunk(const IndexedImage& previous, const IndexedImage& 
 // eight bits of the count, as FLC writers leave it.
 ByteArray EncodeFlcByteRunChunk(const IndexedImage& picture);
 ByteArray EncodeFlcCopyChunk(const IndexedImage& picture);
-// A preview at most 100 x 63 (the picture's aspect kept): height, width, a colour
+// A preview at most 100 x 63 (the picture's aspect kept, never enlarged): height, width, a colour
 // translation word of 1, then an uncompressed sub-chunk of the scaled-down indices.
 ByteArray EncodePostageStampChunk(const IndexedImage& picture);
 
