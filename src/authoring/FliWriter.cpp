@@ -418,8 +418,18 @@ std::size_t EncodeFlcDeltaPairs(const std::uint8_t* previous, const std::uint8_t
     return packetCount;
 }
 
+void CheckPixels(const IndexedImage& image)
+{
+    if (image.width < 0 || image.height < 0 ||
+        image.pixels.size() != Width(image) * Height(image)) {
+        throw Error(ErrorKind::Corrupt, "an FLC picture needs one pixel for each place");
+    }
+}
+
 void CheckSameSize(const IndexedImage& a, const IndexedImage& b)
 {
+    CheckPixels(a);
+    CheckPixels(b);
     if (a.width != b.width || a.height != b.height) {
         throw Error(ErrorKind::Corrupt, "the pictures of an FLC file must all have one size");
     }
@@ -480,8 +490,12 @@ ByteArray EncodeFlcDeltaChunk(const IndexedImage& previous, const IndexedImage& 
         }
         const std::size_t countAt = out.size();
         writer.U16(0);
-        StoreU16(out.data() + countAt,
-                 static_cast<std::uint16_t>(EncodeFlcDeltaPairs(before, after, pairs, out)));
+        const std::size_t packets = EncodeFlcDeltaPairs(before, after, pairs, out);
+        // The count word's top two bits are its opcode.
+        if (packets > 0x3FFF) {
+            throw Error(ErrorKind::TooLarge, "a delta line needs more than 16383 packets");
+        }
+        StoreU16(out.data() + countAt, static_cast<std::uint16_t>(packets));
         ++lines;
     }
     StoreU16(out.data(), static_cast<std::uint16_t>(lines));
@@ -490,6 +504,7 @@ ByteArray EncodeFlcDeltaChunk(const IndexedImage& previous, const IndexedImage& 
 
 ByteArray EncodeFlcByteRunChunk(const IndexedImage& picture)
 {
+    CheckPixels(picture);
     ByteArray out;
     out.reserve(picture.pixels.size() / 2);
     for (std::size_t row = 0; row < Height(picture); ++row) {
@@ -505,6 +520,7 @@ ByteArray EncodeFlcCopyChunk(const IndexedImage& picture)
 
 ByteArray EncodePostageStampChunk(const IndexedImage& picture)
 {
+    CheckPixels(picture);
     const std::size_t width = Width(picture);
     const std::size_t height = Height(picture);
     // The picture's own size within 100 x 63, otherwise the largest size there with

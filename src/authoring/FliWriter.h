@@ -61,7 +61,7 @@ std::vector<FliFrameData> EncodeAnimation(std::span<const AnimationFrame> frames
 // EncodeAnimation written as a file with its ring frame.
 ByteArray WriteAnimation(std::span<const AnimationFrame> frames, std::uint16_t speed = 5);
 
-// ---- FLC: any frame size, 8-bit colour components, speed in milliseconds.
+// FLC files: any frame size, 8-bit colour components, speed in milliseconds.
 
 // The chunk types the FLC writer makes.
 struct FlcWriterChunk {
@@ -80,14 +80,16 @@ struct FlcWriterChunk {
 // One line-skip, last-pixel and packet-count word stream per changed line, packets
 // of pixel pairs. Lines are pairs up to the last even column; an odd width's last
 // pixel goes through the last-pixel word. Unchanged lines are skipped; an unchanged
-// picture gives a chunk of 0 lines. Both images must have the same size.
+// picture gives a chunk of 0 lines. Throws a Corrupt Error unless both images have
+// one size and a pixel for each place.
 ByteArray EncodeFlcDeltaChunk(const IndexedImage& previous, const IndexedImage& picture);
 // Byte-run lines of the image's width; each line's packet count byte holds the low
 // eight bits of the count, as FLC writers leave it.
 ByteArray EncodeFlcByteRunChunk(const IndexedImage& picture);
 ByteArray EncodeFlcCopyChunk(const IndexedImage& picture);
-// A preview at most 100 x 63 (the picture's aspect kept, never enlarged): height, width, a colour
-// translation word of 1, then an uncompressed sub-chunk of the scaled-down indices.
+// A preview at most 100 x 63 (the picture's aspect kept, never enlarged): height,
+// width, a colour translation word of 1, then an uncompressed sub-chunk of the
+// scaled-down indices.
 ByteArray EncodePostageStampChunk(const IndexedImage& picture);
 
 struct FlcHeader {
