@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "art/ArtFiles.h"
@@ -203,6 +204,111 @@ void FliInputs()
     }
 }
 
+// An FLC of an odd width: a prefix chunk; a first frame of 256-level colours, a
+// postage stamp and a byte-run image; a delta with the last-pixel word and line
+// skips; new colours with an uncompressed image; black with its own delay.
+Layout ValidFlc()
+{
+    auto picture = [](int phase) {
+        IndexedImage image{33, 7, ByteArray(33 * 7)};
+        for (std::size_t i = 0; i < image.pixels.size(); ++i) {
+            image.pixels[i] = static_cast<std::uint8_t>((i % 33) / 4 + phase);
+        }
+        return image;
+    };
+    std::vector<FlcAnimationFrame> pictures(4);
+    pictures[0] = {picture(0), Colours(0)};
+    pictures[1] = {picture(0), Colours(0)};
+    for (const std::size_t at : {32, 2 * 33 + 5, 2 * 33 + 6, 5 * 33 + 32}) {
+        pictures[1].picture.pixels[at] = 99;
+    }
+    pictures[2] = {picture(0), Colours(1)};
+    for (std::size_t i = 0; i < pictures[2].picture.pixels.size(); ++i) {
+        pictures[2].picture.pixels[i] = static_cast<std::uint8_t>(i * 37 + i / 5);
+    }
+    pictures[3] = {IndexedImage{33, 7, ByteArray(33 * 7)}, Colours(1), 500};
+    FlcHeader header;
+    header.width = 33;
+    header.height = 7;
+    header.prefix = ByteArray(10, 0);
+    const std::vector<FliFrameData> frames = EncodeFlcAnimation(pictures, true);
+    const FliFrameData ring = EncodeFlcFrame(pictures.back(), pictures.front());
+    Layout layout;
+    layout.bytes = WriteFLCFile(header, frames, &ring);
+    std::size_t at = 128 + 6 + header.prefix->size();
+    for (const FliFrameData& frame : frames) {
+        layout.frameStarts.push_back(at);
+        std::size_t chunkAt = at + 16;
+        for (const FliChunkData& chunk : frame.chunks) {
+            layout.chunkStarts.push_back(chunkAt);
+            chunkAt += 6 + chunk.payload.size();
+        }
+        at = chunkAt;
+    }
+    return layout;
+}
+
+void FlcInputs()
+{
+    const Layout valid = ValidFlc();
+    const ByteArray& bytes = valid.bytes;
+    Emit("fli", "flc-33x7.flc", bytes);
+    if (g_everything) {
+        for (std::size_t length = 0; length < bytes.size(); ++length) {
+            Emit("fli", "flc-prefix-" + std::to_string(length) + ".flc", Prefix(bytes, length));
+        }
+    }
+    std::vector<std::size_t> cuts = {12, 80, 128, 134, 137};
+    for (const std::size_t start : valid.frameStarts) {
+        cuts.insert(cuts.end(), {start + 9, start + 16});
+    }
+    for (const std::size_t start : valid.chunkStarts) {
+        cuts.push_back(start + 7);
+    }
+    for (const std::size_t cut : cuts) {
+        Emit("fli", "flc-cut-" + std::to_string(cut) + ".flc", Prefix(bytes, cut));
+    }
+    // Depths and variants refused by name, sizes at and past the bounds.
+    for (const std::uint16_t depth : {0, 1, 15, 16, 24}) {
+        Emit("fli", "flc-depth-" + std::to_string(depth) + ".flc", Patched16(bytes, 12, depth));
+    }
+    Emit("fli", "flc-magic-af44.flc", Patched16(bytes, 4, 0xAF44));
+    for (const std::uint16_t size : {0, 1, 4096, 4097, 0xFFFF}) {
+        Emit("fli", "flc-width-" + Hex(size) + ".flc", Patched16(bytes, 8, size));
+        Emit("fli", "flc-height-" + Hex(size) + ".flc", Patched16(bytes, 10, size));
+    }
+    Emit("fli", "flc-4096x4096.flc", Patched16(Patched16(bytes, 8, 4096), 10, 4096));
+    // The first frame's offset: none, inside the header, at the prefix chunk, at
+    // the end, past it.
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    for (const std::uint32_t offset : {0u, 127u, 128u, size, 0xFFFFFFFFu}) {
+        Emit("fli", "flc-first-frame-at-" + Hex(offset) + ".flc", Patched32(bytes, 80, offset));
+    }
+    for (const std::uint32_t speed : {0u, 1u, 0xFFFFFFFFu}) {
+        Emit("fli", "flc-speed-" + Hex(speed) + ".flc", Patched32(bytes, 16, speed));
+    }
+    Emit("fli", "flc-delay-ffff.flc", Patched16(bytes, valid.frameStarts[1] + 8, 0xFFFF));
+    Emit("fli", "flc-prefix-size-ffffffff.flc", Patched32(bytes, 128, 0xFFFFFFFFu));
+    for (std::size_t c = 0; c < valid.chunkStarts.size(); ++c) {
+        const std::size_t start = valid.chunkStarts[c];
+        for (const std::uint32_t chunkSize : {0u, 6u, 7u, 0xFFFFFFFFu}) {
+            Emit("fli", "flc-chunk" + std::to_string(c) + "-size-" + Hex(chunkSize) + ".flc",
+                 Patched32(bytes, start, chunkSize));
+        }
+        for (const std::uint16_t type : {4, 7, 11, 12, 15, 16, 18}) {
+            Emit("fli", "flc-chunk" + std::to_string(c) + "-type-" + std::to_string(type) + ".flc",
+                 Patched16(bytes, start + 4, type));
+        }
+    }
+    // The smallest picture and the widest one, in a frame each.
+    for (const auto& [width, height] : {std::pair{1, 1}, std::pair{4096, 1}}) {
+        FlcAnimationFrame frame{
+            IndexedImage{width, height, ByteArray(static_cast<std::size_t>(width), 3)}, Colours(2)};
+        Emit("fli", "flc-" + std::to_string(width) + "x" + std::to_string(height) + ".flc",
+             WriteFlcAnimation(std::span(&frame, 1)));
+    }
+}
+
 // One frame holding one chunk, for payloads the writer never makes.
 ByteArray OneChunk(std::int16_t type, const ByteArray& payload)
 {
@@ -291,6 +397,7 @@ void ArtInputs()
         Emit("art", "cel-width-" + Hex(size), Patched16(cel, 2, size));
         Emit("art", "cel-height-" + Hex(size), Patched16(cel, 4, size));
     }
+    Emit("art", "still-that-is-an-flc", ValidFlc().bytes);
     Emit("art", "cel-65535x65535", Patched16(Patched16(cel, 2, 0xFFFF), 4, 0xFFFF));
     for (const std::uint32_t count : {0u, 1u, 90u, 92u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
         Emit("art", "cel-count-" + Hex(count), Patched32(cel, 12, count));
@@ -459,6 +566,11 @@ void ExportInputs()
     Game empty;
     emit("all-files-empty", empty);
 
+    Game flc = valid;
+    flc.animation = ValidFlc().bytes;
+    flc.still = flc.animation;
+    emit("flc-animation-flc-still", flc);
+
     Game lying = valid;
     lying.animation = Patched16(valid.animation, 6, 0x7FFF);
     lying.still = Patched32(valid.still, 12, 0xFFFFFFFFu);
@@ -480,6 +592,7 @@ int main(int argc, char** argv)
     g_everything = argc == 2;
     g_out = argv[argc - 1];
     FliInputs();
+    FlcInputs();
     ChunkInputs();
     ArtInputs();
     BmpInputs();

@@ -15,8 +15,8 @@
 #include "art/GameFolder.h"
 #include "authoring/CelWriter.h"
 #include "authoring/FliWriter.h"
-#include "util/Error.h"
 #include "util/AtomicWrite.h"
+#include "util/Error.h"
 #include "util/Text.h"
 
 namespace fs = std::filesystem;
@@ -1316,6 +1316,69 @@ ByteArray MakeSampleAnimation(int frameCount)
         previous = pixels;
     }
     return WriteFLIFile(frames, 2);
+}
+
+ByteArray MakeSampleFlc(int width, int height, int frameCount)
+{
+    if (width < 1 || height < 1 || width > 65535 || height > 65535) {
+        throw Error(ErrorKind::TooLarge, "an FLC picture has 1 to 65535 columns and rows");
+    }
+    auto plasma = [](int x, int y, int phase) {
+        const double v = std::sin(x / 23.0) + std::sin(y / 13.0) + std::sin((x + y) / 31.0);
+        return static_cast<std::uint8_t>((static_cast<int>((v + 3) * 42) + phase * 13) & 255);
+    };
+    auto colorsAt = [](int phase) {
+        PaletteBlock sixBit{};
+        SetRainbow(sixBit, 0, 256, phase);
+        for (std::uint8_t& component : sixBit) {
+            component = static_cast<std::uint8_t>(component * 255 / 63);
+        }
+        return sixBit;
+    };
+    FlcAnimationFrame first{
+        {width, height,
+         ByteArray(static_cast<std::size_t>(width) * static_cast<std::size_t>(height))},
+        colorsAt(0)};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            first.picture.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                                 static_cast<std::size_t>(x)] = plasma(x, y, 0);
+        }
+    }
+    FlcAnimationFrame previous = first;
+    FlcAnimationFrame current = first;
+    std::vector<FliFrameData> frames;
+    frames.reserve(static_cast<std::size_t>(std::max(frameCount, 0)));
+    const int band = std::max(1, height / 10);
+    for (int f = 0; f < frameCount; ++f) {
+        if (f == 0) {
+            frames.push_back(EncodeFlcAnimation(std::span(&first, 1), true).front());
+            continue;
+        }
+        const int top = ((f - 1) * band) % height;
+        for (int y = top; y < std::min(height, top + band); ++y) {
+            for (int x = 0; x < width; ++x) {
+                current.picture
+                    .pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                            static_cast<std::size_t>(x)] = plasma(x, y, f);
+            }
+        }
+        if (f % 10 == 0) {
+            current.colors = colorsAt(f);
+        }
+        frames.push_back(EncodeFlcFrame(previous, current));
+        previous = current;
+    }
+    FlcHeader header;
+    header.width = static_cast<std::uint16_t>(width);
+    header.height = static_cast<std::uint16_t>(height);
+    header.speed = 40;
+    header.prefix = ByteArray(10, 0);  // no sub-chunks: nothing but the count and reserved bytes
+    if (frames.empty()) {
+        return WriteFLCFile(header, frames);
+    }
+    const FliFrameData ring = EncodeFlcFrame(previous, first);
+    return WriteFLCFile(header, frames, &ring);
 }
 
 }  // namespace varek

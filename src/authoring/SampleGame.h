@@ -15,4 +15,11 @@ void WriteSampleGameFolder(const std::filesystem::path& folder);
 // line-compression chunk a frame, about a tenth of the pixels changing each time.
 ByteArray MakeSampleAnimation(int frameCount);
 
+// A width x height animation of frameCount frames, written as an FLC file at 40 ms
+// a frame: a prefix chunk, a first frame of 256-level colours, a postage stamp and
+// a byte-run image, then about a tenth of the lines changing each frame (and the
+// colours every tenth frame), and the ring frame. Frames are made one at a time,
+// so only the compressed file is held. Throws an Error for sizes of 0 or past 65535.
+ByteArray MakeSampleFlc(int width, int height, int frameCount);
+
 }  // namespace varek

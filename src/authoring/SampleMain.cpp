@@ -3,6 +3,7 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string_view>
 
 #include "authoring/SampleGame.h"
@@ -13,15 +14,28 @@ namespace {
 constexpr const char* kUsage =
     "Usage: varek-sample OUT_FOLDER\n"
     "       varek-sample --animation FRAMES FILE\n"
+    "       varek-sample --flc WIDTHxHEIGHT FRAMES FILE\n"
     "\n"
     "Writes a complete game folder made of generated art (PALETTE.PAL, CELS3,\n"
-    "STILLCEL and FLI) into OUT_FOLDER, or with --animation one 320 x 200 FLI\n"
-    "animation of FRAMES frames (1 to 65535) into FILE.\n";
+    "STILLCEL and FLI) into OUT_FOLDER, with --animation one 320 x 200 FLI\n"
+    "animation of FRAMES frames (1 to 65535) into FILE, or with --flc one FLC\n"
+    "animation of that size (1 to 4096 each way) and FRAMES frames into FILE.\n";
 
 int UsageError(std::string_view problem)
 {
     std::cerr << "varek-sample: " << problem << "\n\n" << kUsage;
     return 2;
+}
+
+// A whole decimal number from low to high, or nothing.
+std::optional<int> ParseNumber(std::string_view text, int low, int high)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 }  // namespace
@@ -37,15 +51,33 @@ int main(int argc, char** argv)
             if (argc != 4) {
                 return UsageError("--animation takes a frame count and a file");
             }
-            const std::string_view text = argv[2];
-            int frames = 0;
-            const auto [end, error] =
-                std::from_chars(text.data(), text.data() + text.size(), frames);
-            if (error != std::errc() || end != text.data() + text.size() || frames < 1 ||
-                frames > 65535) {
+            const std::optional<int> frames = ParseNumber(argv[2], 1, 65535);
+            if (!frames) {
                 return UsageError("the frame count must be a number from 1 to 65535");
             }
-            varek::WriteFileAtomically(argv[3], varek::MakeSampleAnimation(frames));
+            varek::WriteFileAtomically(argv[3], varek::MakeSampleAnimation(*frames));
+            return 0;
+        }
+        if (argc >= 2 && std::strcmp(argv[1], "--flc") == 0) {
+            if (argc != 5) {
+                return UsageError("--flc takes a size, a frame count and a file");
+            }
+            const std::string_view size = argv[2];
+            const std::size_t x = size.find('x');
+            const std::optional<int> width = x == std::string_view::npos
+                                                 ? std::nullopt
+                                                 : ParseNumber(size.substr(0, x), 1, 4096);
+            const std::optional<int> height = x == std::string_view::npos
+                                                  ? std::nullopt
+                                                  : ParseNumber(size.substr(x + 1), 1, 4096);
+            if (!width || !height) {
+                return UsageError("the size must be WIDTHxHEIGHT, each from 1 to 4096");
+            }
+            const std::optional<int> frames = ParseNumber(argv[3], 1, 65535);
+            if (!frames) {
+                return UsageError("the frame count must be a number from 1 to 65535");
+            }
+            varek::WriteFileAtomically(argv[4], varek::MakeSampleFlc(*width, *height, *frames));
             return 0;
         }
         if (argc != 2 || argv[1][0] == '-') {

@@ -152,6 +152,10 @@ TEST(SampleGameTest, ProgramWritesTheSameBytesEveryTime)
     result = RunProgram(VAREK_SAMPLE_PROGRAM, {"--animation", "12", animation});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(ReadAll(animation), MakeSampleAnimation(12));
+    const std::string flc = (folder / "wide.flc").string();
+    result = RunProgram(VAREK_SAMPLE_PROGRAM, {"--flc", "33x7", "12", flc});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(ReadAll(flc), MakeSampleFlc(33, 7, 12));
 
     const std::vector<std::string> wrong[] = {{},
                                               {"a", "b"},
@@ -159,6 +163,11 @@ TEST(SampleGameTest, ProgramWritesTheSameBytesEveryTime)
                                               {"--animation", "65536", animation},
                                               {"--animation", "12x", animation},
                                               {"--animation", "12"},
+                                              {"--flc", "0x7", "12", flc},
+                                              {"--flc", "4097x7", "12", flc},
+                                              {"--flc", "33", "12", flc},
+                                              {"--flc", "33x7", "0", flc},
+                                              {"--flc", "33x7", "12"},
                                               {"--colour"}};
     for (const auto& args : wrong) {
         EXPECT_EQ(RunProgram(VAREK_SAMPLE_PROGRAM, args).exitCode, 2)

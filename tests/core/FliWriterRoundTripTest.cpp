@@ -186,3 +186,62 @@ TEST(FliWriterRoundTrip, FileLayoutOfHandChosenChunks)
     EXPECT_TRUE(EncodeColorChunk(Colors(3), Colors(3)).empty());
     EXPECT_EQ(EncodeLCChunk(FramePixels{}, FramePixels{}), (ByteArray{0, 0, 0, 0}));
 }
+
+// FLC: the header's 32-bit speed and frame offsets past a prefix chunk, a frame's
+// own delay; the delta chunk's words, which FFmpeg cannot check at odd widths.
+TEST(FliWriterRoundTrip, FlcFileLayoutAndDeltaWords)
+{
+    FlcHeader header;
+    header.width = 3;
+    header.height = 2;
+    header.speed = 100000;
+    header.prefix = ByteArray{1, 2, 3, 4};
+    FliFrameData delayed{{Chunk(FlcWriterChunk::kBlack)}};
+    delayed.delay = 250;
+    const std::vector<FliFrameData> frames{{{Chunk(FlcWriterChunk::kCopy, ByteArray(6, 1))}},
+                                           delayed};
+    const ByteArray file = WriteFLCFile(header, frames, &frames[0]);
+    const std::uint32_t f1 = 128 + 10;
+    const std::uint32_t f2 = f1 + 28;
+    const ByteReader r(file);
+    const std::uint32_t fields[][3] = {
+        {0, 4, static_cast<std::uint32_t>(file.size())},
+        {4, 2, 0xAF12},
+        {6, 2, 2},
+        {8, 2, 3},
+        {10, 2, 2},
+        {12, 2, 8},
+        {16, 4, 100000},
+        {80, 4, f1},
+        {84, 4, f2},
+        {128, 4, 10},
+        {132, 2, 0xF100},
+        {f1 + 4, 2, 0xF1FA},
+        {f1 + 20, 2, FlcWriterChunk::kCopy},
+        {f2 + 4, 2, 0xF1FA},
+        {f2 + 8, 2, 250},
+        {f2 + 22, 4, 28},  // the ring frame, as the first
+    };
+    for (const auto& [at, width, value] : fields) {
+        EXPECT_EQ(width == 2 ? r.U16(at) : r.U32(at), value) << "offset " << at;
+    }
+
+    // (width, height, previous, picture, payload): a last pixel alone, after a
+    // line skip, with a run of pairs; an unchanged picture; a line the width of one pixel.
+    const struct {
+        std::int32_t width, height;
+        ByteArray previous, picture, payload;
+    } deltas[] = {
+        {3, 1, {0, 0, 0}, {0, 0, 7}, {1, 0, 7, 0x80, 0, 0}},
+        {3, 3, ByteArray(9), {0, 0, 0, 0, 0, 0, 5, 6, 0}, {1, 0, 0xFE, 0xFF, 1, 0, 0, 1, 5, 6}},
+        {5, 1, ByteArray(5), {4, 4, 4, 4, 9}, {1, 0, 9, 0x80, 1, 0, 0, 0xFE, 4, 4}},
+        {4, 2, ByteArray(8, 3), ByteArray(8, 3), {0, 0}},
+        {1, 2, {1, 2}, {1, 5}, {1, 0, 0xFF, 0xFF, 5, 0x80, 0, 0}},
+    };
+    for (const auto& d : deltas) {
+        EXPECT_EQ(
+            EncodeFlcDeltaChunk({d.width, d.height, d.previous}, {d.width, d.height, d.picture}),
+            d.payload)
+            << d.width << " x " << d.height;
+    }
+}
