@@ -1,5 +1,6 @@
-// varek-export: every wall, still picture and animation frame of a game folder as
-// image files, the same bytes the window's "Save to BMP" writes.
+// varek-export: every wall, still picture and animation frame of a game folder, or
+// one animation or still picture on its own, as image files, the same bytes the
+// window's "Save to BMP" writes.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
