@@ -153,6 +153,11 @@ LooseFile GameFolder::OpenFile(std::shared_ptr<const ByteSource> source, const s
     if (entry.kind == EntryKind::Folder) {
         throw Error(ErrorKind::Unsupported, Quoted(name) + " is a folder, not a file");
     }
+    if (IsHiddenName(entry.name)) {
+        // Sources neither list nor open hidden files, so it would read as missing.
+        throw Error(ErrorKind::Unsupported,
+                    Quoted(name) + " is a hidden file: rename it without the leading dot");
+    }
     const ArtCategory category = LooseCategoryOf(*source->Open(entry.name), entry.name);
     GameFolder folder(std::move(source));
     folder.m_loose = category;

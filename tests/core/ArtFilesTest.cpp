@@ -405,6 +405,7 @@ TEST(GameFolder, OpenFileTellsALooseFileByItsBytesAndListsItsFolder)
     folder.Write("WALL.CEL", WallBytes(4096));
     folder.Write("WALL.BIN", WallBytes(4096));
     folder.Write("EMPTY.FLI", {});
+    folder.Write(".HIDDEN.FLI", animation);
     fs::create_directory(folder / "SUB.FLI");
 
     struct Case {
@@ -424,6 +425,7 @@ TEST(GameFolder, OpenFileTellsALooseFileByItsBytesAndListsItsFolder)
         {"EMPTY.FLI", std::nullopt, ErrorKind::NotFound, "empty"},
         {"GONE.FLI", std::nullopt, ErrorKind::NotFound, ""},
         {"SUB.FLI", std::nullopt, ErrorKind::Unsupported, "folder"},
+        {".HIDDEN.FLI", std::nullopt, ErrorKind::Unsupported, "hidden"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
