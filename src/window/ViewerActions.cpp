@@ -384,7 +384,11 @@ bool MainWindow::OpenFile(const fs::path& file)
     m_animationName.reset();
     m_frames.Reset();
     m_frames.ReleaseUnused();
-    ShowNote(tr("Opened %1").arg(ToQString(file)));
+    // Not at the start, where the user has just named the file and the note
+    // would cover the facts of what it shows.
+    if (isVisible()) {
+        ShowNote(tr("Opened %1").arg(ToQString(file)));
+    }
     {
         const QScopedValueRollback guard(m_pressingOption, true);
         m_optionButtons[static_cast<std::size_t>(category)]->setChecked(true);
