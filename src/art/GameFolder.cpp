@@ -1,8 +1,11 @@
 #include "art/GameFolder.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "art/ArtFiles.h"
+#include "fli/FliFormat.h"
+#include "util/FolderListing.h"
 #include "util/Text.h"
 
 namespace fs = std::filesystem;
@@ -28,6 +31,41 @@ std::unique_ptr<SourceFile> OpenGameFile(const ByteSource& source, const std::st
         throw Error(ErrorKind::NotFound, "the file is empty");
     }
     return file;
+}
+
+// What a file on its own is, by its bytes: an animation by the magic of either
+// FLIC format (the decoder says which it reads), a still by a header whose
+// picture fits the file. A still cut short is still a still, whose load says so,
+// unless the file has a wall's size and name.
+ArtCategory LooseCategoryOf(const SourceFile& file, const std::string& name)
+{
+    const std::uint64_t size = file.Size();
+    if (size == 0) {
+        throw Error(ErrorKind::NotFound, "the file is empty");
+    }
+    const ByteArray start = file.ReadStart(kCelPixelOffset);
+    if (start.size() >= kFliMagicOffset + 2) {
+        const auto magic =
+            static_cast<std::uint16_t>(start[kFliMagicOffset] | start[kFliMagicOffset + 1] << 8);
+        if (magic == kFliFileMagic || magic == kFlcFileMagic) {
+            return ArtCategory::Animated;
+        }
+    }
+    const bool wallLike = size == kWallBytes && MatchesPattern(name, "*.CEL");
+    try {
+        const auto used = static_cast<std::uint64_t>(CelFileBytesUsed(ReadCelHeader(start)));
+        if (used <= size || !wallLike) {
+            return ArtCategory::OtherArt;
+        }
+    } catch (const Error&) {
+        // Not a still; the wall's advice or the plain refusal below.
+    }
+    if (wallLike) {
+        throw Error(ErrorKind::Unsupported,
+                    "a wall or sprite is drawn in its game's colours, which PALETTE.PAL holds: "
+                    "open its game folder instead");
+    }
+    throw Error(ErrorKind::Unsupported, "it is neither an animation nor a still picture");
 }
 
 }  // namespace
@@ -100,6 +138,33 @@ GameFolder GameFolder::Open(std::shared_ptr<const ByteSource> source,
     return GameFolder(std::move(source));
 }
 
+LooseFile GameFolder::OpenFile(const fs::path& file)
+{
+    std::error_code ec;
+    fs::path absolute = fs::absolute(file, ec);
+    absolute = (ec ? file : absolute).lexically_normal();
+    return OpenFile(std::make_shared<FolderSource>(absolute.parent_path()),
+                    absolute.filename().string());
+}
+
+LooseFile GameFolder::OpenFile(std::shared_ptr<const ByteSource> source, const std::string& name)
+{
+    const FoundEntry entry = source->FindEntry(name);
+    if (entry.kind == EntryKind::Folder) {
+        throw Error(ErrorKind::Unsupported, Quoted(name) + " is a folder, not a file");
+    }
+    if (IsHiddenName(entry.name)) {
+        // Sources neither list nor open hidden files, so it would read as missing.
+        throw Error(ErrorKind::Unsupported,
+                    Quoted(name) + " is a hidden file: rename it without the leading dot");
+    }
+    const ArtCategory category = LooseCategoryOf(*source->Open(entry.name), entry.name);
+    GameFolder folder(std::move(source));
+    folder.m_loose = category;
+    folder.m_looseName = entry.name;
+    return LooseFile{std::move(folder), category, entry.name};
+}
+
 GameFolder::GameFolder(std::shared_ptr<const ByteSource> source)
     : m_source(std::move(source)), m_path(m_source->Root())
 {
@@ -112,7 +177,8 @@ fs::path GameFolder::Entry(const std::string& name) const
 
 fs::path GameFolder::CategoryFolder(ArtCategory category) const
 {
-    return m_path / CategoryName(category);
+    const std::string name = CategoryName(category);
+    return name.empty() ? m_path : m_path / name;
 }
 
 fs::path GameFolder::FilePath(ArtCategory category, const std::string& name) const
@@ -122,17 +188,30 @@ fs::path GameFolder::FilePath(ArtCategory category, const std::string& name) con
 
 std::string GameFolder::CategoryName(ArtCategory category) const
 {
+    if (m_loose) {
+        return {};
+    }
     return m_source->FindEntry(InfoOf(category).subFolder).name;
 }
 
 std::string GameFolder::FileName(ArtCategory category, const std::string& name) const
 {
-    return CategoryName(category) + '/' + name;
+    const std::string folder = CategoryName(category);
+    return folder.empty() ? name : folder + '/' + name;
 }
 
 std::vector<std::string> GameFolder::ReadFileList(ArtCategory category) const
 {
-    return m_source->ListFiles(CategoryName(category), InfoOf(category).pattern);
+    if (m_loose && category != *m_loose) {
+        throw Error(ErrorKind::NotFound, "a file opened on its own has no game folder to list");
+    }
+    std::vector<std::string> names =
+        m_source->ListFiles(CategoryName(category), InfoOf(category).pattern);
+    if (m_loose && std::find(names.begin(), names.end(), m_looseName) == names.end()) {
+        names.insert(std::upper_bound(names.begin(), names.end(), m_looseName, LessIgnoringCase),
+                     m_looseName);
+    }
+    return names;
 }
 
 WallPalette GameFolder::LoadWallPalette() const

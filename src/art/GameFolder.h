@@ -18,6 +18,7 @@
 namespace varek {
 
 struct FileFacts;
+struct LooseFile;
 
 // The three kinds of art, numbered as the window's category buttons.
 enum class ArtCategory { WallsSprites = 0, OtherArt = 1, Animated = 2 };
@@ -84,6 +85,21 @@ public:
                            const std::array<bool, kCategoryCount>& needed = kEveryCategory);
     static GameFolder Open(std::shared_ptr<const ByteSource> source,
                            const std::array<bool, kCategoryCount>& needed = kEveryCategory);
+
+    // A file opened on its own, without its game folder: an animation or a still
+    // picture with its own colours, told by its bytes whatever its name. The
+    // GameFolder returned stands for the file's folder, its category's list being
+    // the files there matching the category's pattern, and the file itself
+    // whatever its name; the other categories cannot be listed. Throws Error:
+    // NotFound for a file that is missing or empty, Unsupported for one that is
+    // neither, a wall or sprite with the advice to open its game folder, since it
+    // is drawn in PALETTE.PAL's colours.
+    static LooseFile OpenFile(const std::filesystem::path& file);
+    // name is a file at the source's top.
+    static LooseFile OpenFile(std::shared_ptr<const ByteSource> source, const std::string& name);
+
+    // The category of the file opened on its own, or nothing for a game folder.
+    const std::optional<ArtCategory>& LooseCategory() const noexcept { return m_loose; }
 
     // The folder on disk; for a source without one (MemorySource) empty, and the
     // paths below are then the names relative to the source's top.
@@ -155,6 +171,14 @@ private:
 
     std::shared_ptr<const ByteSource> m_source;
     std::filesystem::path m_path;
+    std::optional<ArtCategory> m_loose;
+    std::string m_looseName;  // the file opened on its own, listed whatever its name
+};
+
+struct LooseFile {
+    GameFolder folder;
+    ArtCategory category;
+    std::string name;  // as the folder spells it
 };
 
 }  // namespace varek

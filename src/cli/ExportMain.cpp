@@ -1,5 +1,6 @@
-// varek-export: every wall, still picture and animation frame of a game folder as
-// image files, the same bytes the window's "Save to BMP" writes.
+// varek-export: every wall, still picture and animation frame of a game folder, or
+// one animation or still picture on its own, as image files, the same bytes the
+// window's "Save to BMP" writes.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -38,6 +39,7 @@ constexpr const char* kProgram = "varek-export";
 
 constexpr const char* kUsage =
     "Usage: varek-export [options] GAME_FOLDER OUT_FOLDER\n"
+    "       varek-export [options] FILE OUT_FOLDER\n"
     "\n"
     "Exports every wall and sprite (CELS3), still picture (STILLCEL) and animation\n"
     "frame (FLI) of the game folder into OUT_FOLDER/CELS3, OUT_FOLDER/STILLCEL and\n"
@@ -46,6 +48,10 @@ constexpr const char* kUsage =
     "frame in its own colours as NAME-01.bmp, NAME-02.bmp, ... (NAME-001.bmp ... for\n"
     "100 pictures or more: the numbers take as many digits as the count, so names\n"
     "sort in order in every listing)\n"
+    "\n"
+    "Given one animation or still picture with its own colours, exports it alone,\n"
+    "named and written as the game folder's export writes it (OUT_FOLDER/FLI or\n"
+    "OUT_FOLDER/STILLCEL); --category does not apply to it\n"
     "\n"
     "Options:\n"
     "  --format bmp|png|gif the image format (default bmp); png writes 8-bit indexed\n"
@@ -428,14 +434,31 @@ int Run(ExportRequest request)
 {
     std::optional<varek::GameFolder> game;
     const fs::path outFolder = request.outFolder;
-    try {
-        // Each category needs only its own folder, and walls the palette.
-        game = varek::GameFolder::Open(request.gameFolder, request.options.categories);
-    } catch (const varek::Error& error) {
-        std::cerr << WithNativeLineBreaks(error.detail()) << '\n';
-        return 2;
+    varek::ExportListing listing;
+    std::error_code ec;
+    if (fs::exists(request.gameFolder, ec) && !fs::is_directory(request.gameFolder, ec)) {
+        // One file on its own: its images, named as in the folder's export.
+        try {
+            varek::LooseFile loose = varek::GameFolder::OpenFile(request.gameFolder);
+            listing.files.emplace_back(loose.category, loose.name);
+            request.options.categories.fill(false);
+            request.options.categories[static_cast<std::size_t>(loose.category)] = true;
+            game = std::move(loose.folder);
+        } catch (const varek::Error& error) {
+            std::cerr << kProgram << ": " << Printable(request.gameFolder) << ": "
+                      << Printable(error.what()) << '\n';
+            return 2;
+        }
+    } else {
+        try {
+            // Each category needs only its own folder, and walls the palette.
+            game = varek::GameFolder::Open(request.gameFolder, request.options.categories);
+        } catch (const varek::Error& error) {
+            std::cerr << WithNativeLineBreaks(error.detail()) << '\n';
+            return 2;
+        }
+        listing = varek::ListExportFiles(*game, request.options);
     }
-    const varek::ExportListing listing = varek::ListExportFiles(*game, request.options);
     if (listing.unlisted.size() == ChosenCount(request.options)) {
         // Not one chosen category can be listed: there is nothing to export.
         for (const auto& [category, reason] : listing.unlisted) {

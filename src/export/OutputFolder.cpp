@@ -119,13 +119,24 @@ void CheckOutputFolder(const GameFolder& game, const fs::path& outFolder)
         return ThroughIdentity(Resolved(path), places);
     };
     const fs::path out = located(outFolder);
-    if (out == gameFolder) {
+    const bool loose = game.LooseCategory().has_value();
+    if (out == gameFolder && !loose) {
         Refuse("the output folder " + Quoted(outFolder) +
                " is the game folder; the game's files are never written to");
     }
     std::error_code ec;
     if (fs::exists(out, ec) && !fs::is_directory(out, ec)) {
         Refuse("the output folder " + Quoted(outFolder) + " is a file, not a folder");
+    }
+    if (loose) {
+        // A file opened on its own: its images may go anywhere but beside it.
+        for (const ArtCategory target : kAllCategories) {
+            if (located(ExportFolder(outFolder, target)) == gameFolder) {
+                Refuse("the output folder " + Quoted(outFolder) +
+                       " would put images straight into the folder of the file");
+            }
+        }
+        return;
     }
     for (const ArtCategory target : kAllCategories) {
         const fs::path written = located(ExportFolder(outFolder, target));

@@ -14,7 +14,8 @@ std::filesystem::path ExportFolder(const std::filesystem::path& outFolder, ArtCa
 // Throws a CannotWrite Error saying why outFolder must not take the export of game:
 // the export would write into the game folder itself or into one of its category
 // folders (matched ignoring case, through links, and by the folders' identity on
-// the disk, which a bind mount keeps), or outFolder is not a folder.
+// the disk, which a bind mount keeps), or outFolder is not a folder. For a file
+// opened on its own only images straight into the file's folder are refused.
 void CheckOutputFolder(const GameFolder& game, const std::filesystem::path& outFolder);
 
 // Makes outFolder, which passed CheckOutputFolder, where it is not there yet.

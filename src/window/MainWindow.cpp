@@ -355,7 +355,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 
 void MainWindow::SelectCategory(int index)
 {
-    if (!m_game || index < 0 || index >= static_cast<int>(kCategoryCount)) {
+    if (!m_game || index < 0 || index >= static_cast<int>(kCategoryCount) ||
+        (m_game->LooseCategory() && static_cast<int>(*m_game->LooseCategory()) != index)) {
         return;
     }
     const auto category = static_cast<ArtCategory>(index);

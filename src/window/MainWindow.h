@@ -77,6 +77,14 @@ public:
     // a check gets its message and the current folder stays. True when opened.
     bool OpenFolder(const std::filesystem::path& gameFolder);
 
+    // Opens one animation or still picture on its own, as "Open File..." does: the
+    // list then holds the files of its kind in its folder, and the categories that
+    // need a game folder cannot be chosen. A file that cannot be opened so gets a
+    // message saying why, and what is on show stays. True when opened.
+    bool OpenFile(const std::filesystem::path& file);
+    // Start for a file: the window's look restored, then the file opened.
+    bool StartWithFile(const std::filesystem::path& file);
+
     // The game folder after a successful Start, otherwise empty.
     const std::filesystem::path& GameFolderPath() const;
     const Palette& ArtPalette() const { return m_palette; }
@@ -123,9 +131,12 @@ private:
     void SaveView() const;
     // Restores it on the folder just opened, then shows the category.
     void RestoreView();
+    // The place, size, zoom and aspect alone.
+    void RestoreLook();
     // Takes a folder off the ones opened before.
     static void ForgetFolder(const QString& folder);
     void ChooseFolder();
+    void ChooseFile();
     void CopyPicture();
     void SetZoom(ZoomMode mode, int factor = 1);
     void ShowAbout();
@@ -212,6 +223,7 @@ private:
     QString m_shownName;
 
     QAction* m_openAction = nullptr;
+    QAction* m_openFileAction = nullptr;
     QMenu* m_recentMenu = nullptr;
     QAction* m_saveAction = nullptr;
     QAction* m_exportCategoryAction = nullptr;

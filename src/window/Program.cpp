@@ -179,8 +179,9 @@ struct CommandLine {
         // Named alike in the usage line and the list of arguments, as the manual names it.
         parser.addPositionalArgument(
             QStringLiteral("game-folder"),
-            MainWindow::tr("The game folder. Without it: the program's own folder, else the "
-                           "last game folder used, else one you choose."),
+            MainWindow::tr("The game folder, or one animation or still picture to open on its "
+                           "own. Without it: the program's own folder, else the last game "
+                           "folder used, else one you choose."),
             QStringLiteral("[game-folder]"));
     }
 };
@@ -218,14 +219,17 @@ int RunProgram(const QStringList& arguments, UserPrompts& prompts)
     fs::path gameFolder;
     if (folders.size() > 1) {
         TellUser(prompts, nullptr,
-                 MainWindow::tr("Varek takes at most one argument: the game folder."),
+                 MainWindow::tr("Varek takes at most one argument: the game folder or a file."),
                  MessageIcon::Critical);
         return kBadArguments;
     }
+    std::optional<fs::path> looseFile;
     if (folders.size() == 1) {
         gameFolder = FolderOf(folders.front());
         std::error_code ec;
-        if (!fs::is_directory(gameFolder, ec)) {
+        if (fs::exists(gameFolder, ec) && !fs::is_directory(gameFolder, ec)) {
+            looseFile = gameFolder;
+        } else if (!fs::is_directory(gameFolder, ec)) {
             TellUser(prompts, nullptr,
                      MainWindow::tr("Could not find folder: %1")
                          .arg(QDir::toNativeSeparators(folders.front())),
@@ -245,7 +249,7 @@ int RunProgram(const QStringList& arguments, UserPrompts& prompts)
     if (!launchedAt.isNull()) {
         TraceStartup(window, launchedAt);
     }
-    if (!window.Start(gameFolder)) {
+    if (!(looseFile ? window.StartWithFile(*looseFile) : window.Start(gameFolder))) {
         return kStartFailed;
     }
     const QString screenshot = qEnvironmentVariable("VAREK_SCREENSHOT");

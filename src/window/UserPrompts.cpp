@@ -41,6 +41,13 @@ QString DialogPrompts::AskFolder(QWidget* owner, const QString& title, const QSt
     return chosen.isEmpty() ? QString() : QDir::toNativeSeparators(chosen);
 }
 
+QString DialogPrompts::AskFile(QWidget* owner, const QString& title, const QString& startFolder,
+                               const QString& filter)
+{
+    const QString chosen = QFileDialog::getOpenFileName(owner, title, startFolder, filter);
+    return chosen.isEmpty() ? QString() : QDir::toNativeSeparators(chosen);
+}
+
 std::optional<ExportChoice> DialogPrompts::AskExportTarget(QWidget* owner,
                                                            const ExportChoiceRequest& request)
 {

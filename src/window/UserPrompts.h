@@ -28,6 +28,11 @@ public:
     // A folder the user chose, starting in startFolder, or an empty text after cancel.
     virtual QString AskFolder(QWidget* owner, const QString& title, const QString& startFolder) = 0;
 
+    // A file the user chose to open, starting in startFolder and offering the
+    // files filter names, or an empty text after cancel.
+    virtual QString AskFile(QWidget* owner, const QString& title, const QString& startFolder,
+                            const QString& filter) = 0;
+
     // The folder and image format the user chose to export to, or nothing after cancel.
     virtual std::optional<ExportChoice> AskExportTarget(QWidget* owner,
                                                         const ExportChoiceRequest& request) = 0;
@@ -39,6 +44,8 @@ public:
     void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) override;
     QString AskSavePath(QWidget* owner, const SaveDialogRequest& request) override;
     QString AskFolder(QWidget* owner, const QString& title, const QString& startFolder) override;
+    QString AskFile(QWidget* owner, const QString& title, const QString& startFolder,
+                    const QString& filter) override;
 
     std::optional<ExportChoice> AskExportTarget(QWidget* owner,
                                                 const ExportChoiceRequest& request) override;

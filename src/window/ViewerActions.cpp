@@ -61,14 +61,14 @@ QString FolderText(const fs::path& folder)
     return ToQString(ec ? folder : absolute.lexically_normal());
 }
 
-// The local folder a drag carries, or an empty text.
-QString DraggedFolder(const QMimeData* data)
+// The local folder or file a drag carries, or an empty text.
+QString DraggedPath(const QMimeData* data)
 {
     if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
         return {};
     }
     const QUrl url = data->urls().front();
-    if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isDir()) {
+    if (!url.isLocalFile() || !QFileInfo::exists(url.toLocalFile())) {
         return {};
     }
     return url.toLocalFile();
@@ -94,6 +94,8 @@ void MainWindow::CreateActions()
     QMenu* file = menuBar()->addMenu(tr("&File"));
     m_openAction = file->addAction(tr("&Open Game Folder..."), this, &MainWindow::ChooseFolder);
     m_openAction->setShortcut(QKeySequence::Open);
+    m_openFileAction = file->addAction(tr("Open &File..."), this, &MainWindow::ChooseFile);
+    m_openFileAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     m_recentMenu = file->addMenu(tr("Open &Recent"));
     connect(m_recentMenu, &QMenu::aboutToShow, this, &MainWindow::FillRecentMenu);
     file->addSeparator();
@@ -253,6 +255,11 @@ void MainWindow::UpdateActions()
     const ArtCategory category = CurrentCategory();
     const bool open = m_game.has_value();
     const bool shown = m_picture->HasPicture() && m_shown.has_value();
+    // A file opened on its own has only its own kind to list.
+    for (const ArtCategory each : kAllCategories) {
+        m_optionButtons[static_cast<std::size_t>(each)]->setEnabled(
+            !open || !m_game->LooseCategory() || each == *m_game->LooseCategory());
+    }
     m_rotate->setEnabled(category == ArtCategory::WallsSprites);
     m_frameBar->setEnabled(category == ArtCategory::Animated);
     // The button always answers: with nothing to save, it says so. The menu offers
@@ -346,6 +353,63 @@ void MainWindow::ChooseFolder()
     }
 }
 
+void MainWindow::ChooseFile()
+{
+    const QString start = ToQString(GameFolderPath());
+    const QString chosen = m_prompts.AskFile(
+        this, tr("Open an animation or still picture"), start,
+        tr("Animations and still pictures (*.fli *.FLI *.flc *.FLC *.cel *.CEL);;All Files (*)"));
+    if (!chosen.isEmpty()) {
+        OpenFile(ToPath(chosen));
+    }
+}
+
+bool MainWindow::OpenFile(const fs::path& file)
+{
+    std::optional<LooseFile> loose;
+    try {
+        loose = GameFolder::OpenFile(file);
+    } catch (const std::exception& error) {
+        const auto* failure = dynamic_cast<const Error*>(&error);
+        const QString reason = failure != nullptr && failure->kind() == ErrorKind::NotFound
+                                   ? tr("The file is missing or empty.")
+                                   : QString::fromStdString(error.what());
+        ShowMessage(tr("Cannot open %1.").arg(ToQString(file)) + QStringLiteral("\n\n") + reason,
+                    MessageIcon::Critical);
+        return false;
+    }
+    StopPlayback();
+    const auto category = static_cast<int>(loose->category);
+    m_game = std::move(loose->folder);
+    m_animationName.reset();
+    m_frames.Reset();
+    m_frames.ReleaseUnused();
+    // Not at the start, where the user has just named the file and the note
+    // would cover the facts of what it shows.
+    if (isVisible()) {
+        ShowNote(tr("Opened %1").arg(ToQString(file)));
+    }
+    {
+        const QScopedValueRollback guard(m_pressingOption, true);
+        m_optionButtons[static_cast<std::size_t>(category)]->setChecked(true);
+    }
+    try {
+        const std::vector<std::string> names = m_game->ReadFileList(loose->category);
+        m_firstRow =
+            static_cast<int>(std::find(names.begin(), names.end(), loose->name) - names.begin());
+    } catch (const Error&) {
+        m_firstRow = 0;  // the switch says why the list is empty
+    }
+    SelectCategory(category);
+    return true;
+}
+
+bool MainWindow::StartWithFile(const fs::path& file)
+{
+    RestoreLook();
+    return OpenFile(file);
+}
+
 bool MainWindow::OpenFolder(const fs::path& gameFolder)
 {
     std::error_code ec;
@@ -416,7 +480,8 @@ void MainWindow::SaveView() const
     }
     settings.setValue(kZoomKey, zoom);
     settings.setValue(kAspectKey, m_aspectAction->isChecked());
-    if (m_game) {
+    // A file opened on its own is no game folder to come back to.
+    if (m_game && !m_game->LooseCategory()) {
         settings.setValue(kFolderKey, FolderText(m_game->Path()));
         settings.setValue(kCategoryKey, static_cast<int>(CurrentCategory()));
         settings.setValue(kFileKey, ToQString(SelectedName().value_or(std::string())));
@@ -425,19 +490,8 @@ void MainWindow::SaveView() const
 
 void MainWindow::RestoreView()
 {
+    RestoreLook();
     const QSettings settings;
-    restoreGeometry(settings.value(kGeometryKey).toByteArray());
-    const int zoom = settings.value(kZoomKey, -1).toInt();
-    if (zoom == 0) {
-        SetZoom(ZoomMode::Fit);
-    } else if (std::find(std::begin(kZoomFactors), std::end(kZoomFactors), zoom) !=
-               std::end(kZoomFactors)) {
-        SetZoom(ZoomMode::Factor, zoom);
-    }
-    const bool aspect = settings.value(kAspectKey, false).toBool();
-    m_aspectAction->setChecked(aspect);
-    m_picture->SetAspectCorrection(aspect);
-
     int category = 0;
     QString file;
     if (m_game && settings.value(kFolderKey).toString() == FolderText(m_game->Path())) {
@@ -463,6 +517,22 @@ void MainWindow::RestoreView()
         }
     }
     SelectCategory(category);
+}
+
+void MainWindow::RestoreLook()
+{
+    const QSettings settings;
+    restoreGeometry(settings.value(kGeometryKey).toByteArray());
+    const int zoom = settings.value(kZoomKey, -1).toInt();
+    if (zoom == 0) {
+        SetZoom(ZoomMode::Fit);
+    } else if (std::find(std::begin(kZoomFactors), std::end(kZoomFactors), zoom) !=
+               std::end(kZoomFactors)) {
+        SetZoom(ZoomMode::Factor, zoom);
+    }
+    const bool aspect = settings.value(kAspectKey, false).toBool();
+    m_aspectAction->setChecked(aspect);
+    m_picture->SetAspectCorrection(aspect);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -500,17 +570,22 @@ void MainWindow::FillRecentMenu()
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!DraggedFolder(event->mimeData()).isEmpty()) {
+    if (!DraggedPath(event->mimeData()).isEmpty()) {
         event->acceptProposedAction();
     }
 }
 
 void MainWindow::dropEvent(QDropEvent* event)
 {
-    const QString folder = DraggedFolder(event->mimeData());
-    if (!folder.isEmpty()) {
-        event->acceptProposedAction();
-        OpenFolder(ToPath(folder));
+    const QString path = DraggedPath(event->mimeData());
+    if (path.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    if (QFileInfo(path).isDir()) {
+        OpenFolder(ToPath(path));
+    } else {
+        OpenFile(ToPath(path));
     }
 }
 

@@ -390,6 +390,47 @@ TEST_F(ExportTest, NoRotateAndCategoriesLimitWhatIsWritten)
     EXPECT_TRUE(fs::exists(others / "FLI" / "LONG-100.bmp"));
 }
 
+// One file on its own is written as the folder's export writes it, the same
+// names and bytes under the same options, wherever the output folder lies; a
+// wall, which needs its game's palette, is refused.
+TEST_F(ExportTest, OneFileIsExportedAsTheFolderExportWritesIt)
+{
+    const fs::path game = CopyOfSample();
+    const GameFolder folder = GameFolder::Open(game);
+    const std::string animation = folder.ReadFileList(ArtCategory::Animated).front();
+    const std::string still = folder.ReadFileList(ArtCategory::OtherArt).front();
+    const std::string all = (m_work / "all").string();
+    ProgramResult result = Export({"-q", "--format", "png", "--timeline", game.string(), all});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    Snapshot expected = TakeSnapshot(all);
+    const std::string frames = "FLI/" + fs::path(animation).stem().string() + "-";
+    const std::string picture = "STILLCEL/" + fs::path(still).stem().string() + ".png";
+    std::erase_if(expected, [&](const auto& entry) {
+        return !entry.first.starts_with(frames) && entry.first != picture;
+    });
+    ASSERT_GT(expected.size(), 2U);
+
+    // The output folder may lie in the file's folder.
+    const fs::path out = game / "FLI" / "out";
+    for (const fs::path& file : {folder.FilePath(ArtCategory::Animated, animation),
+                                 folder.FilePath(ArtCategory::OtherArt, still)}) {
+        result = Export({"-q", "--format", "png", "--timeline", file.string(), out.string()});
+        ASSERT_EQ(result.exitCode, 0) << file << result.err;
+        EXPECT_TRUE(result.out.starts_with("1 file read, ")) << result.out;
+    }
+    EXPECT_EQ(TakeSnapshot(out), expected);
+
+    const std::string wall = folder.ReadFileList(ArtCategory::WallsSprites).front();
+    result = Export({folder.FilePath(ArtCategory::WallsSprites, wall).string(), Out()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("open its game folder"), std::string::npos) << result.err;
+    // Images straight into the file's own folder are refused.
+    result = Export({folder.FilePath(ArtCategory::Animated, animation).string(), game.string()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("straight into the folder of the file"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Out()));
+}
+
 TEST_F(ExportTest, PngFilesHoldTheSameIndicesAndColours)
 {
     const ProgramResult result = Export({"-q", "--format", "png", Sample(), Out()});

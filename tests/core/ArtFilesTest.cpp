@@ -16,6 +16,7 @@
 #include "art/Naming.h"
 #include "authoring/CelWriter.h"
 #include "authoring/FliWriter.h"
+#include "fli/FliFormat.h"
 #include "support/ErrorKindOf.h"
 #include "support/TempFolder.h"
 #include "util/Text.h"
@@ -380,4 +381,84 @@ TEST(GameFolder, ReadFileListSaysWhyACategoryCannotBeListed)
     }
     fs::remove(folder / "FLI");
     EXPECT_EQ(ErrorKindOf([&] { game.ReadFileList(ArtCategory::Animated); }), ErrorKind::NotFound);
+}
+
+// A file opened on its own is told by its bytes, not its name; its folder's files
+// of its kind are listed, and the file itself whatever its name.
+TEST(GameFolder, OpenFileTellsALooseFileByItsBytesAndListsItsFolder)
+{
+    const IndexedImage stillImage{3, 2, {1, 2, 3, 4, 5, 6}};
+    const ByteArray still = EncodeCelImage(stillImage, PaletteBlock{});
+    const std::vector<FliFrameData> frames{FliFrameData{{FliChunkData{FLI_BLACK, {}}}}};
+    const ByteArray animation = WriteFLIFile(frames);
+    ByteArray flc = animation;
+    flc[kFliMagicOffset] = static_cast<std::uint8_t>(kFlcFileMagic & 0xFF);
+    ByteArray shortStill = still;
+    shortStill.resize(803);
+    TempFolder folder;
+    folder.Write("a.fli", animation);
+    folder.Write("INTRO.FLI", animation);
+    folder.Write("intro.dat", animation);
+    folder.Write("LATER.FLC", flc);
+    folder.Write("PIC.CEL", still);
+    folder.Write("SHORT.CEL", shortStill);
+    folder.Write("WALL.CEL", WallBytes(4096));
+    folder.Write("WALL.BIN", WallBytes(4096));
+    folder.Write("EMPTY.FLI", {});
+    folder.Write(".HIDDEN.FLI", animation);
+    fs::create_directory(folder / "SUB.FLI");
+
+    struct Case {
+        const char* name;
+        std::optional<ArtCategory> category;  // or refused with kind and words
+        ErrorKind kind;
+        const char* words;
+    };
+    const Case cases[] = {
+        {"INTRO.FLI", ArtCategory::Animated, {}, ""},
+        {"intro.dat", ArtCategory::Animated, {}, ""},
+        {"LATER.FLC", ArtCategory::Animated, {}, ""},
+        {"PIC.CEL", ArtCategory::OtherArt, {}, ""},
+        {"SHORT.CEL", ArtCategory::OtherArt, {}, ""},  // whose load says it is cut short
+        {"WALL.CEL", std::nullopt, ErrorKind::Unsupported, "open its game folder"},
+        {"WALL.BIN", std::nullopt, ErrorKind::Unsupported, "neither"},
+        {"EMPTY.FLI", std::nullopt, ErrorKind::NotFound, "empty"},
+        {"GONE.FLI", std::nullopt, ErrorKind::NotFound, ""},
+        {"SUB.FLI", std::nullopt, ErrorKind::Unsupported, "folder"},
+        {".HIDDEN.FLI", std::nullopt, ErrorKind::Unsupported, "hidden"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.category) {
+            try {
+                GameFolder::OpenFile(folder / c.name);
+                ADD_FAILURE() << "opened";
+            } catch (const Error& error) {
+                EXPECT_EQ(error.kind(), c.kind);
+                EXPECT_NE(std::string(error.what()).find(c.words), std::string::npos)
+                    << error.what();
+            }
+            continue;
+        }
+        const LooseFile loose = GameFolder::OpenFile(folder / c.name);
+        EXPECT_EQ(loose.category, *c.category);
+        EXPECT_EQ(loose.folder.LooseCategory(), c.category);
+        EXPECT_EQ(loose.folder.FilePath(loose.category, loose.name), folder / c.name);
+        EXPECT_EQ(ErrorKindOf([&] { loose.folder.ReadFileList(ArtCategory::WallsSprites); }),
+                  ErrorKind::NotFound);
+    }
+
+    // The list: the pattern's files in name order ignoring case, with the file opened.
+    EXPECT_EQ(
+        GameFolder::OpenFile(folder / "intro.dat").folder.ReadFileList(ArtCategory::Animated),
+        (std::vector<std::string>{"a.fli", "EMPTY.FLI", "intro.dat", "INTRO.FLI", "SUB.FLI"}));
+    const GameFolder stills = GameFolder::OpenFile(folder / "PIC.CEL").folder;
+    EXPECT_EQ(stills.ReadFileList(ArtCategory::OtherArt),
+              (std::vector<std::string>{"PIC.CEL", "SHORT.CEL", "WALL.CEL"}));
+    EXPECT_EQ(stills.LoadStill("PIC.CEL").image, stillImage);
+    EXPECT_EQ(ErrorKindOf([&] { stills.LoadStill("SHORT.CEL"); }), ErrorKind::Truncated);
+    FrameStore store;
+    const GameFolder animations = GameFolder::OpenFile(folder / "INTRO.FLI").folder;
+    EXPECT_FALSE(animations.LoadAnimation("a.fli", store).stop);
+    EXPECT_EQ(store.FrameCount(), 1U);
 }

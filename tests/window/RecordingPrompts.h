@@ -47,12 +47,18 @@ public:
         return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
     }
 
+    QString AskFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+    }
+
     std::vector<Message> messages;
     std::vector<SaveDialogRequest> requests;
     QStringList answers;
     QStringList folderTitles;   // one for each time a folder was asked for
     QStringList folderStarts;   // where the chooser opened each time
     QStringList folderAnswers;  // the folders chosen, in turn; none left cancels
+    QStringList fileAnswers;    // the files chosen to open, in turn; none left cancels
     std::vector<ExportChoiceRequest> exportRequests;
     std::deque<ExportChoice> exportAnswers;
 };

@@ -44,7 +44,10 @@ struct WindowDriver {
             return false;
         }
         window.show();
-        return QTest::qWaitForWindowExposed(&window);
+        // Shortcuts reach only the active window, which a loaded machine may make
+        // it some time after it is exposed.
+        window.activateWindow();
+        return QTest::qWaitForWindowExposed(&window) && QTest::qWaitForWindowActive(&window);
     }
     void Press(int id, Qt::MouseButton button = Qt::LeftButton)
     {

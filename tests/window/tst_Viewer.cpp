@@ -21,6 +21,8 @@
 
 #include "GameFixture.h"
 #include "WindowDriver.h"
+#include "authoring/CelWriter.h"
+#include "support/TempFolder.h"
 #include "window/PathText.h"
 #include "window/Program.h"
 
@@ -50,6 +52,7 @@ private slots:
     void frameBarStepsByKeyboardAndPlayback();
     void actionsFollowTheCategory();
     void otherFoldersByMenuAndDrop();
+    void oneFileByArgumentMenuAndDrop();
     void copyZoomAndScrollBars();
     void zoomAndAspect_data();
     void zoomAndAspect();
@@ -244,6 +247,103 @@ void TestViewer::otherFoldersByMenuAndDrop()
     QVERIFY(session.pic->HasPicture());
     QCOMPARE(RecentFolders().value(0),
              QDir::toNativeSeparators(QString::fromStdString(second.root().string())));
+}
+
+// A file opened on its own, by argument, menu or drop: the list holds its folder's
+// files of its kind with it chosen, the categories that need a game folder are
+// disabled, and showing, playing, copying, zooming, saving and exporting work.
+// A wall alone is refused with the advice to open its game folder.
+void TestViewer::oneFileByArgumentMenuAndDrop()
+{
+    TempFolder loose;
+    loose.Write("A.FLI", WriteAnimation(NumberedFrames(3)));
+    loose.Write("b.fli", WriteAnimation(NumberedFrames(2)));
+    loose.Write("PIC.CEL", EncodeCelImage(Gradient(5, 4), TestBlock(2)));
+    loose.Write("WALL.CEL", MarkedWall());
+    const auto pathOf = [&](const char* name) {
+        return QString::fromStdString((loose / name).string());
+    };
+
+    // By argument, through the program's start.
+    RecordingPrompts prompts;
+    QStringList listed;
+    QList<bool> usable;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->objectName() == "frm" && widget->isVisible()) {
+                auto* list = widget->findChild<QListWidget*>("File");
+                for (int row = 0; row < list->count(); ++row) {
+                    listed << list->item(row)->text();
+                }
+                listed << list->currentItem()->text();
+                for (QAbstractButton* button : widget->findChild<QButtonGroup*>("opt")->buttons()) {
+                    usable << (button->isEnabled() && button->isChecked());
+                }
+            }
+        }
+        QApplication::exit(0);
+    });
+    QCOMPARE(RunProgram({"varek", pathOf("b.fli")}, prompts), 0);
+    QCOMPARE(listed, (QStringList{"A.FLI", "b.fli", "b.fli"}));
+    QCOMPARE(usable, (QList<bool>{false, false, true}));
+    QVERIFY(prompts.messages.empty());
+
+    // By the menu, from a game folder.
+    GameFixture game;
+    game.WriteWall("W.CEL", MarkedWall());
+    WindowDriver session;
+    QVERIFY(session.Start(game.root()));
+    session.prompts.fileAnswers = {pathOf("WALL.CEL"), pathOf("PIC.CEL")};
+    QTest::keyClick(&session.window, Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(session.prompts.messages.size(), std::size_t{1});
+    QVERIFY2(session.prompts.messages[0].text.contains("open its game folder"),
+             qPrintable(session.prompts.messages[0].text));
+    QCOMPARE(session.window.GameFolderPath(), game.root());
+    QTest::keyClick(&session.window, Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(session.window.GameFolderPath(), loose.path());
+    QCOMPARE(session.list->count(), 2);
+    QCOMPARE(session.list->currentItem()->text(), "PIC.CEL");
+    QCOMPARE(session.opt->checkedId(), 1);
+    QVERIFY(!session.opt->button(0)->isEnabled() && !session.opt->button(2)->isEnabled());
+    QVERIFY(session.pic->HasPicture());
+    QTest::keyClick(&session.window, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->image().size(), QSize(5, 4));
+    const TempFolder out;
+    const QString saved = QString::fromStdString((out / "pic.bmp").string());
+    session.prompts.answers = {saved};
+    QTest::keyClick(&session.window, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(session.prompts.requests.back().initialFolder,
+             QString::fromStdString(loose.path().string()));
+    QVERIFY(fs::file_size(ToPath(saved)) > 0);
+    session.prompts.exportAnswers.push_back(
+        {QString::fromStdString(out.path().string()), ImageFormat::Bmp});
+    ActionNamed(session.window, "Export Category...")->trigger();
+    QCOMPARE(ReadAll(out / "STILLCEL" / "PIC.bmp"), ReadAll(ToPath(saved)));
+    // Listed by name, the wall is a failure of the export, as in a game folder.
+    QVERIFY(session.prompts.messages.back().text.contains("1 failure:\nSTILLCEL/WALL.CEL"));
+
+    // By a drop: an animation, which plays and zooms.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(pathOf("A.FLI"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&session.window, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&session.window, &drop);
+    QCOMPARE(session.list->currentItem()->text(), "A.FLI");
+    QCOMPARE(session.opt->checkedId(), 2);
+    QVERIFY(!session.opt->button(1)->isEnabled());
+    QCOMPARE(session.hsb->maximum(), 3);
+    QTest::keyClick(&session.window, Qt::Key_Plus, Qt::ControlModifier);
+    QCOMPARE(session.pic->HorizontalScale(), 2.0);
+    QTest::keyClick(&session.window, Qt::Key_Space);
+    QTRY_VERIFY(session.hsb->value() > 1);
+    QTest::keyClick(&session.window, Qt::Key_Space);
+
+    // A game folder again: every category.
+    QVERIFY(session.window.OpenFolder(game.root()));
+    QVERIFY(session.opt->button(0)->isEnabled() && session.opt->button(1)->isEnabled());
+    QCOMPARE(session.prompts.messages.size(), std::size_t{2});
 }
 
 void TestViewer::copyZoomAndScrollBars()
