@@ -239,7 +239,12 @@ FileFacts GameFolder::DescribeFile(ArtCategory category, const std::string& name
                 DescribeWall(*file, facts);
                 break;
             case ArtCategory::OtherArt:
-                DescribeStill(*file, facts);
+                // The later still pictures are FLC files, shown by their first frame.
+                if (IsFlcStill(file->ReadStart(kCelPixelOffset))) {
+                    DescribeAnimation(ReadFLIBytes(*file).bytes(), facts);
+                } else {
+                    DescribeStill(*file, facts);
+                }
                 break;
             case ArtCategory::Animated:
                 if (file->Size() > kMaxFliFileBytes) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "art/FileFacts.h"
 #include "art/GameFolder.h"
 #include "fli/FliDecoder.h"
 #include "support/ErrorKindOf.h"
@@ -599,6 +600,14 @@ TEST(GameFolderAnimation, FlcFilesOfAnySizeAndName)
     EXPECT_EQ(picture.image.height, 2);
     EXPECT_EQ(picture.image.pixels, (std::vector<std::uint8_t>{7, 7, 7, 1, 2, 0}));
     EXPECT_EQ(picture.palette[7], MakeColor(200, 100, 50));
+    // Its facts are an animation's, and the speed is the header's milliseconds.
+    const FileFacts facts = game.DescribeFile(ArtCategory::OtherArt, "LATER.CEL");
+    const auto value = [&facts](const std::string& label) {
+        const auto row = std::ranges::find(facts.rows, label, &FactRow::label);
+        return row == facts.rows.end() ? std::string("none") : row->value;
+    };
+    EXPECT_EQ(value("Frame size"), "3 x 2, FLC");
+    EXPECT_EQ(value("Speed"), "40 ms a frame");
 }
 
 // Bytes past the header's size field are never read, unless the frames the header
