@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Every record a load leaves must be readable.
     for (std::size_t i = 0; i < store.size(); ++i) {
-        volatile std::uint8_t sink = store[i].Pixels[size % varek::kFramePixels];
+        volatile std::uint8_t sink = store[i].Pixels[size % store[i].Pixels.size()];
         (void)sink;
     }
     return 0;

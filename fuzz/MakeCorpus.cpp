@@ -69,10 +69,10 @@ ByteArray Prefix(const ByteArray& bytes, std::size_t length)
 FramePixels Picture(int phase)
 {
     FramePixels pixels{};
-    for (int y = 0; y < kFrameHeight; ++y) {
-        for (int x = 0; x < kFrameWidth; ++x) {
+    for (int y = 0; y < kFliHeight; ++y) {
+        for (int x = 0; x < kFliWidth; ++x) {
             const bool inside = (x - 100 - phase) * (x - 100 - phase) + (y - 90) * (y - 90) < 900;
-            pixels[static_cast<std::size_t>(y * kFrameWidth + x)] =
+            pixels[static_cast<std::size_t>(y * kFliWidth + x)] =
                 static_cast<std::uint8_t>(inside ? 200 + phase : y / 20);
         }
     }
@@ -539,10 +539,10 @@ void ExportInputs()
     valid.still = EncodeCelImage(still, Colours(4));
     FramePixels flat{};
     for (std::size_t i = 0; i < flat.size(); ++i) {
-        flat[i] = static_cast<std::uint8_t>(i / kFrameWidth / 25);
+        flat[i] = static_cast<std::uint8_t>(i / kFliWidth / 25);
     }
     FramePixels changed = flat;
-    changed[kFrameWidth * 50 + 10] = 77;
+    changed[kFliWidth * 50 + 10] = 77;
     std::vector<FliFrameData> frames(3);
     frames[0].chunks = {{FLI_COLOR, EncodeColorChunk(Colours(0), PaletteBlock{})},
                         {FLI_BRUN, EncodeBRUNChunk(flat)}};

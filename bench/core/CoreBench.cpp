@@ -203,7 +203,7 @@ void BM_BuildBmpImage(benchmark::State& state)
         palette[i] = VgaColor(static_cast<std::uint8_t>(i % 64), 32, 7);
     }
     for (auto _ : state) {
-        BmpImage image = BuildBmpImage(kFrameWidth, kFrameHeight, pixels, palette);
+        BmpImage image = BuildBmpImage(kFliWidth, kFliHeight, pixels, palette);
         benchmark::DoNotOptimize(image.data());
     }
 }

@@ -10,13 +10,6 @@
 
 namespace varek {
 
-namespace {
-
-// The magic of the prefix chunk an FLC file may hold before its first frame.
-constexpr std::uint16_t kFlcPrefixMagic = 0xF100;
-
-}  // namespace
-
 IndexedImage BuildWallImage(std::span<const std::uint8_t> bytes, bool rotate)
 {
     if (bytes.size() < kWallBytes) {
@@ -40,20 +33,40 @@ IndexedImage BuildWallImage(std::span<const std::uint8_t> bytes, bool rotate)
     return image;
 }
 
-CelHeader ReadCelHeader(std::span<const std::uint8_t> bytes)
+namespace {
+
+// The magic number of an FLI or FLC file where a still picture belongs: it falls
+// on the still's height and its first frame's on bytes of the still's colour
+// block, which no 6-bit colour value makes. 0 for a still picture.
+std::uint16_t FlicMagicOfStill(std::span<const std::uint8_t> bytes)
 {
     const ByteReader reader(bytes, "the still picture");
-    // An FLI or FLC file (the later cels are FLC files) where a still picture
-    // belongs: its magic number falls on the still's height and its first frame's
-    // on bytes of the still's colour block, which no 6-bit colour value makes.
     constexpr std::int64_t kFirstFrameMagic = kFliHeaderSize + kFliFrameMagicOffset;
     if (bytes.size() >= kFirstFrameMagic + 2 && (reader.U16(kFirstFrameMagic) == kFliFrameMagic ||
                                                  reader.U16(kFirstFrameMagic) == kFlcPrefixMagic)) {
-        if (reader.U16(kFliMagicOffset) == kFliFileMagic) {
+        const std::uint16_t magic = reader.U16(kFliMagicOffset);
+        return magic == kFliFileMagic || magic == kFlcFileMagic ? magic : 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool IsFlcStill(std::span<const std::uint8_t> bytes)
+{
+    return FlicMagicOfStill(bytes) == kFlcFileMagic;
+}
+
+CelHeader ReadCelHeader(std::span<const std::uint8_t> bytes)
+{
+    const ByteReader reader(bytes, "the still picture");
+    {
+        const std::uint16_t magic = FlicMagicOfStill(bytes);
+        if (magic == kFliFileMagic) {
             throw Error(ErrorKind::Unsupported,
                         "the file is an FLI animation, not a still picture");
         }
-        if (reader.U16(kFliMagicOffset) == kFlcFileMagic) {
+        if (magic == kFlcFileMagic) {
             throw Error(ErrorKind::Unsupported,
                         "the file is an FLC animation or a cel of the later kind, which is one, "
                         "not a still picture");
@@ -116,8 +129,8 @@ IndexedImage BuildCelImage(std::span<const std::uint8_t> bytes)
 IndexedImage FrameImage(const FrameRecord& record)
 {
     IndexedImage image;
-    image.width = kFrameWidth;
-    image.height = kFrameHeight;
+    image.width = record.Width;
+    image.height = record.Height;
     image.pixels.assign(record.Pixels.begin(), record.Pixels.end());
     return image;
 }

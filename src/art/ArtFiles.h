@@ -54,6 +54,11 @@ constexpr std::int64_t kMaxStillPixels = std::int64_t{4096} * 4096;
 // one naming the format when bytes (its first 134 or more) are an FLI or FLC file.
 CelHeader ReadCelHeader(std::span<const std::uint8_t> bytes);
 
+// Whether bytes (the first 134 or more of a file where a still picture belongs)
+// are an FLC file: the later authoring program's still pictures are FLCs whose
+// first frame is the picture.
+bool IsFlcStill(std::span<const std::uint8_t> bytes);
+
 // How many bytes of the file the still picture with this header uses: the 800
 // before its pixels and width x height pixels. Throws Error: Corrupt for a width
 // or height of 0 (a picture without pixels, which no image file holds) and when

@@ -1,11 +1,13 @@
 // What a file browser shows of a game file: its first picture and its facts.
 #include "art/FileFacts.h"
 
+#include <chrono>
 #include <optional>
 
 #include "art/ArtFiles.h"
 #include "art/GameFolder.h"
 #include "fli/FliLayout.h"
+#include "util/ByteReader.h"
 #include "util/Text.h"
 
 namespace varek {
@@ -55,13 +57,23 @@ FactRow FrameRow(const std::string& label, const FliFramePlace& frame)
     return row;
 }
 
-std::string SpeedText(std::uint16_t speed)
+// The header's speed field as the file gives it, and the duration it plays at.
+std::string SpeedText(const FlicHeader& header, std::span<const std::uint8_t> bytes)
 {
-    // Playback takes a speed of 0 as 5 ticks.
-    const int ticks = speed == 0 ? 5 : speed;
-    const std::string time = std::to_string((ticks * 1000 + 35) / 70) + " ms";
+    const ByteReader reader(bytes, "the FLI file");
+    const std::string time =
+        std::to_string(
+            std::chrono::round<std::chrono::milliseconds>(header.frameDuration).count()) +
+        " ms";
+    if (header.kind == FlicKind::Flc) {
+        const std::uint32_t milliseconds = reader.U32(kFliSpeedOffset);
+        return milliseconds == 0 ? "0, played as 1/70 s (" + time + ") a frame"
+                                 : std::to_string(milliseconds) + " ms a frame";
+    }
+    const std::uint16_t speed = reader.U16(kFliSpeedOffset);
+    const std::int64_t ticks = header.frameDuration / kFliTick;
     if (speed == 0) {
-        return "0, played as 5/70 s (" + time + ") a frame";
+        return "0, played as " + std::to_string(ticks) + "/70 s (" + time + ") a frame";
     }
     return std::to_string(speed) + "/70 s (" + time + ") a frame";
 }
@@ -119,7 +131,14 @@ void DescribeAnimation(std::span<const std::uint8_t> bytes, FileFacts& facts)
     });
     facts.rows.push_back(
         {"Frame count", std::to_string(load.fileFrames) + ", the ring frame not counted", {}});
-    facts.rows.push_back({"Speed", SpeedText(load.speed), {}});
+    if (bytes.size() >= static_cast<std::size_t>(kFliHeaderSize)) {
+        facts.rows.push_back({"Frame size",
+                              std::to_string(load.header.width) + " x " +
+                                  std::to_string(load.header.height) +
+                                  (load.header.kind == FlicKind::Flc ? ", FLC" : ", FLI"),
+                              {}});
+        facts.rows.push_back({"Speed", SpeedText(load.header, bytes), {}});
+    }
     facts.rows.push_back(layout.ring ? FrameRow("Ring frame", *layout.ring)
                                      : FactRow{"Ring frame", "none", {}});
 
@@ -220,7 +239,12 @@ FileFacts GameFolder::DescribeFile(ArtCategory category, const std::string& name
                 DescribeWall(*file, facts);
                 break;
             case ArtCategory::OtherArt:
-                DescribeStill(*file, facts);
+                // The later still pictures are FLC files, shown by their first frame.
+                if (IsFlcStill(file->ReadStart(kCelPixelOffset))) {
+                    DescribeAnimation(ReadFLIBytes(*file).bytes(), facts);
+                } else {
+                    DescribeStill(*file, facts);
+                }
                 break;
             case ArtCategory::Animated:
                 if (file->Size() > kMaxFliFileBytes) {

@@ -17,7 +17,7 @@ namespace {
 constexpr CategoryInfo kCategories[kCategoryCount] = {
     {"Walls/Sprites", "CELS3", "*.CEL", "walls"},
     {"Other Art", "STILLCEL", "*.CEL", "stills"},
-    {"Animated", "FLI", "*.FLI", "animations"},
+    {"Animated", "FLI", "*.FLI;*.FLC", "animations"},
 };
 
 constexpr const char* kMessageTail =
@@ -244,12 +244,34 @@ Picture GameFolder::LoadWall(const std::string& name, const Palette& palette, bo
     return Picture{BuildWallImage(bytes, rotate), palette};
 }
 
+namespace {
+
+// The first picture of an FLC file, with its colours. Throws the load's stop
+// when it gives no picture.
+Picture LoadFlcStill(const SourceFile& file)
+{
+    const FileBytes bytes = ReadFLIBytes(file);
+    FrameStore store;
+    const FliLoad load = DecodeFLIFile(bytes.bytes(), store, [&store](std::int32_t, std::int32_t) {
+        return store.FrameCount() == 0;
+    });
+    if (store.FrameCount() == 0) {
+        throw load.stop.value_or(Error(ErrorKind::Corrupt, "the file gives no picture"));
+    }
+    return Picture{FrameImage(store[1]), store[1].Colors};
+}
+
+}  // namespace
+
 Picture GameFolder::LoadStill(const std::string& name) const
 {
     // The header first, then no more than the pixels it asks for.
     const std::unique_ptr<SourceFile> file =
         OpenGameFile(*m_source, FileName(ArtCategory::OtherArt, name));
     ByteArray bytes = file->ReadStart(kCelPixelOffset);
+    if (IsFlcStill(bytes)) {
+        return LoadFlcStill(*file);
+    }
     const auto used = static_cast<std::uint64_t>(CelFileBytesUsed(ReadCelHeader(bytes)));
     bytes = file->ReadStart(used);
     IndexedImage image = BuildCelImage(bytes);

@@ -1,53 +1,38 @@
 #include "art/Playback.h"
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 
 namespace varek {
 
 namespace {
 
-constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
-constexpr std::int64_t kTicksPerSecond = 70;
-
-// FFmpeg reads a speed of 0 as 5 ticks, about 14 pictures a second.
-constexpr std::uint16_t kSpeedWhenZero = 5;
-
-// Seventieths of a second to nanoseconds, rounded to the nearest. Split at whole
-// seconds so the product stays far from overflow.
-std::int64_t NanosecondsOfTicks(std::int64_t ticks)
+// A picture lasting no time would never show.
+FrameDuration DurationOf(const PictureFrames& picture)
 {
-    return ticks / kTicksPerSecond * kNanosecondsPerSecond +
-           (ticks % kTicksPerSecond * kNanosecondsPerSecond + kTicksPerSecond / 2) /
-               kTicksPerSecond;
+    return std::max(picture.duration, FrameDuration{1});
 }
 
-std::int64_t TickOf(std::uint16_t speed)
+// Nanoseconds rounded to the nearest; a file's durations add up far below overflow.
+std::int64_t NanosecondsOf(FrameDuration duration)
 {
-    return speed == 0 ? kSpeedWhenZero : speed;
-}
-
-// A picture standing for no frame would take no time and never show.
-std::int64_t FramesOf(const PictureFrames& picture)
-{
-    return std::max<std::int32_t>(picture.frameCount, 1);
+    return std::chrono::round<std::chrono::nanoseconds>(duration).count();
 }
 
 }  // namespace
 
-PlaybackSchedule::PlaybackSchedule(std::span<const PictureFrames> pictures, std::uint16_t speed)
+PlaybackSchedule::PlaybackSchedule(std::span<const PictureFrames> pictures)
 {
     if (pictures.empty()) {
         return;
     }
-    const std::int64_t tick = TickOf(speed);
     m_starts.reserve(pictures.size() + 1);
     m_starts.push_back(0);
-    // A file counts its frames in 16 bits, so the total stays far below overflow.
-    std::int64_t frames = 0;
+    FrameDuration elapsed{};
     for (const PictureFrames& picture : pictures) {
-        frames += FramesOf(picture);
-        m_starts.push_back(NanosecondsOfTicks(frames * tick));
+        elapsed += DurationOf(picture);
+        m_starts.push_back(NanosecondsOf(elapsed));
     }
 }
 
@@ -80,23 +65,23 @@ std::optional<std::int64_t> PlaybackSchedule::NextDueAfter(std::int64_t time) co
     return loopStart + m_starts[static_cast<std::size_t>(PictureAt(clamped)) + 1];
 }
 
-GifDelayClock::GifDelayClock(std::uint16_t speed) : m_tick(TickOf(speed)) {}
-
 std::int64_t GifDelayClock::Next(const PictureFrames& picture)
 {
-    constexpr std::int64_t kCentisecondsPerSecond = 100;
-    m_frames += FramesOf(picture);
+    using Centiseconds = std::chrono::duration<std::int64_t, std::centi>;
+    m_elapsed += DurationOf(picture);
+    // Halves round up, as they always have here; round() would round them to even.
     const std::int64_t end =
-        (m_frames * m_tick * kCentisecondsPerSecond + kTicksPerSecond / 2) / kTicksPerSecond;
+        std::chrono::floor<Centiseconds>(
+            m_elapsed + FrameDuration{FrameDuration::period::den / Centiseconds::period::den / 2})
+            .count();
     const std::int64_t delay = end - m_previousEnd;
     m_previousEnd = end;
     return delay;
 }
 
-std::vector<std::int64_t> ComputeGifDelays(std::span<const PictureFrames> pictures,
-                                           std::uint16_t speed)
+std::vector<std::int64_t> ComputeGifDelays(std::span<const PictureFrames> pictures)
 {
-    GifDelayClock clock(speed);
+    GifDelayClock clock;
     std::vector<std::int64_t> delays;
     delays.reserve(pictures.size());
     for (const PictureFrames& picture : pictures) {

@@ -17,9 +17,8 @@ public:
     // Nothing to play.
     PlaybackSchedule() = default;
 
-    // One tick is speed 70ths of a second, 5 of them when speed is 0; a picture
-    // lasts one tick for each file frame it stands for, at least one.
-    PlaybackSchedule(std::span<const PictureFrames> pictures, std::uint16_t speed);
+    // Each picture lasts its duration, at least the smallest one counted.
+    explicit PlaybackSchedule(std::span<const PictureFrames> pictures);
 
     int PictureCount() const noexcept { return static_cast<int>(m_starts.size()) - 1; }
 
@@ -48,22 +47,19 @@ private:
 };
 
 // How many hundredths of a second each picture lasts in a GIF file, which counts
-// time in whole hundredths. Ticks as in PlaybackSchedule; each picture ends at its
-// exact end rounded to the nearest hundredth, so the running total never strays
+// time in whole hundredths. Durations as in PlaybackSchedule; each picture ends at
+// its exact end rounded to the nearest hundredth, so the running total never strays
 // more than half a hundredth from the file's, however many pictures there are.
-std::vector<std::int64_t> ComputeGifDelays(std::span<const PictureFrames> pictures,
-                                           std::uint16_t speed);
+std::vector<std::int64_t> ComputeGifDelays(std::span<const PictureFrames> pictures);
 
 // The same delays one picture at a time, for pictures that arrive as they are decoded.
 class GifDelayClock {
 public:
-    explicit GifDelayClock(std::uint16_t speed);
     // The delay of the picture after those already given.
     std::int64_t Next(const PictureFrames& picture);
 
 private:
-    std::int64_t m_tick;
-    std::int64_t m_frames = 0;
+    FrameDuration m_elapsed{};
     std::int64_t m_previousEnd = 0;
 };
 

@@ -9,8 +9,8 @@ namespace varek {
 
 namespace {
 
-constexpr std::size_t kWidth = static_cast<std::size_t>(kFrameWidth);
-constexpr std::size_t kHeight = static_cast<std::size_t>(kFrameHeight);
+constexpr std::size_t kWidth = static_cast<std::size_t>(kFliWidth);
+constexpr std::size_t kHeight = static_cast<std::size_t>(kFliHeight);
 
 std::size_t SameRun(const std::uint8_t* row, std::size_t from, std::size_t end, std::size_t limit)
 {
@@ -265,8 +265,8 @@ ByteArray WriteFLIFile(std::span<const FliFrameData> frames, std::uint16_t speed
     writer.U32(0);
     writer.U16(kFliFileMagic);
     writer.U16(static_cast<std::uint16_t>(frames.size()));
-    writer.U16(static_cast<std::uint16_t>(kFrameWidth));
-    writer.U16(static_cast<std::uint16_t>(kFrameHeight));
+    writer.U16(static_cast<std::uint16_t>(kFliWidth));
+    writer.U16(static_cast<std::uint16_t>(kFliHeight));
     writer.U16(8);  // bits per pixel
     writer.U16(0);  // flags
     writer.U16(speed);

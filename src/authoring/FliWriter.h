@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -12,6 +14,10 @@
 #include "util/ByteWriter.h"
 
 namespace varek {
+
+// The pixels of one FLI frame as the writer takes them, row by row.
+constexpr std::size_t kFramePixels = static_cast<std::size_t>(kFliWidth) * kFliHeight;
+using FramePixels = std::array<std::uint8_t, kFramePixels>;
 
 // One chunk as written: its type and payload; the 6-byte header is added.
 struct FliChunkData {

@@ -892,10 +892,10 @@ private:
 };
 
 struct Frame {
-    std::uint8_t& at(int x, int y) { return pixels[static_cast<std::size_t>(y * kFrameWidth + x)]; }
+    std::uint8_t& at(int x, int y) { return pixels[static_cast<std::size_t>(y * kFliWidth + x)]; }
     void Put(int x, int y, std::uint8_t value)
     {
-        if (x >= 0 && y >= 0 && x < kFrameWidth && y < kFrameHeight) {
+        if (x >= 0 && y >= 0 && x < kFliWidth && y < kFliHeight) {
             at(x, y) = value;
         }
     }
@@ -934,8 +934,8 @@ ByteArray IntroAnimation()
     SetRamp(dawn, 144, 32, {{6, 3, 8}, {22, 12, 18}});
 
     Frame sky;
-    for (int y = 0; y < kFrameHeight; ++y) {
-        for (int x = 0; x < kFrameWidth; ++x) {
+    for (int y = 0; y < kFliHeight; ++y) {
+        for (int x = 0; x < kFliWidth; ++x) {
             sky.at(x, y) = Clamped(1 + std::floor(y / 200.0 * 62 + Bayer(x, y) / 16.0), 1, 63);
         }
     }
@@ -946,7 +946,7 @@ ByteArray IntroAnimation()
     };
     std::vector<Star> stars;
     for (int i = 0; i < 140; ++i) {
-        stars.push_back({random.Below(kFrameWidth), random.Below(150)});
+        stars.push_back({random.Below(kFliWidth), random.Below(150)});
         sky.at(stars.back().x, stars.back().y) = static_cast<std::uint8_t>(64 + random.Below(16));
     }
     struct Crater {
@@ -966,9 +966,9 @@ ByteArray IntroAnimation()
         }
         return Clamped(shade, 80, 111);
     });
-    for (int x = 0; x < kFrameWidth; ++x) {
+    for (int x = 0; x < kFliWidth; ++x) {
         const int top = static_cast<int>(150 + 36 * FractalNoise(x, 1, 64, kUnbounded, 4, 78));
-        for (int y = top; y < kFrameHeight; ++y) {
+        for (int y = top; y < kFliHeight; ++y) {
             sky.at(x, y) = Clamped(
                 144 + 31 * FractalNoise(x, y, 10, kUnbounded, 2, 79) - (y - top) * 0.3, 144, 175);
         }
@@ -1017,21 +1017,21 @@ ByteArray IntroAnimation()
         return colors;
     };
     Frame plasma;
-    for (int y = 0; y < kFrameHeight; ++y) {
-        for (int x = 0; x < kFrameWidth; ++x) {
+    for (int y = 0; y < kFliHeight; ++y) {
+        for (int x = 0; x < kFliWidth; ++x) {
             const double v = std::sin(x / 23.0) + std::sin(y / 13.0) + std::sin((x + y) / 29.0) +
                              std::sin(std::hypot(x - 160.0, y - 100.0) / 11.0);
             plasma.at(x, y) =
                 static_cast<std::uint8_t>(static_cast<int>((v + 4) / 8 * 224 * 2) % 224);
         }
     }
-    const int titleLeft = (kFrameWidth - TextWidth("VAREK", 8)) / 2;
+    const int titleLeft = (kFliWidth - TextWidth("VAREK", 8)) / 2;
     DrawText("VAREK", titleLeft + 3, 43, 8, [&](int x, int y, int) { plasma.Put(x, y, 255); });
     DrawText("VAREK", titleLeft, 40, 8, [&](int x, int y, int) { plasma.Put(x, y, 224); });
     builder.Frame(plasma.pixels, plasmaColors(0), AnimationBuilder::Pixels::Copy);
 
     const std::string subtitle = "SAMPLE";
-    const int subtitleLeft = (kFrameWidth - TextWidth(subtitle, 4)) / 2;
+    const int subtitleLeft = (kFliWidth - TextWidth(subtitle, 4)) / 2;
     for (int step = 1; step <= 16; ++step) {
         const auto letters = static_cast<std::size_t>(std::clamp(step - 4, 0, 6));
         Frame frame = plasma;
@@ -1063,28 +1063,28 @@ ByteArray FireAnimation()
     SetRamp(blue, 0, 192,
             {{0, 0, 0}, {0, 2, 20}, {4, 16, 48}, {20, 40, 63}, {50, 60, 63}, {63, 63, 63}});
 
-    constexpr int kRows = kFrameHeight + 2;
-    std::vector<int> heat(static_cast<std::size_t>(kFrameWidth * kRows), 0);
+    constexpr int kRows = kFliHeight + 2;
+    std::vector<int> heat(static_cast<std::size_t>(kFliWidth * kRows), 0);
     auto cell = [&](int x, int y) -> int& {
-        return heat[static_cast<std::size_t>(y * kFrameWidth + std::clamp(x, 0, kFrameWidth - 1))];
+        return heat[static_cast<std::size_t>(y * kFliWidth + std::clamp(x, 0, kFliWidth - 1))];
     };
     Random random(1337);
     // The classic demo fire: hot cells along the bottom under the logs, each cell
     // above the mean of those below it, a little cooler.
     auto step = [&](double fuel) {
-        for (int x = 0; x < kFrameWidth;) {
+        for (int x = 0; x < kFliWidth;) {
             const int run = 2 + random.Below(8);
             const double taper = std::clamp(std::min(x - 70, 250 - x) / 50.0, 0.0, 1.0);
             const int value = random.Below(3) == 0
                                   ? 0
                                   : static_cast<int>((170 + random.Below(22)) * fuel * taper);
-            for (int i = 0; i < run && x < kFrameWidth; ++i, ++x) {
+            for (int i = 0; i < run && x < kFliWidth; ++i, ++x) {
                 cell(x, kRows - 1) = value;
                 cell(x, kRows - 2) = value;
             }
         }
         for (int y = 0; y < kRows - 2; ++y) {
-            for (int x = 0; x < kFrameWidth; ++x) {
+            for (int x = 0; x < kFliWidth; ++x) {
                 const int sum =
                     cell(x - 1, y + 1) + cell(x, y + 1) + cell(x + 1, y + 1) + cell(x, y + 2);
                 cell(x, y) = std::max(0, sum / 4 - static_cast<int>(random.Next() % 2));
@@ -1093,7 +1093,7 @@ ByteArray FireAnimation()
     };
     Frame logs;
     std::vector<bool> isLog(kFramePixels, false);
-    for (int y = 170; y < kFrameHeight; ++y) {
+    for (int y = 170; y < kFliHeight; ++y) {
         for (int x = 60; x < 260; ++x) {
             // Two crossed logs and the stones around them.
             const double u = x - 160.0;
@@ -1112,7 +1112,7 @@ ByteArray FireAnimation()
                 continue;
             }
             logs.at(x, y) = colour;
-            isLog[static_cast<std::size_t>(y * kFrameWidth + x)] = true;
+            isLog[static_cast<std::size_t>(y * kFliWidth + x)] = true;
         }
     }
 
@@ -1169,7 +1169,7 @@ ByteArray OrbitAnimation()
     Frame space;
     Random random(5);
     for (int i = 0; i < 220; ++i) {
-        space.at(random.Below(kFrameWidth), random.Below(kFrameHeight)) =
+        space.at(random.Below(kFliWidth), random.Below(kFliHeight)) =
             static_cast<std::uint8_t>(1 + random.Below(15));
     }
     constexpr int kFrames = 30;
@@ -1292,18 +1292,18 @@ ByteArray MakeSampleAnimation(int frameCount)
     frames.reserve(static_cast<std::size_t>(std::max(frameCount, 0)));
     FramePixels previous{};
     FramePixels pixels{};
-    for (int y = 0; y < kFrameHeight; ++y) {
-        for (int x = 0; x < kFrameWidth; ++x) {
-            pixels[static_cast<std::size_t>(y * kFrameWidth + x)] = plasma(x, y, 0);
+    for (int y = 0; y < kFliHeight; ++y) {
+        for (int x = 0; x < kFliWidth; ++x) {
+            pixels[static_cast<std::size_t>(y * kFliWidth + x)] = plasma(x, y, 0);
         }
     }
-    constexpr int kBand = kFrameHeight / 10;
+    constexpr int kBand = kFliHeight / 10;
     for (int f = 0; f < frameCount; ++f) {
         if (f > 0) {
             const int top = ((f - 1) % 10) * kBand;
             for (int y = top; y < top + kBand; ++y) {
-                for (int x = 0; x < kFrameWidth; ++x) {
-                    pixels[static_cast<std::size_t>(y * kFrameWidth + x)] = plasma(x, y, f);
+                for (int x = 0; x < kFliWidth; ++x) {
+                    pixels[static_cast<std::size_t>(y * kFliWidth + x)] = plasma(x, y, f);
                 }
             }
         }

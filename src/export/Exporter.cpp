@@ -205,11 +205,10 @@ private:
             const std::size_t kept = animation.pictures.size();
             std::string reason = animation.stop->what();
             if (!IsReadFault(*animation.stop)) {
-                reason += kept == 0 ? std::string("; no frame could be decoded")
-                          : kept == 1
-                              ? std::string("; the 1 frame decoded before it is written")
-                              : "; the " + std::to_string(kept) +
-                                    " frames decoded before it are written";
+                reason += kept == 0   ? std::string("; no frame could be decoded")
+                          : kept == 1 ? std::string("; the 1 frame decoded before it is written")
+                                      : "; the " + std::to_string(kept) +
+                                            " frames decoded before it are written";
             }
             Fail(source.name, reason);
         }
@@ -325,7 +324,7 @@ private:
                     target.gifName = ClaimName(target.source, 0);
                     target.skip = target.gifName.empty();
                     target.imagesToWrite = outline.pictures.size();
-                    target.clock.emplace(outline.speed);
+                    target.clock.emplace();
                 }
             } else if (m_options.timeline) {
                 if (target.imagesToWrite == 0) {
@@ -366,8 +365,9 @@ private:
             if (!name.empty()) {
                 failure = FailureOf([&] {
                     if (image.empty()) {
-                        image = EncodeImageFile(kFrameWidth, kFrameHeight, job.record.Pixels,
-                                                job.record.Colors, m_options.format);
+                        image =
+                            EncodeImageFile(job.record.Width, job.record.Height, job.record.Pixels,
+                                            job.record.Colors, m_options.format);
                     }
                     WriteFileAtomically(*target.folder / name, image);
                 });
@@ -393,10 +393,9 @@ private:
         const std::optional<std::string> failure = FailureOf([&] {
             if (!target.gif) {
                 FileBeingWritten& file = target.gifFile.emplace(*target.folder / target.gifName);
-                target.gif.emplace(kFrameWidth, kFrameHeight,
-                                   [&file](std::span<const std::uint8_t> bytes) {
-                                       file.Write(bytes);
-                                   });
+                target.gif.emplace(
+                    job.record.Width, job.record.Height,
+                    [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); });
             }
             target.gif->AddPicture(job.record.Pixels, job.record.Colors,
                                    target.clock->Next(job.frames));

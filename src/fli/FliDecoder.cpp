@@ -16,7 +16,10 @@ namespace varek {
 
 namespace {
 
-constexpr std::int64_t kPixelLimit = static_cast<std::int64_t>(kFramePixels);
+std::int64_t PixelLimit(const FrameRecord& record)
+{
+    return static_cast<std::int64_t>(record.Width) * record.Height;
+}
 
 // Where a pixel decoder stopped before its end: a read past its payload, or a
 // pixel outside the frame. Line-compression faults are many in a hostile file and
@@ -34,18 +37,19 @@ Stopped PastPayload(std::int64_t offset, std::int64_t count)
     return DecodeStop{true, offset, count, 0};
 }
 
-[[noreturn]] void Raise(const DecodeStop& stop, const ByteReader& data)
+[[noreturn]] void Raise(const DecodeStop& stop, const ByteReader& data, const FrameRecord& record)
 {
     if (stop.pastPayload) {
         data.Require(stop.offset, stop.count);
     }
-    throw Error(ErrorKind::Corrupt,
-                "pixel " + std::to_string(stop.pixel) + " lies outside the 320 x 200 frame");
+    throw Error(ErrorKind::Corrupt, "pixel " + std::to_string(stop.pixel) + " lies outside the " +
+                                        std::to_string(record.Width) + " x " +
+                                        std::to_string(record.Height) + " frame");
 }
 
 // The pixels a decoder wrote, from first to one past the last; empty when first >= end.
 struct PixelRange {
-    std::int64_t first = kPixelLimit;
+    std::int64_t first = std::numeric_limits<std::int64_t>::max();
     std::int64_t end = 0;
 
     void Add(std::int64_t from, std::int64_t count)
@@ -59,11 +63,17 @@ struct PixelRange {
 class PixelCursor {
 public:
     PixelCursor(FrameRecord& record, std::int64_t start, PixelRange* written = nullptr)
-        : m_pixels(record.Pixels), m_at(start), m_written(written)
+        : m_pixels(record.Pixels.data()),
+          m_limit(PixelLimit(record)),
+          m_width(record.Width),
+          m_at(start),
+          m_written(written)
     {
     }
 
     void Skip(std::int64_t count) { m_at += count; }
+    void MoveTo(std::int64_t pixel) { m_at = pixel; }
+    std::int64_t At() const noexcept { return m_at; }
 
     // One value count times; the pixels that fit are written before the stop.
     Stopped Replicate(std::int64_t count, std::uint8_t value)
@@ -71,9 +81,9 @@ public:
         if (count <= 0) {
             return std::nullopt;
         }
-        const std::int64_t fits = std::clamp<std::int64_t>(kPixelLimit - m_at, 0, count);
+        const std::int64_t fits = std::clamp<std::int64_t>(m_limit - m_at, 0, count);
         if (fits > 0) {
-            std::memset(m_pixels.data() + m_at, value, static_cast<std::size_t>(fits));
+            std::memset(m_pixels + m_at, value, static_cast<std::size_t>(fits));
             Written(fits);
         }
         if (fits < count) {
@@ -92,10 +102,9 @@ public:
         }
         const auto dataLeft = static_cast<std::int64_t>(data.size()) - offset;
         const std::int64_t fits =
-            std::clamp<std::int64_t>(std::min(kPixelLimit - m_at, dataLeft), 0, count);
+            std::clamp<std::int64_t>(std::min(m_limit - m_at, dataLeft), 0, count);
         if (fits > 0) {
-            std::memcpy(m_pixels.data() + m_at, data.data() + offset,
-                        static_cast<std::size_t>(fits));
+            std::memcpy(m_pixels + m_at, data.data() + offset, static_cast<std::size_t>(fits));
             Written(fits);
         }
         if (fits < count) {
@@ -106,14 +115,32 @@ public:
         return std::nullopt;
     }
 
+    // count copies of the pixel pair first, second; the pixels that fit are written
+    // before the stop.
+    Stopped ReplicatePair(std::int64_t count, std::uint8_t first, std::uint8_t second)
+    {
+        const std::int64_t fits = std::clamp<std::int64_t>(m_limit - m_at, 0, 2 * count);
+        for (std::int64_t i = 0; i < fits; ++i) {
+            m_pixels[m_at + i] = i % 2 == 0 ? first : second;
+        }
+        if (fits > 0) {
+            Written(fits);
+        }
+        if (fits < 2 * count) {
+            return DecodeStop{false, 0, 0, m_at + fits};
+        }
+        m_at += 2 * count;
+        return std::nullopt;
+    }
+
     // After a row: a row without packets moves on by exactly one row; otherwise the
     // cursor rises to the next row start unless the packets ended exactly on one.
     void EndRow(unsigned packetCount)
     {
         if (packetCount == 0) {
-            m_at += kFrameWidth;
-        } else if (m_at % kFrameWidth != 0) {
-            m_at += kFrameWidth - m_at % kFrameWidth;
+            m_at += m_width;
+        } else if (m_at % m_width != 0) {
+            m_at += m_width - m_at % m_width;
         }
     }
 
@@ -125,7 +152,9 @@ private:
         }
     }
 
-    FramePixels& m_pixels;
+    std::uint8_t* m_pixels;
+    std::int64_t m_limit;
+    std::int64_t m_width;
     std::int64_t m_at;
     PixelRange* m_written;
 };
@@ -148,7 +177,11 @@ std::string Described(const char* what, std::int32_t frameIndex, std::int64_t po
 
 }  // namespace
 
-void DecodeColorChunk(const FLIChunk& chunk, FrameRecord& record)
+namespace {
+
+// Colour packets of either chunk type; component maps a stored byte to 8 bits.
+template <typename Component>
+void DecodeColorPackets(const FLIChunk& chunk, FrameRecord& record, Component component)
 {
     const ByteReader data(chunk.Data, "the colour chunk");
     const std::int16_t packetCount = data.I16(kColorPacketCountOffset);
@@ -172,65 +205,110 @@ void DecodeColorChunk(const FLIChunk& chunk, FrameRecord& record)
             }
             const ByteSpan triple = data.Slice(cursor + 3 * j, 3);
             record.Colors[static_cast<std::size_t>(index + j)] =
-                VgaColor(triple[0], triple[1], triple[2]);
+                component(triple[0], triple[1], triple[2]);
         }
         cursor += 3 * count;
         index += count;
     }
 }
 
+}  // namespace
+
+void DecodeColorChunk(const FLIChunk& chunk, FrameRecord& record)
+{
+    DecodeColorPackets(chunk, record, [](std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+        return VgaColor(r, g, b);
+    });
+}
+
+void DecodeColor256Chunk(const FLIChunk& chunk, FrameRecord& record)
+{
+    DecodeColorPackets(chunk, record, [](std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+        return static_cast<ColorValue>(r | g << 8 | b << 16);
+    });
+}
+
 namespace {
+
+// The non-throwing reader the two delta decoders share.
+class DeltaReader {
+public:
+    explicit DeltaReader(ByteSpan data) : m_data(data) {}
+
+    std::int64_t Cursor() const noexcept { return m_cursor; }
+    void Skip(std::int64_t count) { m_cursor += count; }
+
+    // The next byte of the payload, or false past its end.
+    bool Next(std::uint8_t& value)
+    {
+        if (m_cursor >= static_cast<std::int64_t>(m_data.size())) {
+            return false;
+        }
+        value = m_data[static_cast<std::size_t>(m_cursor++)];
+        return true;
+    }
+
+    bool Next16(std::uint16_t& value)
+    {
+        std::uint8_t low = 0;
+        std::uint8_t high = 0;
+        if (m_cursor + 2 > static_cast<std::int64_t>(m_data.size())) {
+            return false;
+        }
+        Next(low);
+        Next(high);
+        value = static_cast<std::uint16_t>(low | high << 8);
+        return true;
+    }
+
+private:
+    ByteSpan m_data;
+    std::int64_t m_cursor = 0;
+};
 
 // The line-compression decoder, reading its payload without throwing.
 Stopped DecodeLC(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
 {
     const ByteSpan data = chunk.Data;
     const auto size = static_cast<std::int64_t>(data.size());
-    std::int64_t cursor = 0;
-    // The next byte of the payload, or false past its end.
-    const auto next = [&](std::uint8_t& value) {
-        if (cursor >= size) {
-            return false;
-        }
-        value = data[static_cast<std::size_t>(cursor++)];
-        return true;
-    };
     if (size < kLCRowsOffset) {
         const std::int64_t field = size < kLCRowCountOffset ? kLCFirstRowOffset : kLCRowCountOffset;
         return PastPayload(field, 2);
     }
-    const std::int64_t firstRow = data[kLCFirstRowOffset] | data[kLCFirstRowOffset + 1] << 8;
-    const std::int64_t rowCount = data[kLCRowCountOffset] | data[kLCRowCountOffset + 1] << 8;
-    cursor = kLCRowsOffset;
-    PixelCursor pixels(record, firstRow * kFrameWidth, written);
+    DeltaReader reader(data);
+    std::uint16_t firstRow = 0;
+    std::uint16_t rowCount = 0;
+    reader.Next16(firstRow);
+    reader.Next16(rowCount);
+    PixelCursor pixels(record, std::int64_t{firstRow} * record.Width, written);
     for (std::int64_t row = 0; row < rowCount; ++row) {
         std::uint8_t packetCount = 0;
-        if (!next(packetCount)) {
-            return PastPayload(cursor, 1);
+        if (!reader.Next(packetCount)) {
+            return PastPayload(reader.Cursor(), 1);
         }
         for (unsigned packet = 0; packet < packetCount; ++packet) {
             std::uint8_t skip = 0;
             std::uint8_t runSize = 0;
-            if (!next(skip)) {
-                return PastPayload(cursor, 1);
+            if (!reader.Next(skip)) {
+                return PastPayload(reader.Cursor(), 1);
             }
             pixels.Skip(skip);
-            if (!next(runSize)) {
-                return PastPayload(cursor, 1);
+            if (!reader.Next(runSize)) {
+                return PastPayload(reader.Cursor(), 1);
             }
             if (runSize >= kRunSizeSign) {
                 std::uint8_t value = 0;
-                if (!next(value)) {
-                    return PastPayload(cursor, 1);
+                if (!reader.Next(value)) {
+                    return PastPayload(reader.Cursor(), 1);
                 }
                 if (Stopped stop = pixels.Replicate(256 - runSize, value)) {
                     return stop;
                 }
             } else {
-                if (Stopped stop = pixels.Copy(data, cursor, runSize)) {
+                if (Stopped stop = pixels.Copy(data, reader.Cursor(), runSize)) {
                     return stop;
                 }
-                cursor += runSize;
+                reader.Skip(runSize);
             }
         }
         pixels.EndRow(packetCount);
@@ -238,26 +316,102 @@ Stopped DecodeLC(const FLIChunk& chunk, FrameRecord& record, PixelRange* written
     return std::nullopt;
 }
 
-void DecodeBRUN(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
+// The word-oriented delta: a count of the lines it changes, each line led by
+// words whose top two bits say what they are: 11 skips lines, 10 sets the line's
+// last pixel (for odd widths) and 00 gives the line's packet count. Each packet
+// skips columns, then a positive count of literal pixel pairs or a negative
+// count of one pair repeated.
+Stopped DecodeDeltaFlc(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
+{
+    const ByteSpan data = chunk.Data;
+    DeltaReader reader(data);
+    std::uint16_t lineCount = 0;
+    if (!reader.Next16(lineCount)) {
+        return PastPayload(0, 2);
+    }
+    PixelCursor pixels(record, 0, written);
+    const std::int64_t width = record.Width;
+    std::int64_t line = 0;
+    for (std::uint32_t decoded = 0; decoded < lineCount; ++decoded) {
+        std::uint16_t word = 0;
+        for (;;) {
+            if (!reader.Next16(word)) {
+                return PastPayload(reader.Cursor(), 2);
+            }
+            const unsigned kind = word >> 14;
+            if (kind == 3) {
+                line += 65536 - word;
+            } else if (kind == 2) {
+                pixels.MoveTo(line * width + width - 1);
+                if (Stopped stop = pixels.Replicate(1, static_cast<std::uint8_t>(word & 0xFF))) {
+                    return stop;
+                }
+            } else if (kind == 0) {
+                break;
+            } else {
+                return DecodeStop{false, 0, 0, line * width};
+            }
+        }
+        pixels.MoveTo(line * width);
+        for (unsigned packet = 0; packet < word; ++packet) {
+            std::uint8_t skip = 0;
+            std::uint8_t countByte = 0;
+            if (!reader.Next(skip) || !reader.Next(countByte)) {
+                return PastPayload(reader.Cursor(), 1);
+            }
+            pixels.Skip(skip);
+            const auto count = static_cast<std::int8_t>(countByte);
+            if (count >= 0) {
+                if (Stopped stop = pixels.Copy(data, reader.Cursor(), 2 * count)) {
+                    return stop;
+                }
+                reader.Skip(2 * count);
+            } else {
+                std::uint8_t first = 0;
+                std::uint8_t second = 0;
+                if (!reader.Next(first) || !reader.Next(second)) {
+                    return PastPayload(reader.Cursor(), 1);
+                }
+                if (Stopped stop = pixels.ReplicatePair(-count, first, second)) {
+                    return stop;
+                }
+            }
+        }
+        ++line;
+    }
+    return std::nullopt;
+}
+
+// The byte-run image. An FLI row ends after its packet count of packets; an FLC
+// row once the width is filled, as FLC writers leave the count unreliable.
+void DecodeBRUN(const FLIChunk& chunk, FrameRecord& record, PixelRange* written, FlicKind kind)
 {
     const ByteReader data(chunk.Data, "the byte-run chunk");
     std::int64_t cursor = 0;
     PixelCursor pixels(record, 0, written);
-    for (std::int32_t row = 0; row < kFrameHeight; ++row) {
+    const std::int64_t width = record.Width;
+    for (std::int32_t row = 0; row < record.Height; ++row) {
         const unsigned packetCount = data.U8(cursor++);
-        for (unsigned packet = 0; packet < packetCount; ++packet) {
+        const std::int64_t rowEnd = (row + 1) * width;
+        if (kind == FlicKind::Flc) {
+            pixels.MoveTo(row * width);
+        }
+        for (unsigned packet = 0;
+             kind == FlicKind::Flc ? pixels.At() < rowEnd : packet < packetCount; ++packet) {
             const std::uint8_t size = data.U8(cursor++);
             // A size of 0 writes nothing but still uses up its pixel byte.
             Stopped stop = size < kRunSizeSign ? pixels.Replicate(size, data.U8(cursor++))
                                                : pixels.Copy(data.bytes(), cursor, 256 - size);
             if (stop) {
-                Raise(*stop, data);
+                Raise(*stop, data, record);
             }
             if (size >= kRunSizeSign) {
                 cursor += 256 - size;
             }
         }
-        pixels.EndRow(packetCount);
+        if (kind == FlicKind::Fli) {
+            pixels.EndRow(packetCount);
+        }
     }
 }
 
@@ -265,57 +419,116 @@ void DecodeCopy(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
 {
     const ByteReader data(chunk.Data, "the uncompressed chunk");
     PixelCursor pixels(record, 0, written);
-    if (Stopped stop = pixels.Copy(data.bytes(), 0, static_cast<std::int64_t>(kFramePixels))) {
-        Raise(*stop, data);
+    if (Stopped stop = pixels.Copy(data.bytes(), 0, PixelLimit(record))) {
+        Raise(*stop, data, record);
     }
 }
 
-// Throws the fault a line-compression decode stopped at.
-void RaiseLC(const FLIChunk& chunk, const Stopped& stop)
+// Throws the fault a delta decode stopped at.
+void RaiseDelta(const FLIChunk& chunk, const FrameRecord& record, const Stopped& stop)
 {
     if (stop) {
-        Raise(*stop, ByteReader(chunk.Data, "the line-compression chunk"));
+        Raise(*stop, ByteReader(chunk.Data, "the line-compression chunk"), record);
     }
 }
 
-// DecodeChunk that also widens written by the pixels the chunk wrote. A black
-// chunk clears only the pixels written since the record was last all black, and
-// empties written: a file of black chunks costs no more than the pixels it set.
-void DecodeTracked(const FLIChunk& chunk, FrameRecord& record, PixelRange& written)
+void DecodeBlack(FrameRecord& record, PixelRange* written)
+{
+    if (written == nullptr) {
+        std::fill(record.Pixels.begin(), record.Pixels.end(), std::uint8_t{0});
+        return;
+    }
+    // Only the pixels written since the record was last all black are cleared: a
+    // file of black chunks costs no more than the pixels it set.
+    if (written->first < written->end) {
+        std::memset(record.Pixels.data() + written->first, 0,
+                    static_cast<std::size_t>(written->end - written->first));
+    }
+    *written = PixelRange{};
+}
+
+// What the table does with a chunk type. A delta's faults spoil one frame's
+// changes, not the file: the walk counts them and goes on.
+enum class ChunkRole { Colors, Pixels, Delta, Preview };
+
+using DeltaDecoder = Stopped (*)(const FLIChunk&, FrameRecord&, PixelRange*);
+
+struct ChunkKindEntry {
+    std::int16_t type;
+    bool flcOnly;
+    ChunkRole role;
+};
+
+// Every chunk type read. A postage stamp is the file's own preview of its first
+// frame, left for file browsers: skipped without counting it, as every FLC
+// writer adds one.
+constexpr ChunkKindEntry kChunkKinds[] = {
+    {FLC_COLOR_256, true, ChunkRole::Colors}, {FLC_DELTA, true, ChunkRole::Delta},
+    {FLI_COLOR, false, ChunkRole::Colors},    {FLI_LC, false, ChunkRole::Delta},
+    {FLI_BLACK, false, ChunkRole::Pixels},    {FLI_BRUN, false, ChunkRole::Pixels},
+    {FLI_COPY, false, ChunkRole::Pixels},     {FLC_STAMP, true, ChunkRole::Preview},
+};
+
+const ChunkKindEntry* FindChunkKind(std::int16_t type, FlicKind kind)
+{
+    for (const ChunkKindEntry& entry : kChunkKinds) {
+        if (entry.type == type && (!entry.flcOnly || kind == FlicKind::Flc)) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+Stopped DecodeDelta(const FLIChunk& chunk, FrameRecord& record, PixelRange* written)
+{
+    return chunk.Type == FLC_DELTA ? DecodeDeltaFlc(chunk, record, written)
+                                   : DecodeLC(chunk, record, written);
+}
+
+// Runs the decoder of the chunk's type, widening written, when given, by the
+// pixels it wrote; a delta's fault is returned, every other fault thrown.
+Stopped DecodeKnown(const FLIChunk& chunk, FrameRecord& record, PixelRange* written, FlicKind kind)
 {
     switch (chunk.Type) {
+        case FLC_COLOR_256:
+            DecodeColor256Chunk(chunk, record);
+            break;
+        case FLI_COLOR:
+            DecodeColorChunk(chunk, record);
+            break;
+        case FLC_DELTA:
         case FLI_LC:
-            RaiseLC(chunk, DecodeLC(chunk, record, &written));
+            return DecodeDelta(chunk, record, written);
+        case FLI_BLACK:
+            DecodeBlack(record, written);
             break;
         case FLI_BRUN:
-            DecodeBRUN(chunk, record, &written);
+            DecodeBRUN(chunk, record, written, kind);
             break;
         case FLI_COPY:
-            DecodeCopy(chunk, record, &written);
-            break;
-        case FLI_BLACK:
-            if (written.first < written.end) {
-                std::memset(record.Pixels.data() + written.first, 0,
-                            static_cast<std::size_t>(written.end - written.first));
-            }
-            written = PixelRange{};
+            DecodeCopy(chunk, record, written);
             break;
         default:
-            DecodeChunk(chunk, record);
             break;
     }
+    return std::nullopt;
 }
 
 }  // namespace
 
 void DecodeLCChunk(const FLIChunk& chunk, FrameRecord& record)
 {
-    RaiseLC(chunk, DecodeLC(chunk, record, nullptr));
+    RaiseDelta(chunk, record, DecodeLC(chunk, record, nullptr));
 }
 
-void DecodeBRUNChunk(const FLIChunk& chunk, FrameRecord& record)
+void DecodeDeltaFlcChunk(const FLIChunk& chunk, FrameRecord& record)
 {
-    DecodeBRUN(chunk, record, nullptr);
+    RaiseDelta(chunk, record, DecodeDeltaFlc(chunk, record, nullptr));
+}
+
+void DecodeBRUNChunk(const FLIChunk& chunk, FrameRecord& record, FlicKind kind)
+{
+    DecodeBRUN(chunk, record, nullptr, kind);
 }
 
 void DecodeCopyChunk(const FLIChunk& chunk, FrameRecord& record)
@@ -325,29 +538,13 @@ void DecodeCopyChunk(const FLIChunk& chunk, FrameRecord& record)
 
 void DecodeBlackChunk(FrameRecord& record)
 {
-    record.Pixels.fill(0);
+    DecodeBlack(record, nullptr);
 }
 
-void DecodeChunk(const FLIChunk& chunk, FrameRecord& record)
+void DecodeChunk(const FLIChunk& chunk, FrameRecord& record, FlicKind kind)
 {
-    switch (chunk.Type) {
-        case FLI_COLOR:
-            DecodeColorChunk(chunk, record);
-            break;
-        case FLI_LC:
-            DecodeLCChunk(chunk, record);
-            break;
-        case FLI_BLACK:
-            DecodeBlackChunk(record);
-            break;
-        case FLI_BRUN:
-            DecodeBRUNChunk(chunk, record);
-            break;
-        case FLI_COPY:
-            DecodeCopyChunk(chunk, record);
-            break;
-        default:
-            break;
+    if (FindChunkKind(chunk.Type, kind) != nullptr) {
+        RaiseDelta(chunk, record, DecodeKnown(chunk, record, nullptr, kind));
     }
 }
 
@@ -425,52 +622,78 @@ Error NoPicture(const FliLoad& load, std::int64_t bytesAfterHeader)
 // without decoding.
 using PictureStart = std::function<FrameRecord*()>;
 
-// The frame walk. Fills load, decodes each picture into the record startPicture
-// gives, and throws the fault that ends it; a walk that runs past the end of bytes
-// says in needMore, when given, how far it needed them.
-void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPicture,
-                FliLoad& load, const LoadProgress& progress, NeedMore* needMore = nullptr)
+// The frame header at position, checked; throws past the file's end or for a
+// size below the header.
+FLIFrame ReadFrameHeader(const ByteReader& file, std::int64_t position, std::int32_t frameIndex,
+                         NeedMore* needMore)
 {
-    const ByteReader file(bytes, "the FLI file");
-    const auto fileSize = static_cast<std::int64_t>(bytes.size());
-    if (bytes.size() < static_cast<std::size_t>(kFliHeaderSize)) {
-        if (needMore != nullptr) {
-            needMore->end = kFliHeaderSize;
-        }
-        throw Error(ErrorKind::Truncated, "the file holds " +
-                                              Counted(bytes.size(), "byte", "bytes") +
-                                              ", an FLI header needs 128");
+    const auto fileSize = static_cast<std::int64_t>(file.size());
+    if (position + kFliFrameHeaderSize > fileSize) {
+        ThrowPastEnd("the header of " + Described("frame", frameIndex, position), fileSize,
+                     position + kFliFrameHeaderSize, needMore);
     }
-    const std::uint16_t magic = file.U16(kFliMagicOffset);
-    if (magic == kFlcFileMagic) {
-        throw Error(ErrorKind::Unsupported,
-                    "the file is an FLC animation, which this program does not read; it reads "
-                    "FLI animations");
+    FLIFrame frame;
+    frame.Size = file.I32(position + kFliFrameSizeOffset);
+    frame.Magic = file.U16(position + kFliFrameMagicOffset);
+    frame.Chunks = file.I16(position + kFliFrameChunkCountOffset);
+    if (frame.Size < kFliFrameHeaderSize) {
+        throw Error(ErrorKind::Corrupt, Described("frame", frameIndex, position) +
+                                            " gives its size as " + std::to_string(frame.Size) +
+                                            ", less than its 16-byte header");
     }
-    if (magic != kFliFileMagic) {
-        throw Error(ErrorKind::Corrupt, "the file is not an FLI animation: its magic number is " +
-                                            Hex16(magic) + ", not " + Hex16(kFliFileMagic));
-    }
-    const std::int32_t frameCount = file.U16(kFliFrameCountOffset);
-    load.speed = file.U16(kFliSpeedOffset);
-    load.fileFrames = frameCount;
+    return frame;
+}
 
-    // The pixels of the record being decoded that may not be 0.
-    PixelRange written;
-    std::int64_t position = kFliHeaderSize;
-    for (std::int32_t frameIndex = 0; frameIndex < frameCount; ++frameIndex) {
-        if (position + kFliFrameHeaderSize > fileSize) {
-            ThrowPastEnd("the header of " + Described("frame", frameIndex, position), fileSize,
-                         position + kFliFrameHeaderSize, needMore);
-        }
-        FLIFrame frame;
-        frame.Size = file.I32(position + kFliFrameSizeOffset);
-        frame.Magic = file.U16(position + kFliFrameMagicOffset);
-        frame.Chunks = file.I16(position + kFliFrameChunkCountOffset);
-        if (frame.Size < kFliFrameHeaderSize) {
-            throw Error(ErrorKind::Corrupt, Described("frame", frameIndex, position) +
-                                                " gives its size as " + std::to_string(frame.Size) +
-                                                ", less than its 16-byte header");
+// The chunk at position within a frame ending at frameEnd, cut at that end.
+FLIChunk ReadChunk(const ByteReader& file, std::int64_t position, std::int64_t frameEnd,
+                   std::int32_t frameIndex, NeedMore* needMore)
+{
+    const auto fileSize = static_cast<std::int64_t>(file.size());
+    const auto where = [&] {
+        return "the chunk at offset " + std::to_string(position) + " of frame " +
+               std::to_string(frameIndex + 1);
+    };
+    if (position + kFliChunkHeaderSize > fileSize) {
+        ThrowPastEnd(where(), fileSize, position + kFliChunkHeaderSize, needMore);
+    }
+    FLIChunk chunk;
+    chunk.Size = file.I32(position + kFliChunkSizeOffset);
+    chunk.Type = file.I16(position + kFliChunkTypeOffset);
+    if (chunk.Size < kFliChunkHeaderSize) {
+        throw Error(ErrorKind::Corrupt, where() + " gives its size as " +
+                                            std::to_string(chunk.Size) +
+                                            ", less than its 6-byte header");
+    }
+    const std::int64_t chunkEnd = std::min(position + chunk.Size, frameEnd);
+    if (chunkEnd > fileSize) {
+        ThrowPastEnd(where(), fileSize, chunkEnd, needMore);
+    }
+    chunk.Data =
+        file.bytes().subspan(static_cast<std::size_t>(position + kFliChunkHeaderSize),
+                             static_cast<std::size_t>(chunkEnd - position - kFliChunkHeaderSize));
+    return chunk;
+}
+
+// One walk through a file's frames.
+class FrameWalk {
+public:
+    FrameWalk(std::span<const std::uint8_t> bytes, const PictureStart& startPicture, FliLoad& load,
+              NeedMore* needMore)
+        : m_file(bytes, "the FLI file"),
+          m_startPicture(startPicture),
+          m_load(load),
+          m_needMore(needMore)
+    {
+    }
+
+    // The frame at position, counted from 0; returns where the next one starts.
+    std::int64_t Frame(std::int64_t position, std::int32_t frameIndex)
+    {
+        FLIFrame frame = ReadFrameHeader(m_file, position, frameIndex, m_needMore);
+        // An FLC may hold a prefix or other chunks of its own between frames.
+        while (m_load.header.kind == FlicKind::Flc && frame.Magic != kFliFrameMagic) {
+            position += frame.Size;
+            frame = ReadFrameHeader(m_file, position, frameIndex, m_needMore);
         }
         if (frame.Magic != kFliFrameMagic) {
             throw Error(ErrorKind::Corrupt, Described("frame", frameIndex, position) +
@@ -478,68 +701,89 @@ void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPi
                                                 ", not " + Hex16(kFliFrameMagic));
         }
         const std::int64_t frameEnd = position + frame.Size;
-
-        bool hasRecord = false;
-        FrameRecord* record = nullptr;
+        FrameDuration duration = m_load.header.frameDuration;
+        if (m_load.header.kind == FlicKind::Flc) {
+            const std::uint16_t delay = m_file.U16(position + kFlcFrameDelayOffset);
+            if (delay > 0) {
+                duration = delay * kFlcMillisecond;
+            }
+        }
+        m_record = nullptr;
+        m_hasRecord = false;
         std::int64_t chunkPosition = position + kFliFrameHeaderSize;
         for (std::int32_t chunkIndex = 0; chunkIndex < frame.Chunks; ++chunkIndex) {
             if (chunkPosition + kFliChunkHeaderSize > frameEnd) {
                 break;  // the frame holds no further chunk header
             }
-            const auto where = [&] {
-                return "the chunk at offset " + std::to_string(chunkPosition) + " of frame " +
-                       std::to_string(frameIndex + 1);
-            };
-            if (chunkPosition + kFliChunkHeaderSize > fileSize) {
-                ThrowPastEnd(where(), fileSize, chunkPosition + kFliChunkHeaderSize, needMore);
-            }
-            FLIChunk chunk;
-            chunk.Size = file.I32(chunkPosition + kFliChunkSizeOffset);
-            chunk.Type = file.I16(chunkPosition + kFliChunkTypeOffset);
-            if (chunk.Size < kFliChunkHeaderSize) {
-                throw Error(ErrorKind::Corrupt, where() + " gives its size as " +
-                                                    std::to_string(chunk.Size) +
-                                                    ", less than its 6-byte header");
-            }
-            const std::int64_t chunkEnd = std::min(chunkPosition + chunk.Size, frameEnd);
-            if (chunkEnd > fileSize) {
-                ThrowPastEnd(where(), fileSize, chunkEnd, needMore);
-            }
-            chunk.Data = bytes.subspan(
-                static_cast<std::size_t>(chunkPosition + kFliChunkHeaderSize),
-                static_cast<std::size_t>(chunkEnd - chunkPosition - kFliChunkHeaderSize));
-            if (!IsDecodedChunkType(chunk.Type)) {
-                CountSkipped(chunk.Type, load);
-            } else {
-                if (!hasRecord) {
-                    record = startPicture();
-                    load.pictures.push_back({frameIndex + 1, 1});
-                    hasRecord = true;
-                }
-                if (record != nullptr && chunk.Type == FLI_LC) {
-                    // A line-compression fault spoils one frame's changes, not the
-                    // file; past the few kept, it is only counted.
-                    const Stopped stop = DecodeLC(chunk, *record, &written);
-                    if (stop && load.lineFaults.size() < kKeptFaults) {
-                        try {
-                            RaiseLC(chunk, stop);
-                        } catch (const Error& error) {
-                            KeepLineFault(error, frameIndex, load);
-                        }
-                    } else if (stop) {
-                        ++load.moreLineFaults;
-                    }
-                } else if (record != nullptr) {
-                    DecodeTracked(chunk, *record, written);
-                }
-            }
+            const FLIChunk chunk =
+                ReadChunk(m_file, chunkPosition, frameEnd, frameIndex, m_needMore);
+            Chunk(chunk, frameIndex, duration);
             chunkPosition += chunk.Size;
         }
-        // A frame without a decoded chunk shows the picture before it for longer.
-        if (!hasRecord && !load.pictures.empty()) {
-            ++load.pictures.back().frameCount;
+        if (!m_hasRecord && !m_load.pictures.empty()) {
+            // A frame without a decoded chunk shows the picture before it for longer.
+            ++m_load.pictures.back().frameCount;
+            m_load.pictures.back().duration += duration;
         }
-        position = frameEnd;
+        return frameEnd;
+    }
+
+private:
+    void Chunk(const FLIChunk& chunk, std::int32_t frameIndex, FrameDuration duration)
+    {
+        const ChunkKindEntry* kind = FindChunkKind(chunk.Type, m_load.header.kind);
+        if (kind == nullptr) {
+            CountSkipped(chunk.Type, m_load);
+            return;
+        }
+        if (kind->role == ChunkRole::Preview) {
+            return;
+        }
+        if (!m_hasRecord) {
+            m_record = m_startPicture();
+            m_load.pictures.push_back({frameIndex + 1, 1, duration});
+            m_hasRecord = true;
+        }
+        if (m_record == nullptr) {
+            return;
+        }
+        const Stopped stop = DecodeKnown(chunk, *m_record, &m_written, m_load.header.kind);
+        // A delta fault spoils one frame's changes, not the file; past the few
+        // kept, it is only counted.
+        if (stop && m_load.lineFaults.size() < kKeptFaults) {
+            try {
+                RaiseDelta(chunk, *m_record, stop);
+            } catch (const Error& error) {
+                KeepLineFault(error, frameIndex, m_load);
+            }
+        } else if (stop) {
+            ++m_load.moreLineFaults;
+        }
+    }
+
+    ByteReader m_file;
+    const PictureStart& m_startPicture;
+    FliLoad& m_load;
+    NeedMore* m_needMore;
+    // The pixels of the record being decoded that may not be 0.
+    PixelRange m_written;
+    FrameRecord* m_record = nullptr;
+    bool m_hasRecord = false;
+};
+
+// The frame walk. Fills load, decodes each picture into the record startPicture
+// gives, and throws the fault that ends it; a walk that runs past the end of bytes
+// says in needMore, when given, how far it needed them. load.header is read
+// before, as the records are made at its size.
+void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPicture,
+                FliLoad& load, const LoadProgress& progress, NeedMore* needMore = nullptr)
+{
+    const std::int32_t frameCount = load.header.frameCount;
+    load.fileFrames = frameCount;
+    FrameWalk walk(bytes, startPicture, load, needMore);
+    std::int64_t position = load.header.firstFrame;
+    for (std::int32_t frameIndex = 0; frameIndex < frameCount; ++frameIndex) {
+        position = walk.Frame(position, frameIndex);
         // A stop asked for after the last frame leaves nothing unread.
         if (progress && !progress(frameIndex + 1, frameCount) && frameIndex + 1 < frameCount) {
             load.cancelled = true;
@@ -547,21 +791,96 @@ void WalkFrames(std::span<const std::uint8_t> bytes, const PictureStart& startPi
         }
     }
     if (load.pictures.empty()) {
-        throw NoPicture(load, fileSize - kFliHeaderSize);
+        throw NoPicture(load, static_cast<std::int64_t>(bytes.size()) - load.header.firstFrame);
     }
+}
+
+// The header into load.header, then the walk.
+void ReadAndWalk(std::span<const std::uint8_t> bytes, const PictureStart& startPicture,
+                 FliLoad& load, const LoadProgress& progress, NeedMore* needMore = nullptr)
+{
+    if (bytes.size() < static_cast<std::size_t>(kFliHeaderSize) && needMore != nullptr) {
+        needMore->end = kFliHeaderSize;
+    }
+    load.header = ReadFlicHeader(bytes);
+    WalkFrames(bytes, startPicture, load, progress, needMore);
 }
 
 }  // namespace
 
+FlicHeader ReadFlicHeader(std::span<const std::uint8_t> bytes)
+{
+    const ByteReader file(bytes, "the FLI file");
+    if (bytes.size() < static_cast<std::size_t>(kFliHeaderSize)) {
+        throw Error(ErrorKind::Truncated, "the file holds " +
+                                              Counted(bytes.size(), "byte", "bytes") +
+                                              ", an FLI header needs 128");
+    }
+    FlicHeader header;
+    header.magic = file.U16(kFliMagicOffset);
+    if (header.magic == kFlcDeepFileMagic) {
+        throw Error(ErrorKind::Unsupported,
+                    "the file is an FLC animation of more than 8 bits a pixel (magic number " +
+                        Hex16(header.magic) + "); this program reads 8-bit FLI and FLC files");
+    }
+    if (header.magic != kFliFileMagic && header.magic != kFlcFileMagic) {
+        throw Error(ErrorKind::Corrupt, "the file is not an FLI animation: its magic number is " +
+                                            Hex16(header.magic) + ", not " + Hex16(kFliFileMagic) +
+                                            " or " + Hex16(kFlcFileMagic));
+    }
+    header.frameCount = file.U16(kFliFrameCountOffset);
+    if (header.magic == kFliFileMagic) {
+        // Every FLI frame is 320 x 200, whatever the header's fields say.
+        const std::uint16_t ticks = file.U16(kFliSpeedOffset);
+        header.frameDuration = (ticks == 0 ? kFliTicksWhenZero : ticks) * kFliTick;
+        return header;
+    }
+    header.kind = FlicKind::Flc;
+    const std::int32_t width = file.U16(kFliWidthOffset);
+    const std::int32_t height = file.U16(kFliHeightOffset);
+    const std::int32_t depth = file.U16(kFliDepthOffset);
+    header.width = width == 0 ? kFliWidth : width;
+    header.height = height == 0 ? kFliHeight : height;
+    header.depth = depth == 0 ? kFlicDepth : depth;
+    if (header.depth != kFlicDepth) {
+        throw Error(ErrorKind::Unsupported,
+                    "the file is an FLC animation of " + std::to_string(header.depth) +
+                        " bits a pixel; this program reads 8-bit FLI and FLC files");
+    }
+    if (header.width > kMaxFrameSide || header.height > kMaxFrameSide) {
+        throw Error(ErrorKind::TooLarge, "its frames are " + std::to_string(header.width) + " x " +
+                                             std::to_string(header.height) +
+                                             " pixels, more than the " +
+                                             std::to_string(kMaxFrameSide) + " x " +
+                                             std::to_string(kMaxFrameSide) + " this program reads");
+    }
+    const std::uint32_t milliseconds = file.U32(kFliSpeedOffset);
+    // A speed of 0 plays at one tick of 1/70 s, the fastest an FLI plays.
+    header.frameDuration = milliseconds == 0 ? kFliTick : milliseconds * kFlcMillisecond;
+    const std::uint32_t firstFrame = file.U32(kFlcFirstFrameOffset);
+    if (firstFrame >= static_cast<std::uint32_t>(kFliHeaderSize) && firstFrame < bytes.size()) {
+        header.firstFrame = firstFrame;
+    }
+    return header;
+}
+
 FliLoad DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
                       const LoadProgress& progress)
 {
-    store.Reset();
     FliLoad load;
     const PictureStart addRecord = [&store] {
         store.AddFrame();
         return &store.Newest();
     };
+    try {
+        load.header = ReadFlicHeader(bytes);
+    } catch (const Error& error) {
+        store.Reset();
+        store.ReleaseUnused();
+        load.stop = error;
+        return load;
+    }
+    store.Reset(load.header.width, load.header.height);
     try {
         WalkFrames(bytes, addRecord, load, progress);
     } catch (const Error& error) {
@@ -579,7 +898,7 @@ FliLoad OutlineFLIFile(std::span<const std::uint8_t> bytes)
 {
     FliLoad load;
     try {
-        WalkFrames(bytes, [] { return nullptr; }, load, {});
+        ReadAndWalk(bytes, [] { return nullptr; }, load, {});
     } catch (const Error& error) {
         load.stop = error;
     }
@@ -610,7 +929,7 @@ FileBytes ReadFLIBytes(const SourceFile& file)
         FliLoad outline;
         NeedMore needMore;
         try {
-            WalkFrames(
+            ReadAndWalk(
                 bytes.bytes(), [] { return nullptr; }, outline, {}, &needMore);
         } catch (const Error&) {
         }
@@ -630,7 +949,7 @@ FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& si
     FliLoad load;
     // One working record: a picture is handed on once the next one starts, or the
     // walk ends, since only then are the file frames it stands for known.
-    const auto record = std::make_unique<FrameRecord>();
+    const auto record = std::make_unique<FrameRecord>(outline.header.width, outline.header.height);
     // What the sink throws passes through the walk untouched, not as its stop.
     struct SinkFault {
         std::exception_ptr fault;
@@ -650,7 +969,7 @@ FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& si
     };
     try {
         try {
-            WalkFrames(bytes, nextPicture, load, progress);
+            ReadAndWalk(bytes, nextPicture, load, progress);
         } catch (const Error& error) {
             load.stop = error;
         }

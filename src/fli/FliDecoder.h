@@ -29,28 +29,57 @@ struct FLIFrame {
     std::int16_t Chunks = 0;
 };
 
-// The chunk decoders. Each writes what it can before a fault and then throws
-// Error: Truncated for a read past the payload, Corrupt for a write outside the
-// frame or the colour table.
+// The two versions of the format: FLI, 320 x 200 at 1/70 s ticks, and FLC, any
+// size at milliseconds with chunk types of its own.
+enum class FlicKind { Fli, Flc };
 
-// Colour packets into record.Colors.
+// A file header read once, its fields normalised: a width or height of 0 made
+// 320 x 200, a depth of 0 made 8, the speed made a duration.
+struct FlicHeader {
+    FlicKind kind = FlicKind::Fli;
+    std::uint16_t magic = kFliFileMagic;
+    std::int32_t frameCount = 0;  // the ring frame not counted
+    std::int32_t width = kFliWidth;
+    std::int32_t height = kFliHeight;
+    std::int32_t depth = kFlicDepth;
+    FrameDuration frameDuration = kFliTicksWhenZero * kFliTick;  // each frame's, unless its own
+    std::int64_t firstFrame = kFliHeaderSize;                    // the offset of frame 1
+
+    bool operator==(const FlicHeader&) const = default;
+};
+
+// The header of an FLI or FLC file. Throws Error: Truncated for fewer than 128
+// bytes, Corrupt for a magic number of neither, Unsupported for pixels other than
+// 8-bit, TooLarge for a side above kMaxFrameSide.
+FlicHeader ReadFlicHeader(std::span<const std::uint8_t> bytes);
+
+// The chunk decoders, for the record's width and height. Each writes what it can
+// before a fault and then throws Error: Truncated for a read past the payload,
+// Corrupt for a write outside the frame or the colour table.
+
+// Colour packets into record.Colors: 6-bit components, and 8-bit ones for the FLC type.
 void DecodeColorChunk(const FLIChunk& chunk, FrameRecord& record);
-// Line-compressed changes into record.Pixels.
+void DecodeColor256Chunk(const FLIChunk& chunk, FrameRecord& record);
+// Line-compressed changes into record.Pixels, by bytes and by pixel pairs (FLC).
 void DecodeLCChunk(const FLIChunk& chunk, FrameRecord& record);
-// A byte-run compressed image of 200 rows into record.Pixels.
-void DecodeBRUNChunk(const FLIChunk& chunk, FrameRecord& record);
-// 64000 uncompressed pixels.
+void DecodeDeltaFlcChunk(const FLIChunk& chunk, FrameRecord& record);
+// A byte-run compressed image into record.Pixels; FLC rows end at the width.
+void DecodeBRUNChunk(const FLIChunk& chunk, FrameRecord& record, FlicKind kind = FlicKind::Fli);
+// width x height uncompressed pixels.
 void DecodeCopyChunk(const FLIChunk& chunk, FrameRecord& record);
 // Every pixel 0; the colours stay.
 void DecodeBlackChunk(FrameRecord& record);
-// Runs the decoder for the chunk's type on record; other types are ignored.
-void DecodeChunk(const FLIChunk& chunk, FrameRecord& record);
+// Runs the decoder for the chunk's type in a file of kind on record; other
+// types are ignored.
+void DecodeChunk(const FLIChunk& chunk, FrameRecord& record, FlicKind kind = FlicKind::Fli);
 
 // The file frames one decoded picture stands for: the frame that made it (counted
-// from 1) and the frames without a decoded chunk that follow it.
+// from 1) and the frames without a decoded chunk that follow it, and how long
+// they last together.
 struct PictureFrames {
     std::int32_t firstFrame = 0;
     std::int32_t frameCount = 0;
+    FrameDuration duration{};
 
     bool operator==(const PictureFrames&) const = default;
 };
@@ -67,9 +96,9 @@ struct SkippedChunks {
 // each and counts the rest, so its memory and its report stay small.
 constexpr std::size_t kKeptFaults = 10;
 
-// What a load of an FLI file gives besides the records in the store.
+// What a load of an FLI or FLC file gives besides the records in the store.
 struct FliLoad {
-    std::uint16_t speed = 0;              // the header's delay between frames, 1/70 s
+    FlicHeader header;                    // as read; the default one when it could not be
     std::int32_t fileFrames = 0;          // the header's frame count, the ring frame not counted
     std::vector<PictureFrames> pictures;  // pictures[i] is picture i + 1, record i + 1 of a store
     // The first kKeptFaults line-compression faults, each naming its frame, and
@@ -87,7 +116,8 @@ struct FliLoad {
     std::size_t lineFaultCount() const noexcept { return lineFaults.size() + moreLineFaults; }
 };
 
-// Resets store and decodes every frame of an FLI file held in bytes. Each frame
+// Resets store to the header's frame size and decodes every frame of an FLI or
+// FLC file held in bytes; the bytes decide which, never the file's name. Each frame
 // holding a decoded chunk gets one record of its own, made by AddFrame when its
 // first decoded chunk is reached; the frame's chunks then work on that record in
 // file order. Exactly the header's frame count is read. A file that gives no
@@ -97,7 +127,8 @@ struct FliLoad {
 // it. A line-compression fault keeps what the chunk wrote and the load goes on;
 // any other fault (a header or payload past the end of bytes, a frame size below
 // 16, a chunk size below 6, a fault in another decoder, a store that would pass its
-// bound) ends the load as its stop, the records made before it kept. Throws only
+// bound) ends the load as its stop, the records made before it kept. A header
+// refused by ReadFlicHeader is the stop of a load with no record. Throws only
 // when memory runs out.
 // Told after each file frame how many of the header's frames have been read;
 // returning false ends the load there, with what was decoded kept.

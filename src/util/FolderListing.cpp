@@ -1,6 +1,7 @@
 #include "util/FolderListing.h"
 
 #include <algorithm>
+#include <string_view>
 #include <system_error>
 
 #include "util/Error.h"
@@ -48,7 +49,9 @@ std::optional<fs::path> FindEntryIgnoringCase(const fs::path& folder, const std:
     return found;
 }
 
-bool MatchesPattern(const std::string& name, const std::string& pattern)
+namespace {
+
+bool MatchesOnePattern(const std::string& name, std::string_view pattern)
 {
     // Iterative glob with backtracking to the last '*'.
     std::size_t n = 0;
@@ -74,6 +77,23 @@ bool MatchesPattern(const std::string& name, const std::string& pattern)
         ++p;
     }
     return p == pattern.size();
+}
+
+}  // namespace
+
+bool MatchesPattern(const std::string& name, const std::string& pattern)
+{
+    std::string_view rest = pattern;
+    for (;;) {
+        const std::size_t end = rest.find(';');
+        if (MatchesOnePattern(name, rest.substr(0, end))) {
+            return true;
+        }
+        if (end == std::string_view::npos) {
+            return false;
+        }
+        rest.remove_prefix(end + 1);
+    }
 }
 
 std::vector<std::string> ListMatchingFiles(const fs::path& folder, const std::string& pattern)

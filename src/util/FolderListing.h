@@ -26,7 +26,8 @@ std::optional<std::filesystem::path> FindEntryIgnoringCase(const std::filesystem
 std::vector<std::string> ListMatchingFiles(const std::filesystem::path& folder,
                                            const std::string& pattern);
 
-// Case-insensitive match of name against a pattern with '*' and '?'.
+// Case-insensitive match of name against a pattern with '*' and '?', or any of
+// several such patterns parted by ';'.
 bool MatchesPattern(const std::string& name, const std::string& pattern);
 
 }  // namespace varek

@@ -76,7 +76,9 @@ bool LoadMayTakeLong(const GameFolder& game, const std::string& name, const fs::
         return !ec;
     }
     const Animation outline = game.OutlineAnimation(name);
-    return bytes + outline.pictures.size() * std::uintmax_t{kFramePixels} >= kBackgroundLoadWork;
+    return bytes + outline.pictures.size() * std::uintmax_t(outline.header.width) *
+                       std::uintmax_t(outline.header.height) >=
+           kBackgroundLoadWork;
 }
 
 constexpr QSize kClientSize(Pixels(7695), Pixels(4785));

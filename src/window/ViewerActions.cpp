@@ -614,7 +614,7 @@ PlaybackSchedule MainWindow::Schedule() const
     // The store holds the pictures decoded, which a load that stopped early may
     // say less of than the file.
     const std::size_t count = std::min(m_animation.pictures.size(), m_frames.FrameCount());
-    return PlaybackSchedule(std::span(m_animation.pictures).first(count), m_animation.speed);
+    return PlaybackSchedule(std::span(m_animation.pictures).first(count));
 }
 
 void MainWindow::StopPlayback()

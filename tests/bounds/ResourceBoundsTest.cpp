@@ -54,7 +54,7 @@ TEST(ResourceBounds, AStoreOfTinyFramesStopsAtOneGibibyte)
     const ByteArray file = WriteFLIFile(Frames(16600, FLI_BLACK));
     const Load load = Measure(file);
     EXPECT_EQ(load.error, ErrorKind::TooLarge);
-    EXPECT_EQ(load.records, FrameStore::kMaxRecords);
+    EXPECT_EQ(load.records, FrameStore::MaxRecords(kFliWidth, kFliHeight));
     EXPECT_LE(load.peak, FrameStore::kMaxBytes + file.size() + kSlack);
 }
 

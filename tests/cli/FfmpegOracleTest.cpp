@@ -71,7 +71,7 @@ TEST(FfmpegOracle, EveryPictureHasTheIndicesFfmpegDecodesForItsFrames)
         ASSERT_EQ(animation.pictures.size(), store.FrameCount()) << name;
         for (std::size_t i = 0; i < animation.pictures.size(); ++i) {
             const PictureFrames& picture = animation.pictures[i];
-            const FramePixels& ours = store[i + 1].Pixels;
+            const PixelBuffer& ours = store[i + 1].Pixels;
             for (std::int32_t frame = picture.firstFrame;
                  frame < picture.firstFrame + picture.frameCount; ++frame) {
                 const std::size_t at = static_cast<std::size_t>(frame - 1) * kFrameBytes;
@@ -108,7 +108,8 @@ TEST(FfmpegOracle, CountsPast32767FramesAreReadToTheLastFrame)
     FrameStore store;
     const FliLoad load = DecodeFLIFile(file, store);
     EXPECT_TRUE(load.complete());
-    EXPECT_EQ(load.pictures, (std::vector<PictureFrames>{{1, 32999}, {33000, 1}}));
+    EXPECT_EQ(load.pictures, (std::vector<PictureFrames>{{1, 32999, 32999 * 5 * kFliTick},
+                                                         {33000, 1, 5 * kFliTick}}));
     ASSERT_EQ(store.FrameCount(), 2u);
     EXPECT_TRUE(std::equal(store[2].Pixels.begin(), store[2].Pixels.end(), last.begin()));
     EXPECT_EQ(store[2].Pixels[5 * 320], 9);

@@ -110,7 +110,8 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
         file.resize(length);
         return file;
     };
-    // An animation where a still picture belongs, FLI and FLC (the later cels).
+    // An animation where a still picture belongs, FLI and FLC (the later cels); the
+    // game folder shows an FLC's first picture as the still.
     std::vector<AnimationFrame> frames(1);
     const ByteArray fli = WriteAnimation(frames);
     ByteArray flc = fli;
@@ -125,7 +126,6 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
         {withCount(INT32_MIN, 815, 65535, 65535), ErrorKind::Corrupt,
          "of 65535 x 65535 pixels gives its pixel count as 2147483648"},  // the field is unsigned
         {fli, ErrorKind::Unsupported, "Unsupported: the file is an FLI animation, not a still"},
-        {flc, ErrorKind::Unsupported, "Unsupported: the file is an FLC animation or a cel"},
         {withCount(15, 815, 0), ErrorKind::Corrupt},  // a size without pixels, whatever the count
         {withCount(4097 * 4096, 815, 4097, 4096), ErrorKind::TooLarge},  // past 4096 x 4096
         {withCount(15, 814), ErrorKind::Truncated},
@@ -134,6 +134,7 @@ TEST(CelImage, BadCountsAreCorruptAndShortFilesTruncated)
         {withCount(15, 15), ErrorKind::Truncated},  // inside the header
         {ByteArray{}, ErrorKind::Truncated},
     };
+    EXPECT_EQ(ErrorKindOf([&] { BuildCelImage(flc); }), ErrorKind::Unsupported);
     // The same verdict through the game folder, which reads the header and then no
     // more than the pixels it asks for; an empty file is missing there.
     std::map<std::string, ByteArray> files;

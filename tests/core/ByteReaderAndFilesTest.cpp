@@ -326,7 +326,8 @@ TEST(WriteFileAtomically, TakesEveryNameTheFileSystemTakesAndNoOther)
 TEST(ByteSource, FindsEntriesAndListsMatchingFilesIgnoringCase)
 {
     TempFolder folder;
-    for (const char* name : {"b.CEL", "C.CEL", "A.cel", "c.cel", "x.fli", ".hidden.cel", "cel"}) {
+    for (const char* name :
+         {"b.CEL", "C.CEL", "A.cel", "c.cel", "x.fli", "y.FLC", ".hidden.cel", "cel"}) {
         folder.Write(name, {1});
     }
     fs::create_directory(folder / "dir.cel");
@@ -346,6 +347,10 @@ TEST(ByteSource, FindsEntriesAndListsMatchingFilesIgnoringCase)
         // A folder named like a file is listed, for its reader to say why it cannot be read.
         EXPECT_EQ(source->ListFiles("", "*.CEL"),
                   (std::vector<std::string>{"A.cel", "b.CEL", "C.CEL", "c.cel", "dir.cel"}))
+            << which;
+        // Patterns parted by ';' list the names matching any of them, in one order.
+        EXPECT_EQ(source->ListFiles("", "*.FLC;*.fli"),
+                  (std::vector<std::string>{"x.fli", "y.FLC"}))
             << which;
         EXPECT_EQ(ErrorKindOf([&] { source->ListFiles("missing", "*.CEL"); }), ErrorKind::NotFound)
             << which;

@@ -205,3 +205,155 @@ TEST(ChunkDecoders, WriteWhatThePacketsSayAndOnAFaultWhatFits)
         EXPECT_STREQ(error.what(), "Corrupt: pixel 64000 lies outside the 320 x 200 frame");
     }
 }
+
+// The FLC chunks on frames of any size: each case decodes one chunk into a record
+// of width x height pixels all 0xEE and gives the pixels it must leave.
+TEST(ChunkDecoders, FlcChunksAtAnyFrameSize)
+{
+    constexpr std::optional<ErrorKind> kFine;
+    constexpr auto kCut = ErrorKind::Truncated;
+    constexpr auto kBad = ErrorKind::Corrupt;
+    constexpr int U = 0xEE;  // untouched
+    // One row of 4096: two runs of 127, 30 literal packets of 128 and a run of 2.
+    Payload wideRow;
+    wideRow.U8({0, 127, 3, 127, 4});
+    std::vector<int> wideExpected(127, 3);
+    wideExpected.insert(wideExpected.end(), 127, 4);
+    for (int i = 0; i < 30; ++i) {
+        wideRow.U8({0x80}).Fill(128, static_cast<std::uint8_t>(i));
+        wideExpected.insert(wideExpected.end(), 128, i);
+    }
+    wideRow.U8({2, 9});
+    wideExpected.insert(wideExpected.end(), 2, 9);
+    const struct {
+        const char* what;
+        std::int32_t width, height;
+        std::int16_t type;
+        ByteArray payload;
+        std::optional<ErrorKind> kind;
+        std::vector<int> pixels;
+    } cases[] = {
+        // Word deltas: a line count, then per line its skip, last-pixel and packet words.
+        {"line skip",
+         3,
+         3,
+         FLC_DELTA,
+         Payload().U16(1).U16(0xFFFE).U16(1).U8({1, 1, 7, 8}),
+         kFine,
+         {U, U, U, U, U, U, U, 7, 8}},
+        {"two lines, skip between",
+         2,
+         3,
+         FLC_DELTA,
+         Payload().U16(2).U16(1).U8({0, 1, 1, 2}).U16(0xFFFF).U16(1).U8({0, 0xFF, 5, 6}),
+         kFine,
+         {1, 2, U, U, 5, 6}},
+        // The last pixel of an odd width, then the line's packets; the line goes on.
+        {"last pixel",
+         3,
+         2,
+         FLC_DELTA,
+         Payload().U16(1).U16(0x8009).U16(1).U8({0, 0xFF, 5, 6}),
+         kFine,
+         {5, 6, 9, U, U, U}},
+        {"last pixel, no packet",
+         3,
+         2,
+         FLC_DELTA,
+         Payload().U16(2).U16(0x8009).U16(0).U16(0x8004).U16(0),
+         kFine,
+         {U, U, 9, U, U, 4}},
+        {"repeated pair",
+         5,
+         1,
+         FLC_DELTA,
+         Payload().U16(1).U16(1).U8({1, 0xFE, 1, 2}),
+         kFine,
+         {U, 1, 2, 1, 2}},
+        {"two packets",
+         6,
+         1,
+         FLC_DELTA,
+         Payload().U16(1).U16(2).U8({0, 1, 1, 2, 2, 0xFF, 3, 4}),
+         kFine,
+         {1, 2, U, U, 3, 4}},
+        {"0 lines", 2, 2, FLC_DELTA, Payload().U16(0).U16(1).U8({0, 1, 1, 1}), kFine, {U, U, U, U}},
+        {"past the frame",
+         3,
+         1,
+         FLC_DELTA,
+         Payload().U16(1).U16(1).U8({0, 2, 1, 2, 3, 4}),
+         kBad,
+         {1, 2, 3}},
+        {"skip past the frame",
+         2,
+         1,
+         FLC_DELTA,
+         Payload().U16(1).U16(0xFFFF).U16(1).U8({0, 1, 1, 2}),
+         kBad,
+         {U, U}},
+        {"word 01", 2, 1, FLC_DELTA, Payload().U16(1).U16(0x4001), kBad, {U, U}},
+        {"cut in a pair",
+         4,
+         1,
+         FLC_DELTA,
+         Payload().U16(1).U16(1).U8({0, 2, 1, 2, 3}),
+         kCut,
+         {1, 2, 3, U}},
+        {"no line count", 2, 1, FLC_DELTA, Payload().U8({1}), kCut, {U, U}},
+        // Byte runs end each line at the width, whatever its packet count byte says.
+        {"rows by width",
+         3,
+         2,
+         FLI_BRUN,
+         Payload().U8({99, 3, 1, 0, 0xFE, 4, 5, 1, 6}),
+         kFine,
+         {1, 1, 1, 4, 5, 6}},
+        // A run past the row's end does not move the next row.
+        {"a run past the row",
+         3,
+         2,
+         FLI_BRUN,
+         Payload().U8({1, 4, 1, 0, 2, 2, 1, 5}),
+         kFine,
+         {1, 1, 1, 2, 2, 5}},
+        {"past the frame", 2, 1, FLI_BRUN, Payload().U8({1, 3, 7}), kBad, {7, 7}},
+        {"1 x 1", 1, 1, FLI_BRUN, Payload().U8({0, 0xFF, 9}), kFine, {9}},
+        {"4096 wide", 4096, 1, FLI_BRUN, wideRow, kFine, wideExpected},
+        {"copy, odd width",
+         5,
+         1,
+         FLI_COPY,
+         Payload().U8({1, 2, 3, 4, 5, 6}),
+         kFine,
+         {1, 2, 3, 4, 5}},
+        {"copy cut", 3, 1, FLI_COPY, Payload().U8({1, 2}), kCut, {1, 2, U}},
+        {"black", 3, 1, FLI_BLACK, {}, kFine, {0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        FrameRecord record(c.width, c.height);
+        std::ranges::fill(record.Pixels, std::uint8_t{U});
+        const FLIChunk chunk{static_cast<std::int32_t>(c.payload.size() + 6), c.type, c.payload};
+        EXPECT_EQ(ErrorKindOf([&] { DecodeChunk(chunk, record, FlicKind::Flc); }), c.kind)
+            << c.what;
+        EXPECT_TRUE(std::ranges::equal(record.Pixels, c.pixels)) << c.what;
+    }
+
+    // 8-bit colours: a count of 0 is all 256; a 6-bit chunk stays 6-bit in an FLC.
+    FrameRecord record(1, 1);
+    Payload all;
+    all.U16(1).U8({0, 0});
+    for (int i = 0; i < 256; ++i) {
+        all.U8({i, 255 - i, 7});
+    }
+    DecodeChunk(FLIChunk{0, FLC_COLOR_256, all.bytes()}, record, FlicKind::Flc);
+    for (int i = 0; i < 256; ++i) {
+        ASSERT_EQ(record.Colors[i], MakeColor(i, 255 - i, 7)) << i;
+    }
+    DecodeChunk(FLIChunk{0, FLI_COLOR, Payload().U16(1).U8({3, 1, 63, 0, 1}).bytes()}, record,
+                FlicKind::Flc);
+    EXPECT_EQ(record.Colors[3], VgaColor(63, 0, 1));
+    // In an FLI file the FLC types are not read.
+    DecodeChunk(FLIChunk{0, FLC_COLOR_256, all.bytes()}, record, FlicKind::Fli);
+    EXPECT_EQ(record.Colors[3], VgaColor(63, 0, 1));
+}

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "art/FileFacts.h"
 #include "art/GameFolder.h"
 #include "fli/FliDecoder.h"
 #include "support/ErrorKindOf.h"
@@ -19,7 +20,8 @@ namespace varek {
 
 inline void PrintTo(const PictureFrames& picture, std::ostream* os)
 {
-    *os << "frames " << picture.firstFrame << " + " << picture.frameCount;
+    *os << "frames " << picture.firstFrame << " + " << picture.frameCount << " for "
+        << picture.duration.count() << "/7000 s";
 }
 
 }  // namespace varek
@@ -46,7 +48,7 @@ Decoded Decode(const ByteArray& file)
 FrameRecord Filled(std::uint8_t value, const Palette& colors)
 {
     FrameRecord record;
-    record.Pixels.fill(value);
+    std::fill(record.Pixels.begin(), record.Pixels.end(), value);
     record.Colors = colors;
     return record;
 }
@@ -328,25 +330,77 @@ TEST(FrameWalk, BadSizesEndTheLoadAsCorruptAndCutFilesAsTruncated)
     }
 }
 
-// The magic number at offset 4 tells an FLI file; the later FLC format is named
-// as such, anything else is not an animation.
-TEST(FrameWalk, OnlyFliFilesAreRead)
+// The magic number at offset 4 tells FLI from FLC; an FLC header gives the size,
+// depth and speed in milliseconds, 0 meaning the FLI's size, 8 bits and 1/70 s.
+TEST(FrameWalk, TheHeaderIsReadOnceIntoADescription)
 {
-    const struct {
+    struct Case {
         std::uint16_t magic;
+        std::uint16_t width, height, depth;
+        std::uint32_t speed;
+        std::uint32_t firstFrame;
+        std::optional<FlicHeader> header;  // or the refusal's kind and words
         ErrorKind kind;
         const char* said;
-    } cases[] = {
-        {0xAF12, ErrorKind::Unsupported, "an FLC animation, which this program does not read"},
-        {0x0000, ErrorKind::Corrupt, "not an FLI animation: its magic number is 0x0000"},
-        {0x11AF, ErrorKind::Corrupt, "its magic number is 0x11AF, not 0xAF11"},
     };
-    for (const auto& c : cases) {
-        ByteArray file = Fli({kFirst});
+    const auto flc = [](std::int32_t width, std::int32_t height, FrameDuration duration,
+                        std::int64_t firstFrame = 128) {
+        return FlicHeader{FlicKind::Flc, kFlcFileMagic, 1, width, height, 8, duration, firstFrame};
+    };
+    const Case cases[] = {
+        // FLI: always 320 x 200; the speed is 16 bits of 1/70 s.
+        {0xAF11,
+         640,
+         480,
+         8,
+         0x10003,
+         0,
+         FlicHeader{FlicKind::Fli, 0xAF11, 1, 320, 200, 8, 3 * kFliTick, 128},
+         {},
+         ""},
+        {0xAF11,
+         0,
+         0,
+         0,
+         0,
+         0,
+         FlicHeader{FlicKind::Fli, 0xAF11, 1, 320, 200, 8, 5 * kFliTick, 128},
+         {},
+         ""},
+        {0xAF12, 640, 480, 8, 40, 0, flc(640, 480, 40 * kFlcMillisecond), {}, ""},
+        {0xAF12, 0, 0, 0, 0, 0, flc(320, 200, kFliTick), {}, ""},
+        {0xAF12, 1, 1, 8, 1, 140, flc(1, 1, kFlcMillisecond, 140), {}, ""},
+        // The first frame's offset is followed only inside the file, past the header.
+        {0xAF12, 4096, 1, 8, 1, 100, flc(4096, 1, kFlcMillisecond), {}, ""},
+        {0xAF12, 4096, 1, 8, 1, 100000, flc(4096, 1, kFlcMillisecond), {}, ""},
+        {0xAF12, 4097, 1, 8, 1, 0, {}, ErrorKind::TooLarge, "4097 x 1 pixels"},
+        {0xAF12, 8, 4097, 8, 1, 0, {}, ErrorKind::TooLarge, "more than the 4096 x 4096"},
+        {0xAF12, 8, 8, 16, 1, 0, {}, ErrorKind::Unsupported, "FLC animation of 16 bits"},
+        {0xAF12, 8, 8, 24, 1, 0, {}, ErrorKind::Unsupported, "of 24 bits a pixel"},
+        {0xAF44, 8, 8, 16, 1, 0, {}, ErrorKind::Unsupported, "more than 8 bits a pixel"},
+        {0x0000, 8, 8, 8, 1, 0, {}, ErrorKind::Corrupt, "its magic number is 0x0000"},
+        {0x11AF, 8, 8, 8, 1, 0, {}, ErrorKind::Corrupt, "0x11AF, not 0xAF11 or 0xAF12"},
+    };
+    for (const Case& c : cases) {
+        ByteArray file(200, 0);
         StoreU16(file.data() + 4, c.magic);
+        StoreU16(file.data() + 6, 1);
+        StoreU16(file.data() + 8, c.width);
+        StoreU16(file.data() + 10, c.height);
+        StoreU16(file.data() + 12, c.depth);
+        StoreU16(file.data() + 16, static_cast<std::uint16_t>(c.speed));
+        StoreU16(file.data() + 18, static_cast<std::uint16_t>(c.speed >> 16));
+        StoreU16(file.data() + 80, static_cast<std::uint16_t>(c.firstFrame));
+        StoreU16(file.data() + 82, static_cast<std::uint16_t>(c.firstFrame >> 16));
+        const std::string what = std::to_string(c.magic) + " " + std::to_string(c.width);
+        if (c.header) {
+            EXPECT_EQ(ReadFlicHeader(file), *c.header) << what;
+            continue;
+        }
+        // Refused before a record is made.
         const Decoded d = Decode(file);
-        ASSERT_TRUE(d.load.stop.has_value()) << c.magic;
-        EXPECT_EQ(d.load.stop->kind(), c.kind) << c.magic;
+        ASSERT_TRUE(d.load.stop.has_value()) << what;
+        EXPECT_EQ(d.load.stop->kind(), c.kind) << what;
         EXPECT_NE(std::string(d.load.stop->what()).find(c.said), std::string::npos)
             << d.load.stop->what();
         EXPECT_EQ(d.store.FrameCount(), 0u);
@@ -378,8 +432,14 @@ TEST(FrameWalk, PicturesStandForTheFramesUpToTheNextPictureAndSpeedComesFromTheH
         StoreU16(file.data() + 16, cases[i].speed);
         FrameStore store;
         const FliLoad load = DecodeFLIFile(file, store);
-        EXPECT_EQ(load.speed, cases[i].speed) << "case " << i;
-        EXPECT_EQ(load.pictures, cases[i].pictures) << "case " << i;
+        // Each frame lasts the speed in 1/70 s, 5 of them for a speed of 0.
+        const FrameDuration frame = (cases[i].speed == 0 ? 5 : cases[i].speed) * kFliTick;
+        EXPECT_EQ(load.header.frameDuration, frame) << "case " << i;
+        std::vector<PictureFrames> expected = cases[i].pictures;
+        for (PictureFrames& picture : expected) {
+            picture.duration = picture.frameCount * frame;
+        }
+        EXPECT_EQ(load.pictures, expected) << "case " << i;
         EXPECT_EQ(store.FrameCount(), cases[i].pictures.size()) << "case " << i;
     }
 }
@@ -445,6 +505,109 @@ TEST(GameFolderAnimation, LoadReadsTheFileAndDiscardsTheLastLoad)
     }
     EXPECT_EQ(ErrorKindOf([&] { store.at(1); }), ErrorKind::NotFound);
     EXPECT_STREQ(game.LoadAnimation("EMPTY.FLI", store).stop->what(), "Missing: the file is empty");
+}
+
+namespace {
+
+// A hand-built FLC of width x height: its 128-byte header, then blocks at frame
+// level, each with its magic, its delay and its chunks; the header counts frames.
+struct FlcBlock {
+    std::uint16_t magic = kFliFrameMagic;
+    std::uint16_t delay = 0;
+    std::vector<FliChunkData> chunks;
+};
+
+ByteArray Flc(std::uint16_t width, std::uint16_t height, std::uint32_t speed, std::uint16_t frames,
+              const std::vector<FlcBlock>& blocks)
+{
+    ByteArray file;
+    ByteWriter out(file);
+    out.U32(0);
+    out.U16(kFlcFileMagic);
+    out.U16(frames);
+    out.U16(width);
+    out.U16(height);
+    out.U16(8);
+    out.U16(0);
+    out.U32(speed);
+    out.Fill(80 - 20, 0);
+    out.U32(128);  // frame 1, or the prefix before it
+    out.Fill(128 - 84, 0);
+    for (const FlcBlock& block : blocks) {
+        const std::size_t start = file.size();
+        out.U32(0);
+        out.U16(block.magic);
+        out.U16(static_cast<std::uint16_t>(block.chunks.size()));
+        out.U16(block.delay);
+        out.Fill(6, 0);
+        for (const FliChunkData& chunk : block.chunks) {
+            out.U32(static_cast<std::uint32_t>(chunk.payload.size() + 6));
+            out.U16(static_cast<std::uint16_t>(chunk.type));
+            out.Bytes(chunk.payload);
+        }
+        out.PatchU32(start, static_cast<std::uint32_t>(file.size() - start));
+    }
+    out.PatchU32(0, static_cast<std::uint32_t>(file.size()));
+    return file;
+}
+
+}  // namespace
+
+// An FLC is read by its bytes whatever its name: its header's size and speed, a
+// prefix before the first frame and blocks between frames skipped, a frame's own
+// delay over the speed, the postage stamp never a picture, and in the stills'
+// folder its first picture is the still.
+TEST(GameFolderAnimation, FlcFilesOfAnySizeAndName)
+{
+    const FliChunkData colors = Chunk(FLC_COLOR_256, Payload().U16(1).U8({7, 1, 200, 100, 50}));
+    const FliChunkData stamp = Chunk(FLC_STAMP, ByteArray(20, 3));
+    const FliChunkData image = Chunk(FLI_BRUN, Payload().U8({0, 3, 7, 0, 0xFE, 1, 2, 1, 0}));
+    const FliChunkData delta = Chunk(FLC_DELTA, Payload().U16(1).U16(0xFFFF).U16(0x8009).U16(0));
+    const ByteArray flc = Flc(3, 2, 40, 3,
+                              {{kFlcPrefixMagic, 0, {Chunk(3, ByteArray(4, 0))}},
+                               {kFliFrameMagic, 0, {colors, stamp, image}},
+                               {0x1234, 0, {}},
+                               {kFliFrameMagic, 100, {delta}},
+                               {kFliFrameMagic, 0, {}},
+                               {kFliFrameMagic, 0, {delta}}});  // the ring frame
+    ByteArray still = flc;
+    const auto source = std::make_shared<MemorySource>(std::map<std::string, ByteArray>{
+        {"FLI/A.FLC", flc},
+        {"FLI/B.FLI", flc},
+        {"FLI/C.TXT", flc},
+        {"STILLCEL/LATER.CEL", flc},
+    });
+    const GameFolder game = GameFolder::Open(source, {false, true, true});
+    EXPECT_EQ(game.ReadFileList(ArtCategory::Animated),
+              (std::vector<std::string>{"A.FLC", "B.FLI"}));
+    for (const char* name : {"A.FLC", "B.FLI"}) {
+        FrameStore store;
+        const FliLoad load = game.LoadAnimation(name, store);
+        EXPECT_TRUE(load.complete()) << name << ": " << (load.stop ? load.stop->what() : "");
+        EXPECT_TRUE(load.skipped.empty()) << name;
+        EXPECT_EQ(load.header.kind, FlicKind::Flc);
+        EXPECT_EQ(load.pictures, (std::vector<PictureFrames>{{1, 1, 40 * kFlcMillisecond},
+                                                             {2, 2, 140 * kFlcMillisecond}}))
+            << name;
+        ASSERT_EQ(store.FrameCount(), 2u) << name;
+        EXPECT_EQ(store[1].Width, 3);
+        EXPECT_TRUE(std::ranges::equal(store[1].Pixels, ByteArray{7, 7, 7, 1, 2, 0}));
+        EXPECT_TRUE(std::ranges::equal(store[2].Pixels, ByteArray{7, 7, 7, 1, 2, 9}));
+        EXPECT_EQ(store[2].Colors[7], MakeColor(200, 100, 50));
+    }
+    const Picture picture = game.LoadStill("LATER.CEL");
+    EXPECT_EQ(picture.image.width, 3);
+    EXPECT_EQ(picture.image.height, 2);
+    EXPECT_EQ(picture.image.pixels, (std::vector<std::uint8_t>{7, 7, 7, 1, 2, 0}));
+    EXPECT_EQ(picture.palette[7], MakeColor(200, 100, 50));
+    // Its facts are an animation's, and the speed is the header's milliseconds.
+    const FileFacts facts = game.DescribeFile(ArtCategory::OtherArt, "LATER.CEL");
+    const auto value = [&facts](const std::string& label) {
+        const auto row = std::ranges::find(facts.rows, label, &FactRow::label);
+        return row == facts.rows.end() ? std::string("none") : row->value;
+    };
+    EXPECT_EQ(value("Frame size"), "3 x 2, FLC");
+    EXPECT_EQ(value("Speed"), "40 ms a frame");
 }
 
 // Bytes past the header's size field are never read, unless the frames the header

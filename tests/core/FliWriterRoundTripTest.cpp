@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <random>
@@ -129,7 +130,8 @@ TEST(FliWriterRoundTrip, EveryFrameDecodesToTheFrameWritten)
         ASSERT_EQ(store.size(), count + 1);
         EXPECT_EQ(store[0], FrameRecord{});
         for (std::size_t i = 0; i < count; ++i) {
-            EXPECT_EQ(store[i + 1].Pixels, animation.frames[i].pixels) << "frame " << i + 1;
+            EXPECT_TRUE(std::ranges::equal(store[i + 1].Pixels, animation.frames[i].pixels))
+                << "frame " << i + 1;
             EXPECT_EQ(store[i + 1].Colors, PaletteFromBlock(animation.frames[i].colors))
                 << "frame " << i + 1;
         }
@@ -138,7 +140,7 @@ TEST(FliWriterRoundTrip, EveryFrameDecodesToTheFrameWritten)
         StoreU16(file.data() + 6, static_cast<std::uint16_t>(count + 1));
         DecodeFLIFile(file, store);
         ASSERT_EQ(store.size(), count + 2);
-        EXPECT_EQ(store[count + 1].Pixels, animation.frames[0].pixels);
+        EXPECT_TRUE(std::ranges::equal(store[count + 1].Pixels, animation.frames[0].pixels));
         EXPECT_EQ(store[count + 1].Colors, PaletteFromBlock(animation.frames[0].colors));
     }
     EXPECT_EQ(chunkTypes, (std::set<int>{FLI_COLOR, FLI_LC, FLI_BLACK, FLI_BRUN, FLI_COPY}));
@@ -178,7 +180,7 @@ TEST(FliWriterRoundTrip, FileLayoutOfHandChosenChunks)
     EXPECT_TRUE(DecodeFLIFile(file, store).complete());
     ASSERT_EQ(store.size(), 2u);
     FrameRecord expected;
-    expected.Pixels.fill(6);
+    std::ranges::fill(expected.Pixels, 6);
     expected.Colors[2] = MakeColor(252, 0, 124);
     EXPECT_EQ(store[1], expected);
 

@@ -11,12 +11,14 @@ using namespace varek;
 
 namespace {
 
-std::vector<PictureFrames> Pictures(const std::vector<std::int32_t>& frameCounts)
+// Pictures standing for frameCounts frames of speed 1/70 s each, 5 for speed 0.
+std::vector<PictureFrames> Pictures(const std::vector<std::int32_t>& frameCounts,
+                                    std::uint16_t speed)
 {
     std::vector<PictureFrames> pictures;
     std::int32_t first = 1;
     for (std::int32_t count : frameCounts) {
-        pictures.push_back({first, count});
+        pictures.push_back({first, count, count * (speed == 0 ? 5 : speed) * kFliTick});
         first += count;
     }
     return pictures;
@@ -49,19 +51,19 @@ TEST(PlaybackSchedule, PictureDueAndNextChange)
         {"late query skips", {1, 1, 1, 1}, 1, 35'714'286, 2, 42'857'143},
         {"no drift", ten001, 1, 142'857'142'856, 9'999, 142'857'142'857},
         {"no drift", ten001, 1, 142'857'142'857, 10'000, 142'871'428'571},
-        {"no frame is one", {0, 1}, 1, 14'285'713, 0, 14'285'714},
+        {"no time is the shortest", {0, 1}, 1, 142'856, 0, 142'857},
         {"still", {4}, 1, 123, 0, std::nullopt},
         {"nothing", {}, 1, 0, -1, std::nullopt},
     };
     for (const Case& c : cases) {
-        const std::vector<PictureFrames> pictures = Pictures(c.frameCounts);
-        const PlaybackSchedule schedule(pictures, c.speed);
+        const std::vector<PictureFrames> pictures = Pictures(c.frameCounts, c.speed);
+        const PlaybackSchedule schedule(pictures);
         EXPECT_EQ(schedule.PictureAt(c.time), c.picture) << c.what << " at " << c.time;
         EXPECT_EQ(schedule.NextDueAfter(c.time), c.nextDue) << c.what << " at " << c.time;
     }
 
-    const std::vector<PictureFrames> pictures = Pictures({1, 3, 1});
-    const PlaybackSchedule schedule(pictures, 0);
+    const std::vector<PictureFrames> pictures = Pictures({1, 3, 1}, 0);
+    const PlaybackSchedule schedule(pictures);
     EXPECT_EQ(schedule.LoopLength(), kLoop);
     // Playing from picture 2 starts the playback time at its start.
     EXPECT_EQ(schedule.StartOf(2), 285'714'286);
@@ -83,18 +85,20 @@ TEST(GifDelays, WholeHundredthsThatNeverDrift)
         {"speed 0 is 5 ticks", {1, 1, 1}, 0, {7, 7, 7}},
         // Ends at 7.14 and 28.57 (3 more ticks of 5/70 s).
         {"3 frames, 3 ticks", {1, 3}, 0, {7, 22}},
-        {"no frame is one", {0, 1}, 7, {10, 10}},
         {"whole hundredths", {2}, 35, {100}},
         {"nothing", {}, 1, {}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ComputeGifDelays(Pictures(c.frameCounts), c.speed), c.delays) << c.what;
+        EXPECT_EQ(ComputeGifDelays(Pictures(c.frameCounts, c.speed)), c.delays) << c.what;
     }
+    // FLC durations in milliseconds: ends at 1.5, 3.0 and 4.5 hundredths round half up.
+    const std::vector<PictureFrames> milliseconds(3, PictureFrames{1, 1, 15 * kFlcMillisecond});
+    EXPECT_EQ(ComputeGifDelays(milliseconds), (std::vector<std::int64_t>{2, 1, 2}));
 
     // At speed 1 a picture lasts 1.43 hundredths: after picture i the total stays
     // within half a hundredth of the exact 100 i / 70.
     const std::vector<std::int64_t> delays =
-        ComputeGifDelays(Pictures(std::vector<std::int32_t>(1000, 1)), 1);
+        ComputeGifDelays(Pictures(std::vector<std::int32_t>(1000, 1), 1));
     ASSERT_EQ(delays.size(), 1000u);
     std::int64_t total = 0;
     for (std::size_t i = 0; i < delays.size(); ++i) {

@@ -1,6 +1,6 @@
 #include <QSignalSpy>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <cstdint>
 #include <vector>
 
@@ -22,10 +22,10 @@ PlaybackSchedule Schedule(const std::vector<std::int32_t>& frameCounts, std::uin
     std::vector<PictureFrames> pictures;
     std::int32_t first = 1;
     for (std::int32_t count : frameCounts) {
-        pictures.push_back({first, count});
+        pictures.push_back({first, count, count * (speed == 0 ? 5 : speed) * kFliTick});
         first += count;
     }
-    return PlaybackSchedule(pictures, speed);
+    return PlaybackSchedule(pictures);
 }
 
 // A player on a clock the test sets, with its timer and its two signals recorded.
