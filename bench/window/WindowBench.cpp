@@ -34,6 +34,10 @@ public:
     void ShowMessage(QWidget*, const QString&, MessageIcon) override {}
     QString AskSavePath(QWidget*, const SaveDialogRequest&) override { return {}; }
     QString AskFolder(QWidget*, const QString&, const QString&) override { return {}; }
+    QString AskFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return {};
+    }
     std::optional<ExportChoice> AskExportTarget(QWidget*, const ExportChoiceRequest&) override
     {
         return std::nullopt;

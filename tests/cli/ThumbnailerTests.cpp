@@ -65,7 +65,7 @@ struct ThumbnailCase {
 
 TEST(Thumbnailer, WritesTheFirstPictureWithinTheSizeOrFailsLeavingNothing)
 {
-    const IndexedImage frame = Blocks(kFrameWidth, kFrameHeight);
+    const IndexedImage frame = Blocks(kFliWidth, kFliHeight);
     const ByteArray animation = Animation(frame);
     const IndexedImage still = Blocks(50, 30);
     const ByteArray cel = EncodeCelImage(still, Colours());

@@ -452,7 +452,8 @@ TEST(GameFolder, OpenFileTellsALooseFileByItsBytesAndListsItsFolder)
     // The list: the pattern's files in name order ignoring case, with the file opened.
     EXPECT_EQ(
         GameFolder::OpenFile(folder / "intro.dat").folder.ReadFileList(ArtCategory::Animated),
-        (std::vector<std::string>{"a.fli", "EMPTY.FLI", "intro.dat", "INTRO.FLI", "SUB.FLI"}));
+        (std::vector<std::string>{"a.fli", "EMPTY.FLI", "intro.dat", "INTRO.FLI", "LATER.FLC",
+                                  "SUB.FLI"}));
     const GameFolder stills = GameFolder::OpenFile(folder / "PIC.CEL").folder;
     EXPECT_EQ(stills.ReadFileList(ArtCategory::OtherArt),
               (std::vector<std::string>{"PIC.CEL", "SHORT.CEL", "WALL.CEL"}));
