@@ -98,7 +98,13 @@ std::size_t FrameStore::MaxRecords(std::int32_t width, std::int32_t height) noex
     const std::size_t pixels = std::max<std::size_t>(PixelBytes(width, height), 1);
     const std::size_t slab = SlabBytesFor(pixels);
     const std::size_t perSlab = slab / pixels;
-    return kMaxBytes / (slab + perSlab * sizeof(FrameRecord)) * perSlab;
+    const std::size_t wholeSlabs = kMaxBytes / (slab + perSlab * sizeof(FrameRecord));
+    if (wholeSlabs > 0) {
+        return wholeSlabs * perSlab;
+    }
+    // Frames so small that the records of one slab's pixels alone pass the bound:
+    // the records decide, within the one slab.
+    return std::min(perSlab, kMaxBytes / (pixels + sizeof(FrameRecord)));
 }
 
 std::uint8_t* FrameStore::NewPixels()
