@@ -10,10 +10,23 @@
 #include <filesystem>
 
 #include "RecordingPrompts.h"
+#include "imaging/IndexedImage.h"
 #include "window/MainWindow.h"
 #include "window/PictureBox.h"
 
 namespace varek::test {
+
+// Index (x + 7 y) % 256 at column x, row y.
+inline IndexedImage Gradient(int width, int height)
+{
+    IndexedImage image{width, height, {}};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            image.pixels.push_back(static_cast<std::uint8_t>((x + 7 * y) % 256));
+        }
+    }
+    return image;
+}
 
 // The window's action whose menu text, without its '&', is text.
 inline QAction* ActionNamed(MainWindow& window, const QString& text)

@@ -24,18 +24,6 @@ using namespace varek::test;
 
 namespace {
 
-// Index (x + 7 y) % 256 at column x, row y.
-IndexedImage Gradient(int width, int height)
-{
-    IndexedImage image{width, height, {}};
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            image.pixels.push_back(static_cast<std::uint8_t>((x + 7 * y) % 256));
-        }
-    }
-    return image;
-}
-
 // The inspector's text for a pixel of index in the colours of block, from the
 // block's own 6-bit levels.
 QString PixelText(int x, int y, const PaletteBlock& block, int index)

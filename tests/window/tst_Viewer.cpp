@@ -32,17 +32,6 @@ using namespace varek::test;
 
 namespace {
 
-IndexedImage Gradient(int width, int height)
-{
-    IndexedImage image{width, height, {}};
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            image.pixels.push_back(static_cast<std::uint8_t>((x + 7 * y) % 256));
-        }
-    }
-    return image;
-}
-
 }  // namespace
 
 class TestViewer : public QObject {
