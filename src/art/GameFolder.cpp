@@ -294,6 +294,21 @@ Animation GameFolder::LoadAnimation(const std::string& name, FrameStore& store,
     return DecodeFLIFile(bytes.bytes(), store, progress);
 }
 
+Animation GameFolder::LoadAnimation(const std::string& name, FrameSeeker& seeker,
+                                    const LoadProgress& progress) const
+{
+    FileBytes bytes;
+    try {
+        bytes = ReadAnimation(name);
+    } catch (const Error& error) {
+        seeker.Clear();
+        Animation animation;
+        animation.stop = error;
+        return animation;
+    }
+    return seeker.Load(std::move(bytes), progress);
+}
+
 Animation GameFolder::StreamAnimation(const std::string& name, const PictureSink& sink,
                                       const LoadProgress& progress) const
 {

@@ -136,6 +136,10 @@ public:
     // store emptied.
     Animation LoadAnimation(const std::string& name, FrameStore& store,
                             const LoadProgress& progress = {}) const;
+    // The same load into seeker, which keeps the file's bytes to seek in and
+    // bounds its memory, not the picture count.
+    Animation LoadAnimation(const std::string& name, FrameSeeker& seeker,
+                            const LoadProgress& progress = {}) const;
 
     // An animation, decoded one picture at a time and handed to sink as
     // StreamFLIFile does; a file that cannot be read is the stop of a load

@@ -619,8 +619,8 @@ Error NoPicture(const FliLoad& load, std::int64_t bytesAfterHeader)
 }
 
 // Gives the record a new picture is decoded into, or nullptr to walk the headers
-// without decoding.
-using PictureStart = std::function<FrameRecord*()>;
+// without decoding; told where the frame that starts it lies.
+using PictureStart = std::function<FrameRecord*(std::int64_t framePosition)>;
 
 // The frame header at position, checked; throws past the file's end or for a
 // size below the header.
@@ -700,6 +700,7 @@ public:
                                                 " has the magic number " + Hex16(frame.Magic) +
                                                 ", not " + Hex16(kFliFrameMagic));
         }
+        m_framePosition = position;
         const std::int64_t frameEnd = position + frame.Size;
         FrameDuration duration = m_load.header.frameDuration;
         if (m_load.header.kind == FlicKind::Flc) {
@@ -740,7 +741,7 @@ private:
             return;
         }
         if (!m_hasRecord) {
-            m_record = m_startPicture();
+            m_record = m_startPicture(m_framePosition);
             m_load.pictures.push_back({frameIndex + 1, 1, duration});
             m_hasRecord = true;
         }
@@ -761,6 +762,12 @@ private:
         }
     }
 
+public:
+    // The pixels that may not be 0 in the record the next picture is decoded
+    // over, when it is not the one this walk decoded last.
+    void SetWritten(const PixelRange& written) { m_written = written; }
+
+private:
     ByteReader m_file;
     const PictureStart& m_startPicture;
     FliLoad& m_load;
@@ -769,6 +776,7 @@ private:
     PixelRange m_written;
     FrameRecord* m_record = nullptr;
     bool m_hasRecord = false;
+    std::int64_t m_framePosition = 0;
 };
 
 // The frame walk. Fills load, decodes each picture into the record startPicture
@@ -868,7 +876,7 @@ FliLoad DecodeFLIFile(std::span<const std::uint8_t> bytes, FrameStore& store,
                       const LoadProgress& progress)
 {
     FliLoad load;
-    const PictureStart addRecord = [&store] {
+    const PictureStart addRecord = [&store](std::int64_t) {
         store.AddFrame();
         return &store.Newest();
     };
@@ -898,7 +906,7 @@ FliLoad OutlineFLIFile(std::span<const std::uint8_t> bytes)
 {
     FliLoad load;
     try {
-        ReadAndWalk(bytes, [] { return nullptr; }, load, {});
+        ReadAndWalk(bytes, [](std::int64_t) { return nullptr; }, load, {});
     } catch (const Error& error) {
         load.stop = error;
     }
@@ -930,7 +938,7 @@ FileBytes ReadFLIBytes(const SourceFile& file)
         NeedMore needMore;
         try {
             ReadAndWalk(
-                bytes.bytes(), [] { return nullptr; }, outline, {}, &needMore);
+                bytes.bytes(), [](std::int64_t) { return nullptr; }, outline, {}, &needMore);
         } catch (const Error&) {
         }
         const auto needed = static_cast<std::uint64_t>(needMore.end);
@@ -961,7 +969,7 @@ FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& si
             throw SinkFault{std::current_exception()};
         }
     };
-    const PictureStart nextPicture = [&] {
+    const PictureStart nextPicture = [&](std::int64_t) {
         if (!load.pictures.empty()) {
             handOn();
         }
@@ -980,6 +988,159 @@ FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& si
         std::rethrow_exception(sinkFault.fault);
     }
     return load;
+}
+
+std::size_t FrameSeeker::SnapshotInterval(std::size_t pictures, std::int32_t width,
+                                          std::int32_t height, std::size_t budget) noexcept
+{
+    const std::size_t perSnapshot =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height) + sizeof(FrameRecord);
+    const std::size_t snapshots = std::max<std::size_t>(budget / perSnapshot, 1);
+    return std::max<std::size_t>((pictures + snapshots - 1) / snapshots, 1);
+}
+
+struct FrameSeeker::State {
+    FileBytes bytes;
+    std::vector<PictureFrames> pictures;
+    std::vector<std::int64_t> starts;  // where the frame that makes each picture lies
+    std::size_t interval = 1;
+    // Snapshot i holds picture i * interval + 1.
+    std::vector<FrameRecord> snapshots;
+    FrameRecord work;
+    std::size_t workPicture = 0;  // the picture work holds, 0 for none
+    // A seek walks the frames again over work; what the walk learns of the file
+    // the load has said already.
+    FliLoad walked;
+    PictureStart overWork = [this](std::int64_t) { return &work; };
+    std::unique_ptr<FrameWalk> walk;
+
+    bool IsSnapshot(std::size_t picture) const noexcept { return (picture - 1) % interval == 0; }
+
+    // Decodes the picture after workPicture over it.
+    void Step()
+    {
+        walked.pictures.clear();
+        walked.lineFaults.clear();
+        walked.skipped.clear();
+        try {
+            walk->Frame(starts[workPicture], pictures[workPicture].firstFrame - 1);
+        } catch (const Error&) {
+            // The fault that stopped the load, met again in its last picture: the
+            // record holds what the load's did.
+        }
+        ++workPicture;
+    }
+};
+
+FrameSeeker::FrameSeeker() = default;
+FrameSeeker::~FrameSeeker() = default;
+FrameSeeker::FrameSeeker(FrameSeeker&&) noexcept = default;
+FrameSeeker& FrameSeeker::operator=(FrameSeeker&&) noexcept = default;
+
+FliLoad FrameSeeker::Load(FileBytes bytes, const LoadProgress& progress, std::size_t budget)
+{
+    Clear();
+    auto state = std::make_unique<State>();
+    State& s = *state;
+    s.bytes = std::move(bytes);
+    const std::span<const std::uint8_t> file = s.bytes.bytes();
+    FliLoad load;
+    try {
+        load.header = ReadFlicHeader(file);
+    } catch (const Error& error) {
+        load.stop = error;
+        return load;
+    }
+    // The headers alone count the pictures, so the snapshots' spacing is known
+    // before the first is taken.
+    const std::size_t expected = OutlineFLIFile(file).pictures.size();
+    s.interval = SnapshotInterval(expected, load.header.width, load.header.height, budget);
+    s.snapshots.reserve((expected + s.interval - 1) / s.interval);
+    s.starts.reserve(expected);
+    s.work = FrameRecord(load.header.width, load.header.height);
+    // A new picture is decoded over the one before, which is whole by then.
+    const auto keepSnapshot = [&s] {
+        if (s.workPicture > 0 && s.IsSnapshot(s.workPicture)) {
+            s.snapshots.push_back(s.work);
+        }
+    };
+    const PictureStart nextPicture = [&](std::int64_t framePosition) {
+        keepSnapshot();
+        s.starts.push_back(framePosition);
+        ++s.workPicture;
+        return &s.work;
+    };
+    try {
+        WalkFrames(file, nextPicture, load, progress);
+    } catch (const Error& error) {
+        load.stop = error;
+    }
+    keepSnapshot();
+    s.pictures = load.pictures;
+    s.walked.header = load.header;
+    s.walk = std::make_unique<FrameWalk>(file, s.overWork, s.walked, nullptr);
+    s.walk->SetWritten({0, PixelLimit(s.work)});
+    m_state = std::move(state);
+    return load;
+}
+
+void FrameSeeker::Clear() noexcept
+{
+    m_state.reset();
+}
+
+std::size_t FrameSeeker::FrameCount() const noexcept
+{
+    return m_state ? m_state->pictures.size() : 0;
+}
+
+std::size_t FrameSeeker::Interval() const noexcept
+{
+    return m_state ? m_state->interval : 1;
+}
+
+std::int32_t FrameSeeker::Width() const noexcept
+{
+    return m_state ? m_state->work.Width : 0;
+}
+
+std::int32_t FrameSeeker::Height() const noexcept
+{
+    return m_state ? m_state->work.Height : 0;
+}
+
+std::size_t FrameSeeker::HeldBytes() const noexcept
+{
+    if (!m_state) {
+        return 0;
+    }
+    const std::size_t record = m_state->work.Pixels.size() + sizeof(FrameRecord);
+    return (m_state->snapshots.size() + 1) * record;
+}
+
+const FrameRecord& FrameSeeker::at(std::size_t picture)
+{
+    if (picture < 1 || picture > FrameCount()) {
+        throw Error(ErrorKind::NotFound, "there is no frame " + std::to_string(picture) +
+                                             " in an animation of " +
+                                             Counted(FrameCount(), "frame", "frames"));
+    }
+    State& s = *m_state;
+    const std::size_t snapshot = (picture - 1) / s.interval;
+    if (s.IsSnapshot(picture)) {
+        return s.snapshots[snapshot];
+    }
+    const std::size_t base = snapshot * s.interval + 1;
+    if (s.workPicture < base || s.workPicture > picture) {
+        s.work.Pixels = s.snapshots[snapshot].Pixels;
+        s.work.Colors = s.snapshots[snapshot].Colors;
+        s.workPicture = base;
+        s.walk->SetWritten({0, PixelLimit(s.work)});
+    }
+    while (s.workPicture < picture) {
+        s.Step();
+    }
+    return s.work;
 }
 
 }  // namespace varek

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "util/ByteSource.h"
 #include "util/ByteWriter.h"
 #include "util/Error.h"
+#include "util/FileRead.h"
 
 namespace varek {
 
@@ -166,5 +168,58 @@ using PictureSink = std::function<void(const StreamedPicture& picture)>;
 // Throws what sink throws, and when memory runs out.
 FliLoad StreamFLIFile(std::span<const std::uint8_t> bytes, const PictureSink& sink,
                       const LoadProgress& progress = {});
+
+// Any picture of an animation on demand, without holding every one: after every
+// Interval()-th picture its pixels and colours are kept as a snapshot, and a seek
+// decodes forward from the nearest snapshot at or before the picture, or from the
+// picture last reached when that is nearer, as video players do. Stepping forward
+// decodes one picture. The seeker owns the file's bytes, its snapshots and one
+// working record; the caller owns the seeker.
+class FrameSeeker {
+public:
+    // The memory snapshots may take: every picture of a 320 x 200 animation of
+    // up to 257 pictures, of a 640 x 480 one of up to 54; past that a seek
+    // decodes at most Interval() - 1 pictures, each a few microseconds to a few tens.
+    static constexpr std::size_t kSnapshotBytes = std::size_t{16} << 20;
+
+    // Pictures from one snapshot to the next for an animation of pictures of
+    // width x height: 1 while every picture fits in budget, else the fewest that
+    // keep the snapshots within it (at least one snapshot, the first picture).
+    static std::size_t SnapshotInterval(std::size_t pictures, std::int32_t width,
+                                        std::int32_t height,
+                                        std::size_t budget = kSnapshotBytes) noexcept;
+
+    FrameSeeker();
+    ~FrameSeeker();
+    FrameSeeker(FrameSeeker&&) noexcept;
+    FrameSeeker& operator=(FrameSeeker&&) noexcept;
+    FrameSeeker(const FrameSeeker&) = delete;
+    FrameSeeker& operator=(const FrameSeeker&) = delete;
+
+    // Walks the file as DecodeFLIFile does and returns the same load (its pictures,
+    // faults, stop and cancel), the picture count having no bound but the file's;
+    // the seeker then gives the pictures that load decoded, and keeps bytes for
+    // the seeks. The last load's pictures go first. Throws only when memory runs out.
+    FliLoad Load(FileBytes bytes, const LoadProgress& progress = {},
+                 std::size_t budget = kSnapshotBytes);
+    // No picture; the bytes and snapshots given back.
+    void Clear() noexcept;
+
+    std::size_t FrameCount() const noexcept;
+    std::size_t Interval() const noexcept;
+    std::int32_t Width() const noexcept;
+    std::int32_t Height() const noexcept;
+    // The memory of the snapshots and the working record; the file's bytes not counted.
+    std::size_t HeldBytes() const noexcept;
+
+    // Picture number (from 1) as a full decode gives it, pixels and colours. The
+    // record stays valid until the next call to a non-const member. Throws a
+    // NotFound Error for a picture that does not exist.
+    const FrameRecord& at(std::size_t picture);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
 
 }  // namespace varek

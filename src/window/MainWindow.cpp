@@ -472,13 +472,12 @@ bool MainWindow::LoadAnimation()
                           ? LoadInBackground(*name)
                           : m_game->LoadAnimation(*name, m_frames);
     } catch (const std::bad_alloc&) {
-        m_frames.Reset();
-        m_frames.ReleaseUnused();
+        m_frames.Clear();
         m_animation = Animation{};
         m_animation.stop = Error(ErrorKind::TooLarge, "there is not enough memory for its frames");
     }
     const Animation& animation = m_animation;
-    const int frames = static_cast<int>(std::min<std::size_t>(m_frames.UpperBound(), INT_MAX));
+    const int frames = static_cast<int>(std::min<std::size_t>(m_frames.FrameCount(), INT_MAX));
     {
         // One render follows, of frame 1, wherever the bar stood before.
         const QSignalBlocker blocker(m_frameBar);
@@ -535,9 +534,8 @@ bool MainWindow::LoadAnimation()
 Animation MainWindow::LoadInBackground(const std::string& name)
 {
     // The last animation's frames go first: they are not shown again.
-    m_frames.Reset();
-    m_frames.ReleaseUnused();
-    FrameStore store;
+    m_frames.Clear();
+    FrameSeeker seeker;
     std::atomic<std::int32_t> framesRead{0};
     std::atomic<std::int32_t> frameCount{0};
     std::atomic<bool> cancel{false};
@@ -558,7 +556,7 @@ Animation MainWindow::LoadInBackground(const std::string& name)
     RunInBackground(
         [&] {
             animation =
-                m_game->LoadAnimation(name, store, [&](std::int32_t read, std::int32_t count) {
+                m_game->LoadAnimation(name, seeker, [&](std::int32_t read, std::int32_t count) {
                     framesRead = read;
                     frameCount = count;
                     return !cancel;
@@ -566,7 +564,7 @@ Animation MainWindow::LoadInBackground(const std::string& name)
         },
         &progress);
     refresh.stop();
-    m_frames = std::move(store);
+    m_frames = std::move(seeker);
     if (animation.cancelled) {
         ShowNote(tr("Loading %1 was cancelled after %2 of %3 frames")
                      .arg(ToQString(name))
@@ -657,13 +655,13 @@ MainWindow::Rendering MainWindow::RenderFrame()
         return {std::nullopt,
                 {RenderFault::Kind::CannotShow, path, tr("The animation holds no frames.")}};
     }
-    if (frame < 1 || static_cast<std::size_t>(frame) > m_frames.UpperBound()) {
+    if (frame < 1 || static_cast<std::size_t>(frame) > m_frames.FrameCount()) {
         ClearPicture();
         return {std::nullopt,
                 {RenderFault::Kind::CannotShow, path,
                  tr("It has no frame %1; its frames are 1 to %2.")
                      .arg(frame)
-                     .arg(m_frames.UpperBound())}};
+                     .arg(m_frames.FrameCount())}};
     }
     const FrameRecord& record = m_frames.at(static_cast<std::size_t>(frame));
     // The frame's colours stay in the palette until something replaces them.

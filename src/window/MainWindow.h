@@ -10,7 +10,7 @@
 
 #include "art/GameFolder.h"
 #include "art/Playback.h"
-#include "fli/FrameStore.h"
+#include "fli/FliDecoder.h"
 #include "imaging/BmpImage.h"
 #include "imaging/Palette.h"
 #include "window/PictureBox.h"
@@ -88,7 +88,8 @@ public:
     // The game folder after a successful Start, otherwise empty.
     const std::filesystem::path& GameFolderPath() const;
     const Palette& ArtPalette() const { return m_palette; }
-    const FrameStore& Frames() const { return m_frames; }
+    // The pictures of the animation on show; at() seeks, as the frame bar does.
+    FrameSeeker& Frames() { return m_frames; }
     ArtCategory CurrentCategory() const;
 
     // Text about the picture pixel under the pointer, shown in the status bar in
@@ -203,7 +204,7 @@ private:
     ArtCategory m_listCategory = ArtCategory::WallsSprites;
     std::vector<std::string> m_listNames;  // as the file system gives them, one per row
     Palette m_palette;
-    FrameStore m_frames;
+    FrameSeeker m_frames;
     std::optional<std::string> m_animationName;  // the file m_frames came from
     Animation m_animation;                       // what its load said of the frames
     bool m_pressingOption = false;

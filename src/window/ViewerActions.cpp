@@ -382,8 +382,7 @@ bool MainWindow::OpenFile(const fs::path& file)
     const auto category = static_cast<int>(loose->category);
     m_game = std::move(loose->folder);
     m_animationName.reset();
-    m_frames.Reset();
-    m_frames.ReleaseUnused();
+    m_frames.Clear();
     // Not at the start, where the user has just named the file and the note
     // would cover the facts of what it shows.
     if (isVisible()) {
@@ -429,8 +428,7 @@ bool MainWindow::OpenFolder(const fs::path& gameFolder)
     StopPlayback();
     m_game = GameFolder::Open(gameFolder);
     m_animationName.reset();
-    m_frames.Reset();
-    m_frames.ReleaseUnused();
+    m_frames.Clear();
     RememberFolder(gameFolder);
     ShowNote(tr("Opened %1").arg(ToQString(gameFolder)));
     SelectCategory(static_cast<int>(CurrentCategory()));

@@ -5,6 +5,8 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "art/FileFacts.h"
@@ -705,6 +707,16 @@ TEST(FrameWalk, EveryDamagedByteAndEveryCutGivesAConsistentLoad)
         if (d.load.complete()) {
             ASSERT_EQ(outline.pictures, d.load.pictures) << what;
         }
+        // A seeker with a snapshot every second picture gives the same pictures,
+        // sought from the last back to the first.
+        FrameSeeker seeker;
+        const FliLoad seeked =
+            seeker.Load(FileBytes(file), {}, 2 * (kFliWidth * kFliHeight + sizeof(FrameRecord)));
+        ASSERT_EQ(seeked.pictures, d.load.pictures) << what;
+        ASSERT_EQ(seeker.FrameCount(), d.store.FrameCount()) << what;
+        for (std::size_t picture = seeker.FrameCount(); picture >= 1; --picture) {
+            ASSERT_TRUE(seeker.at(picture) == d.store[picture]) << what << " picture " << picture;
+        }
     };
     const Decoded clean = Decode(good);
     ASSERT_TRUE(clean.load.complete());
@@ -720,4 +732,100 @@ TEST(FrameWalk, EveryDamagedByteAndEveryCutGivesAConsistentLoad)
             check(file, "byte " + std::to_string(at) + " = " + std::to_string(value));
         }
     }
+}
+
+// A seek from a snapshot, or from the picture last reached, gives what decoding
+// every picture from the first gives: across snapshot boundaries, first and
+// last, backwards and forwards, with black chunks, colour changes, a frame that
+// lengthens a picture, a line fault, and a fault that ends the load in its last
+// picture.
+TEST(FrameSeeker, EverySeekGivesTheStraightDecode)
+{
+    // 7 x 5 pictures, each changing a few pixels; every 6th all 0 (a black chunk),
+    // every 5th with new colours.
+    std::vector<FlcAnimationFrame> pictures;
+    for (int k = 0; k < 40; ++k) {
+        FlcAnimationFrame frame{{7, 5, std::vector<std::uint8_t>(35, 1)}, {}, 0};
+        if (!pictures.empty()) {
+            frame = pictures.back();
+        }
+        frame.picture.pixels[static_cast<std::size_t>(k * 3 % 35)] = static_cast<std::uint8_t>(k);
+        frame.picture.pixels[34] = static_cast<std::uint8_t>(k + 100);
+        if (k % 6 == 5) {
+            std::ranges::fill(frame.picture.pixels, std::uint8_t{0});
+        }
+        frame.colors[static_cast<std::size_t>(3 * (k / 5))] = static_cast<std::uint8_t>(k);
+        pictures.push_back(frame);
+    }
+    std::vector<FliFrameData> frames = EncodeFlcAnimation(pictures);
+    frames.insert(frames.begin() + 10, FliFrameData{});  // picture 10 lasts two frames
+    FlcHeader header;
+    header.width = 7;
+    header.height = 5;
+    const ByteArray flc = WriteFLCFile(header, frames);
+    frames.insert(frames.begin() + 20, {{Chunk(FLC_DELTA, Payload().U16(1).U16(1).U8({0, 2, 5, 6}))}});
+    frames.push_back({{Chunk(FLC_DELTA, EncodeFlcDeltaChunk(pictures[0].picture, pictures[39].picture)),
+                       Chunk(FLI_BRUN, Payload().U8({1}))}});
+    const ByteArray faulty = WriteFLCFile(header, frames);
+    std::vector<AnimationFrame> fliPictures(9);
+    for (std::size_t k = 0; k < fliPictures.size(); ++k) {
+        fliPictures[k].pixels.fill(static_cast<std::uint8_t>(k % 3 == 2 ? 0 : k));
+        fliPictures[k].pixels[k * 999] = 7;
+        fliPictures[k].colors[k] = static_cast<std::uint8_t>(k);
+    }
+    const ByteArray fli = WriteAnimation(fliPictures);
+
+    struct Case {
+        const char* what;
+        const ByteArray& file;
+        std::size_t interval;
+        std::vector<std::size_t> seeks;
+    };
+    const Case cases[] = {
+        {"FLC, every 4th kept", flc, 4, {1, 2, 3, 4, 5, 6, 9, 8, 7, 40, 39, 38, 37, 36, 1, 12, 11, 10, 13, 40}},
+        {"FLC, every 7th", flc, 7, {40, 1, 22, 21, 23, 29, 28, 30, 5, 6, 13, 8, 7, 15, 14}},
+        {"FLC, only the first", flc, 1000, {40, 39, 2, 1, 3, 20}},
+        {"FLC, every picture", flc, 1, {40, 1, 20, 21}},
+        {"FLC with faults", faulty, 4, {42, 41, 38, 39, 40, 42, 21, 22, 20, 1}},
+        {"FLI", fli, 2, {9, 1, 4, 3, 2, 8, 7, 6}},
+    };
+    for (const Case& c : cases) {
+        const Decoded straight = Decode(c.file);
+        const std::size_t count = straight.store.FrameCount();
+        const std::size_t perSnapshot =
+            static_cast<std::size_t>(straight.store.Width()) * straight.store.Height() +
+            sizeof(FrameRecord);
+        FrameSeeker seeker;
+        const FliLoad load =
+            seeker.Load(FileBytes(c.file), {}, (count + c.interval - 1) / c.interval * perSnapshot);
+        EXPECT_EQ(seeker.Interval(), std::min(c.interval, count)) << c.what;
+        EXPECT_EQ(load.pictures, straight.load.pictures) << c.what;
+        EXPECT_EQ(load.lineFaults.size(), straight.load.lineFaults.size()) << c.what;
+        EXPECT_EQ(KindOf(load.stop), KindOf(straight.load.stop)) << c.what;
+        ASSERT_EQ(seeker.FrameCount(), count) << c.what;
+        for (const std::size_t picture : c.seeks) {
+            ASSERT_TRUE(seeker.at(picture) == straight.store[picture])
+                << c.what << ", picture " << picture;
+        }
+        EXPECT_EQ(ErrorKindOf([&] { seeker.at(count + 1); }), ErrorKind::NotFound);
+        EXPECT_EQ(ErrorKindOf([&] { seeker.at(0); }), ErrorKind::NotFound);
+    }
+    EXPECT_EQ(Decode(faulty).load.lineFaults.size(), 1u);
+    EXPECT_EQ(KindOf(Decode(faulty).load.stop), ErrorKind::Truncated);
+
+    // The snapshots take at most their budget, and as many of it as they can.
+    for (const auto& [count, width, height] : {std::tuple{30000, 320, 200}, {3000, 640, 480},
+                                                {200, 320, 200}, {65535, 1, 1}}) {
+        const auto all = static_cast<std::size_t>(count);
+        const std::size_t per = static_cast<std::size_t>(width * height) + sizeof(FrameRecord);
+        const std::size_t interval = FrameSeeker::SnapshotInterval(all, width, height);
+        EXPECT_LE((all + interval - 1) / interval * per, FrameSeeker::kSnapshotBytes);
+        if (interval > 1) {
+            EXPECT_GT((all + interval - 2) / (interval - 1) * per, FrameSeeker::kSnapshotBytes);
+        }
+    }
+    EXPECT_EQ(FrameSeeker::SnapshotInterval(3, 4096, 4096), 3u);  // one snapshot, whatever it takes
+    FrameSeeker seeker;
+    EXPECT_EQ(KindOf(seeker.Load(FileBytes(ByteArray(10, 0))).stop), ErrorKind::Truncated);
+    EXPECT_EQ(seeker.FrameCount(), 0u);
 }

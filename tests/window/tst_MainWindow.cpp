@@ -602,7 +602,7 @@ void TestMainWindow::animationsThatCannotBeShown()
     session.ClickRow(2);
     QCOMPARE(messages.size(), std::size_t{4});
     QVERIFY(messages[3].text.contains("could not be read to its end"));
-    const int kept = static_cast<int>(session.window.Frames().UpperBound());
+    const int kept = static_cast<int>(session.window.Frames().FrameCount());
     QVERIFY(kept >= 2);
     QCOMPARE(session.hsb->maximum(), kept);
     QTest::keyClick(session.hsb, Qt::Key_Right);
