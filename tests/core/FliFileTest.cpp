@@ -763,9 +763,11 @@ TEST(FrameSeeker, EverySeekGivesTheStraightDecode)
     header.width = 7;
     header.height = 5;
     const ByteArray flc = WriteFLCFile(header, frames);
-    frames.insert(frames.begin() + 20, {{Chunk(FLC_DELTA, Payload().U16(1).U16(1).U8({0, 2, 5, 6}))}});
-    frames.push_back({{Chunk(FLC_DELTA, EncodeFlcDeltaChunk(pictures[0].picture, pictures[39].picture)),
-                       Chunk(FLI_BRUN, Payload().U8({1}))}});
+    frames.insert(frames.begin() + 20,
+                  {{Chunk(FLC_DELTA, Payload().U16(1).U16(1).U8({0, 2, 5, 6}))}});
+    frames.push_back(
+        {{Chunk(FLC_DELTA, EncodeFlcDeltaChunk(pictures[0].picture, pictures[39].picture)),
+          Chunk(FLI_BRUN, Payload().U8({1}))}});
     const ByteArray faulty = WriteFLCFile(header, frames);
     std::vector<AnimationFrame> fliPictures(9);
     for (std::size_t k = 0; k < fliPictures.size(); ++k) {
@@ -782,7 +784,8 @@ TEST(FrameSeeker, EverySeekGivesTheStraightDecode)
         std::vector<std::size_t> seeks;
     };
     const Case cases[] = {
-        {"FLC, every 4th kept", flc, 4, {1, 2, 3, 4, 5, 6, 9, 8, 7, 40, 39, 38, 37, 36, 1, 12, 11, 10, 13, 40}},
+        {"FLC, every 4th kept", flc, 4, {1,  2,  3,  4,  5, 6,  9,  8,  7,  40,
+                                         39, 38, 37, 36, 1, 12, 11, 10, 13, 40}},
         {"FLC, every 7th", flc, 7, {40, 1, 22, 21, 23, 29, 28, 30, 5, 6, 13, 8, 7, 15, 14}},
         {"FLC, only the first", flc, 1000, {40, 39, 2, 1, 3, 20}},
         {"FLC, every picture", flc, 1, {40, 1, 20, 21}},
@@ -814,8 +817,8 @@ TEST(FrameSeeker, EverySeekGivesTheStraightDecode)
     EXPECT_EQ(KindOf(Decode(faulty).load.stop), ErrorKind::Truncated);
 
     // The snapshots take at most their budget, and as many of it as they can.
-    for (const auto& [count, width, height] : {std::tuple{30000, 320, 200}, {3000, 640, 480},
-                                                {200, 320, 200}, {65535, 1, 1}}) {
+    for (const auto& [count, width, height] :
+         {std::tuple{30000, 320, 200}, {3000, 640, 480}, {200, 320, 200}, {65535, 1, 1}}) {
         const auto all = static_cast<std::size_t>(count);
         const std::size_t per = static_cast<std::size_t>(width * height) + sizeof(FrameRecord);
         const std::size_t interval = FrameSeeker::SnapshotInterval(all, width, height);

@@ -615,6 +615,17 @@ void TestViewer::costlyAnimationsLoadOnAThreadOfTheirOwn()
     // A frame of 16 MiB that adds no picture makes the file large.
     frames.push_back({{{99, ByteArray(std::size_t{16} << 20, 0)}}});
     game.WriteAnimation("C-LARGE.FLI", WriteFLIFile(frames));
+    // More 2048 x 2048 pictures than 1 GiB holds, each giving colour 0 its own shade.
+    const auto longCount = static_cast<int>(FrameStore::MaxRecords(2048, 2048)) + 10;
+    std::vector<FliFrameData> longFrames(
+        1, {{{FLI_BRUN, EncodeFlcByteRunChunk({2048, 2048, ByteArray(2048 * 2048, 0)})}}});
+    for (int k = 1; k <= longCount; ++k) {
+        longFrames.push_back({{{FLC_COLOR_256, ByteArray{1, 0, 0, 1, static_cast<std::uint8_t>(k),
+                                                         static_cast<std::uint8_t>(k >> 8), 0}}}});
+    }
+    FlcHeader longHeader;
+    longHeader.width = longHeader.height = 2048;
+    game.WriteAnimation("D-LONG.FLC", WriteFLCFile(longHeader, longFrames));
     WindowDriver session;
     QVERIFY(session.Start(game.root()));
     bool seen = false;
@@ -653,6 +664,17 @@ void TestViewer::costlyAnimationsLoadOnAThreadOfTheirOwn()
     QVERIFY(session.window.findChild<QLabel*>("frameInfo")
                 ->text()
                 .startsWith("picture 3/3 \u00b7 frame 3/4"));
+
+    session.ClickRow(3);
+    QVERIFY(session.prompts.messages.empty());
+    QCOMPARE(session.hsb->maximum(), longCount + 1);
+    QTest::keyClick(session.hsb, Qt::Key_End);
+    QCOMPARE(session.pic->viewport()->grab().toImage().pixel(0, 0),
+             qRgb(longCount & 0xFF, longCount >> 8, 0));
+    QTest::keyClick(session.hsb, Qt::Key_PageUp);
+    const int back = session.hsb->value() - 1;
+    QCOMPARE(session.pic->viewport()->grab().toImage().pixel(0, 0),
+             qRgb(back & 0xFF, back >> 8, 0));
 }
 
 int RunViewerTests(int argc, char** argv)
