@@ -76,7 +76,7 @@ constexpr std::uint8_t kRunSizeSign = 128;
 
 // The most bytes of an FLI file read: room for 16,000 uncompressed frames or hundreds of
 // thousands of compressed ones, where animations of the format's time took a few
-// megabytes; the same as the bound of the window's store of decoded frames.
+// megabytes; the same as the bound of a store of decoded frames.
 constexpr std::uint64_t kMaxFliFileBytes = std::uint64_t{1} << 30;
 
 }  // namespace varek
