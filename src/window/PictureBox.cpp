@@ -80,7 +80,7 @@ QPoint PictureBox::PixelAt(QPoint point) const
         return {-1, -1};
     }
     QPointF at;
-    if (m_mode == ZoomMode::Default && Stretch() == 1) {
+    if (ShownMode() == ZoomMode::Default && Stretch() == 1) {
         // The enlargement, where there is one, covers the picture painted under it.
         const double scale = IsEnlarged() ? kEnlargement : 1;
         at = QPointF(point) / scale;
@@ -148,9 +148,20 @@ double PictureBox::Stretch() const
     return m_aspect && AspectApplies() ? kAspectStretch : 1.0;
 }
 
+ZoomMode PictureBox::ShownMode() const
+{
+    if (m_mode != ZoomMode::Default || m_picture.isNull()) {
+        return m_mode;
+    }
+    const QSize view = maximumViewportSize();
+    const bool larger =
+        m_picture.width() > view.width() || m_picture.height() * Stretch() > view.height() + 1e-9;
+    return larger ? ZoomMode::Fit : ZoomMode::Default;
+}
+
 double PictureBox::HorizontalScale() const
 {
-    switch (m_mode) {
+    switch (ShownMode()) {
         case ZoomMode::Default:
             return IsEnlarged() ? kEnlargement : 1;
         case ZoomMode::Factor:
@@ -281,7 +292,7 @@ void PictureBox::paintEvent(QPaintEvent*)
         }
         return;
     }
-    if (m_mode == ZoomMode::Default && Stretch() == 1) {
+    if (ShownMode() == ZoomMode::Default && Stretch() == 1) {
         painter.drawPixmap(0, 0, m_picture);
         painter.drawPixmap(0, 0, m_overlay);
         if (!m_enlarged.isNull()) {

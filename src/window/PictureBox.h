@@ -38,7 +38,10 @@ public:
     bool IsEnlarged() const { return !m_enlarged.isNull(); }
 
     void SetZoom(ZoomMode mode, int factor = 1);
+    // The mode chosen, and the one painted: at the default look a picture larger
+    // than the box is painted fitted, as image viewers show a large image whole.
     ZoomMode Mode() const { return m_mode; }
+    ZoomMode ShownMode() const;
     // Pictures of 320 x 200, drawn for a screen whose pixels were taller than
     // wide, shown 6:5 taller when set, in every mode.
     void SetAspectCorrection(bool on);

@@ -305,7 +305,7 @@ void MainWindow::UpdateStatus()
     // At the default size the bar has room for the pixel or the frame, not both.
     m_frameInfo->setText(animated && m_pointerFacts.isEmpty() ? FrameStatus() : QString());
     QString zoom = ScaleText(m_picture->HorizontalScale());
-    if (m_picture->Mode() == ZoomMode::Fit) {
+    if (m_picture->ShownMode() == ZoomMode::Fit) {
         zoom = tr("Fit %1").arg(zoom);
     }
     if (m_picture->AspectCorrection() && m_picture->AspectApplies()) {

@@ -351,7 +351,10 @@ void TestViewer::copyZoomAndScrollBars()
     QCOMPARE(copied.pixel(5, 2), RgbOf(TestBlock(3), (5 + 14) % 256));
     QCOMPARE(copied.pixel(639, 399), RgbOf(TestBlock(3), (639 + 7 * 399) % 256));
 
-    // At the default size the box is cut, with no scroll bars; at 1x it scrolls.
+    // At the default look a picture larger than the box is fitted, with no scroll
+    // bars; at 1x it scrolls.
+    QCOMPARE(session.pic->Mode(), ZoomMode::Default);
+    QCOMPARE(session.pic->HorizontalScale(), 0.5);
     QVERIFY(!session.pic->horizontalScrollBar()->isVisible());
     ActionNamed(session.window, "1\u00d7")->trigger();
     QTRY_VERIFY(session.pic->horizontalScrollBar()->isVisible());
@@ -395,11 +398,11 @@ void TestViewer::copyZoomAndScrollBars()
     QCOMPARE(fitted.pixel(319, 199), RgbOf(TestBlock(3), (638 + 7 * 398) % 256));
     QCOMPARE(fitted.pixel(319, 210), session.pic->palette().color(QPalette::Dark).rgb());
 
-    // Ctrl+0 is the box's own look again.
+    // Ctrl+0 is the box's own look again, fitted for this picture.
     QTest::keyClick(&session.window, Qt::Key_0, Qt::ControlModifier);
     QCOMPARE(session.pic->Mode(), ZoomMode::Default);
     QCOMPARE(session.pic->viewport()->grab().toImage().pixel(5, 2),
-             RgbOf(TestBlock(3), (5 + 14) % 256));
+             RgbOf(TestBlock(3), (10 + 28) % 256));
 }
 
 void TestViewer::zoomAndAspect_data()
@@ -419,6 +422,8 @@ void TestViewer::zoomAndAspect_data()
                                << "Fit 1/2\u00d7";
     QTest::newRow("fit, a quarter")
         << QSize(1000, 100) << "Fit" << false << none << QSize(250, 25) << "Fit 1/4\u00d7";
+    QTest::newRow("larger than the box, default look")
+        << QSize(640, 400) << "Default Size" << false << none << QSize(320, 200) << "Fit 1/2\u00d7";
     QTest::newRow("screen, default look")
         << QSize(320, 200) << "Default Size" << false << none << QSize(320, 200) << "1\u00d7";
     QTest::newRow("screen, default look, aspect")
