@@ -53,6 +53,15 @@ ByteArray Animation(const IndexedImage& first)
     return WriteAnimation(frames);
 }
 
+// Two FLC frames: the blocks in Colours() read as 8-bit components, then a frame
+// of one colour.
+ByteArray FlcAnimation(const IndexedImage& first)
+{
+    std::vector<FlcAnimationFrame> frames(2, {first, Colours(), 0});
+    std::ranges::fill(frames[1].picture.pixels, std::uint8_t{200});
+    return WriteFlcAnimation(frames);
+}
+
 struct ThumbnailCase {
     const char* what;
     std::string fileName;
@@ -61,6 +70,7 @@ struct ThumbnailCase {
     int exitCode;
     IndexedImage source;         // the picture shown, when one is written
     std::int32_t width, height;  // the thumbnail's size
+    bool eightBit = false;       // Colours() as 8-bit components, as an FLC holds them
 };
 
 TEST(Thumbnailer, WritesTheFirstPictureWithinTheSizeOrFailsLeavingNothing)
@@ -101,6 +111,15 @@ TEST(Thumbnailer, WritesTheFirstPictureWithinTheSizeOrFailsLeavingNothing)
          1100,
          160},
         {"a still picture at its own size", "GEM.CEL", cel, {"-s", "50"}, 0, still, 50, 30},
+        {"an FLC in its 8-bit colours",
+         "SHOT.FLI",
+         FlcAnimation(still),
+         {"-s", "20"},
+         0,
+         still,
+         20,
+         12,
+         true},
         {"an FLI cut in its first frame",
          "CUT.FLI",
          ByteArray(animation.begin(), animation.begin() + 300),
@@ -114,6 +133,11 @@ TEST(Thumbnailer, WritesTheFirstPictureWithinTheSizeOrFailsLeavingNothing)
         {"a size of 0", "INTRO.FLI", animation, {"-s", "0"}, 2, {}, 0, 0},
     };
     const Palette colours = PaletteFromBlock(Colours());
+    Palette flcColours;
+    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+        const PaletteBlock block = Colours();
+        flcColours[i] = MakeColor(block[3 * i], block[3 * i + 1], block[3 * i + 2]);
+    }
     for (const ThumbnailCase& test : cases) {
         SCOPED_TRACE(test.what);
         const TempFolder folder;
@@ -139,9 +163,10 @@ TEST(Thumbnailer, WritesTheFirstPictureWithinTheSizeOrFailsLeavingNothing)
         ASSERT_EQ(image.format(), QImage::Format_Indexed8);
         ASSERT_EQ(image.width(), test.width);
         ASSERT_EQ(image.height(), test.height);
+        const Palette& expected = test.eightBit ? flcColours : colours;
         for (int i = 0; i < image.colorCount(); ++i) {
             ASSERT_EQ(image.color(i),
-                      qRgb(RedOf(colours[i]), GreenOf(colours[i]), BlueOf(colours[i])))
+                      qRgb(RedOf(expected[i]), GreenOf(expected[i]), BlueOf(expected[i])))
                 << "colour " << i;
         }
         for (int y = 0; y < test.height; ++y) {
