@@ -16,6 +16,7 @@
 #include "authoring/CelWriter.h"
 #include "authoring/FliWriter.h"
 #include "imaging/BmpImage.h"
+#include "util/ByteReader.h"
 #include "util/ByteWriter.h"
 
 namespace fs = std::filesystem;
@@ -375,6 +376,75 @@ void ChunkInputs()
     emit("black", 2, FLI_BLACK, {});
 }
 
+// FLC chunks for the chunk target, on a 33 x 7 record: every chunk the writer
+// made for the FLC above, and payloads it never makes.
+void FlcChunkInputs()
+{
+    // The chunk target's selector of each FLC type, then width - 1 and height - 1.
+    const auto selector = [](std::int16_t type) -> std::uint8_t {
+        switch (type) {
+            case FLC_COLOR_256:
+                return 6;
+            case FLC_DELTA:
+                return 7;
+            case FLI_BRUN:
+                return 8;
+            case FLI_COPY:
+                return 9;
+            case FLI_BLACK:
+                return 10;
+            default:
+                return 11;
+        }
+    };
+    FlcHeader header;
+    header.width = 33;
+    header.height = 7;
+    auto emit = [&](const std::string& name, std::int16_t type, const ByteArray& payload) {
+        ByteArray input{selector(type), 32, 6};
+        input.insert(input.end(), payload.begin(), payload.end());
+        Emit("chunks", "flc-" + name, input);
+        const FliFrameData frame{{{type, payload}}};
+        Emit("fli", "flc-one-" + name + ".flc", WriteFLCFile(header, std::span(&frame, 1)));
+    };
+    const Layout valid = ValidFlc();
+    const ByteReader file(valid.bytes);
+    for (std::size_t c = 0; c < valid.chunkStarts.size(); ++c) {
+        const std::size_t start = valid.chunkStarts[c];
+        const auto type = static_cast<std::int16_t>(file.U16(static_cast<std::int64_t>(start) + 4));
+        const std::size_t end = start + file.U32(static_cast<std::int64_t>(start));
+        const ByteArray payload(valid.bytes.begin() + static_cast<std::ptrdiff_t>(start + 6),
+                                valid.bytes.begin() + static_cast<std::ptrdiff_t>(end));
+        const std::string name = "written-" + std::to_string(c) + "-type-" + std::to_string(type);
+        ByteArray input{selector(type), 32, 6};
+        input.insert(input.end(), payload.begin(), payload.end());
+        Emit("chunks", "flc-" + name, input);
+    }
+    // Delta words: a line skip past the picture, the last-pixel word on the last
+    // line, a run of pairs past the line's end and the picture's, fewer lines
+    // than counted.
+    emit("delta-skip-past-image", FLC_DELTA, {1, 0, 0x9C, 0xFF, 1, 0, 0, 1, 4, 5});
+    emit("delta-last-pixel-last-line", FLC_DELTA, {1, 0, 0xFA, 0xFF, 0x63, 0x80, 0, 0});
+    emit("delta-run-past-image", FLC_DELTA, {1, 0, 0xFA, 0xFF, 1, 0, 30, 0xFD, 1, 2});
+    emit("delta-lines-short", FLC_DELTA, {5, 0, 1, 0, 0, 1, 4, 5});
+    // Byte-run rows ended by the width whatever their count byte, and a run past it.
+    emit("brun-rows-by-width", FLI_BRUN, [] {
+        ByteArray p;
+        for (int row = 0; row < 7; ++row) {
+            p.insert(p.end(), {0, 33, static_cast<std::uint8_t>(row)});
+        }
+        return p;
+    }());
+    emit("brun-run-past-image", FLI_BRUN, {1, 127, 9, 1, 127, 9});
+    emit("color-256-count-0", FLC_COLOR_256, [] {
+        ByteArray p{1, 0, 0, 0};
+        for (int i = 0; i < 768; ++i) {
+            p.push_back(static_cast<std::uint8_t>(i));
+        }
+        return p;
+    }());
+}
+
 void ArtInputs()
 {
     ByteArray wall(4096);
@@ -594,6 +664,7 @@ int main(int argc, char** argv)
     FliInputs();
     FlcInputs();
     ChunkInputs();
+    FlcChunkInputs();
     ArtInputs();
     BmpInputs();
     PictureInputs();
