@@ -609,8 +609,7 @@ QString MainWindow::FrameStatus() const
 
 PlaybackSchedule MainWindow::Schedule() const
 {
-    // The store holds the pictures decoded, which a load that stopped early may
-    // say less of than the file.
+    // Only the pictures the seeker gives can be played.
     const std::size_t count = std::min(m_animation.pictures.size(), m_frames.FrameCount());
     return PlaybackSchedule(std::span(m_animation.pictures).first(count));
 }
