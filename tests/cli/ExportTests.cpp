@@ -366,6 +366,36 @@ TEST_F(ExportTest, GifAnimationsPlayBackEveryPictureInItsOwnColours)
     }
 }
 
+// At speed 1 pictures last 1.43 hundredths: those a GIF frame would show for 1
+// give way to the next, the file's time stays exact and the summary counts them.
+TEST_F(ExportTest, GifMergesPicturesTooShortForBrowsersAndSaysSo)
+{
+    std::vector<AnimationFrame> pictures(7);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        pictures[i].pixels.fill(static_cast<std::uint8_t>(i + 1));
+        pictures[i].colors.fill(static_cast<std::uint8_t>(i * 9));  // grey i * 36
+    }
+    const fs::path game = CopyOfSample();
+    fs::remove_all(game / "FLI");
+    m_work.Write("game/FLI/FAST.FLI", WriteAnimation(pictures, 1));
+
+    const ProgramResult result =
+        Export({"-q", "--format", "gif", "--category", "animations", game.string(), Out()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find(", 4 short GIF pictures merged"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("FLI/FAST.FLI: 4 pictures shorter than 2 hundredths"),
+              std::string::npos)
+        << result.err;
+    QImageReader reader(QString::fromStdString((fs::path(Out()) / "FLI" / "FAST.gif").string()));
+    std::vector<int> delays;
+    QImage frame;
+    while (reader.read(&frame)) {
+        delays.push_back(reader.nextImageDelay());
+    }
+    // Pictures 2, 4 and 7 end at 3, 6 and 10 hundredths: 100 ms, 7/70 s.
+    EXPECT_EQ(delays, (std::vector<int>{30, 30, 40}));
+}
+
 TEST_F(ExportTest, NoRotateAndCategoriesLimitWhatIsWritten)
 {
     ProgramResult result =
