@@ -21,6 +21,7 @@
 #include "imaging/BmpImage.h"
 #include "imaging/GifImage.h"
 #include "imaging/PngImage.h"
+#include "imaging/WebpImage.h"
 #include "util/AtomicWrite.h"
 #include "util/Error.h"
 #include "util/Text.h"
@@ -224,7 +225,8 @@ private:
 
     bool OneFileAnimations() const
     {
-        return m_options.format == ImageFormat::Gif || m_options.format == ImageFormat::Apng;
+        return m_options.format == ImageFormat::Gif || m_options.format == ImageFormat::Apng ||
+               m_options.format == ImageFormat::Webp;
     }
 
     // What colours an animation shows: one palette throughout, and then an index
@@ -296,6 +298,7 @@ private:
         std::optional<GifWriter> gif;
         std::optional<GifDelayClock> clock;
         std::optional<ApngWriter> apng;
+        std::optional<WebpWriter> webp;
         ColorScan colors;
         std::string fileName;
         bool failed = false;
@@ -456,6 +459,8 @@ private:
                 };
                 if (m_options.format == ImageFormat::Gif) {
                     target.gif.emplace(job.record.Width, job.record.Height, append);
+                } else if (m_options.format == ImageFormat::Webp) {
+                    target.webp.emplace(job.record.Width, job.record.Height);
                 } else {
                     target.apng.emplace(
                         job.record.Width, job.record.Height,
@@ -471,6 +476,8 @@ private:
             if (target.gif) {
                 target.gif->AddPicture(job.record.Pixels, job.record.Colors,
                                        target.clock->Next(job.frames));
+            } else if (target.webp) {
+                target.webp->AddPicture(job.record.Pixels, job.record.Colors, job.frames.duration);
             } else {
                 target.apng->AddPicture(job.record.Pixels, job.record.Colors, job.frames.duration);
             }
@@ -493,6 +500,8 @@ private:
         const std::optional<std::string> failure = FailureOf([&] {
             if (target.gif) {
                 target.gif->Finish();
+            } else if (target.webp) {
+                target.file->Write(target.webp->Finish());
             } else {
                 target.apng->Finish();
             }
@@ -618,9 +627,10 @@ private:
 std::string ExportFileName(const std::string& sourceName, ImageFormat format, int frame,
                            int pictureCount, std::size_t longest)
 {
-    const char* extension = format == ImageFormat::Png || format == ImageFormat::Apng ? ".png"
-                            : format == ImageFormat::Gif                              ? ".gif"
-                                                                                      : ".bmp";
+    const char* extension = format == ImageFormat::Gif    ? ".gif"
+                            : format == ImageFormat::Webp ? ".webp"
+                            : format == ImageFormat::Bmp  ? ".bmp"
+                                                          : ".png";
     return SuggestedName(sourceName, frame > 0 ? std::optional<int>(frame) : std::nullopt,
                          extension, pictureCount, longest);
 }
@@ -631,6 +641,9 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
 {
     if (format == ImageFormat::Gif) {
         return EncodeGifImage(IndexedImage{width, height, {pixels.begin(), pixels.end()}}, palette);
+    }
+    if (format == ImageFormat::Webp) {
+        return EncodeWebpImage(width, height, pixels, palette);
     }
     if (format == ImageFormat::Png || format == ImageFormat::Apng) {
         return EncodePngImage(width, height, pixels, palette);

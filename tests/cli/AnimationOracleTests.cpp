@@ -1,7 +1,11 @@
 // The animated file writers checked by decoders that are not ours: FFmpeg and
-// apngdis for APNG (each skipped, visibly, when it is not installed). Every
-// frame's pixels, colours and time are compared with the pictures written.
+// apngdis for APNG (each skipped, visibly, when it is not installed), libwebp's
+// own demuxer for WebP. Every frame's pixels, colours and time are compared
+// with the pictures written.
 #include <gtest/gtest.h>
+#if VAREK_TEST_WEBP
+#include <webp/demux.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +19,7 @@
 #include "cli/RunProgram.h"
 #include "imaging/ApngImage.h"
 #include "imaging/IndexedImage.h"
+#include "imaging/WebpImage.h"
 #include "support/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -217,6 +222,63 @@ TEST(AnimationOracle, ApngdisReadsTheExactDelays)
         EXPECT_FALSE(fs::exists(work / next)) << test.name;
     }
 }
+
+#if VAREK_TEST_WEBP
+// libwebp's demuxer composes every frame and gives the time it ends, in whole
+// milliseconds: each frame shows the picture due at its start, every picture
+// due before its end shows the same (the encoder joins frames that do not
+// change), it ends where a picture's exact end rounds to, and the last at the
+// total, so the file never strays half a millisecond.
+TEST(AnimationOracle, WebpDemuxerShowsEveryPictureAtItsTime)
+{
+    for (const AnimationCase& test : Cases()) {
+        WebpWriter writer(kWidth, kHeight);
+        std::vector<std::int64_t> starts;  // exact, in 1/7000 s
+        std::int64_t total = 0;
+        for (const Input& input : test.inputs) {
+            writer.AddPicture(input.image.pixels, input.palette, input.time);
+            starts.push_back(total);
+            total += input.time.count();
+        }
+        const auto rounded = [](std::int64_t units) { return (units + 3) / 7; };
+        const ByteArray bytes = writer.Finish();
+        const WebPData data{bytes.data(), bytes.size()};
+        WebPAnimDecoderOptions options;
+        ASSERT_TRUE(WebPAnimDecoderOptionsInit(&options));
+        options.color_mode = MODE_RGBA;
+        WebPAnimDecoder* decoder = WebPAnimDecoderNew(&data, &options);
+        ASSERT_NE(decoder, nullptr) << test.name;
+        WebPAnimInfo info;
+        ASSERT_TRUE(WebPAnimDecoderGetInfo(decoder, &info));
+        EXPECT_EQ(info.loop_count, 0u) << test.name;
+        int start = 0;
+        std::size_t frame = 0;
+        while (WebPAnimDecoderHasMoreFrames(decoder)) {
+            std::uint8_t* canvas = nullptr;
+            int end = 0;
+            ASSERT_TRUE(WebPAnimDecoderGetNext(decoder, &canvas, &end)) << test.name;
+            ASSERT_GT(end, start) << test.name << ": frame " << frame;
+            bool endsWithAPicture = end == rounded(total);
+            for (std::size_t i = 0; i < test.inputs.size(); ++i) {
+                const std::int64_t due = rounded(starts[i]);
+                const std::int64_t next =
+                    i + 1 < starts.size() ? rounded(starts[i + 1]) : rounded(total);
+                endsWithAPicture = endsWithAPicture || next == end;
+                if (next > start && due < end) {
+                    const ByteArray expected = Rgba(test.inputs[i]);
+                    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), canvas))
+                        << test.name << ": frame " << frame << ", picture " << i;
+                }
+            }
+            EXPECT_TRUE(endsWithAPicture) << test.name << ": frame " << frame << " ends at " << end;
+            start = end;
+            ++frame;
+        }
+        EXPECT_EQ(start, rounded(total)) << test.name;
+        WebPAnimDecoderDelete(decoder);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace varek::test

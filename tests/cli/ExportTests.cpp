@@ -21,6 +21,7 @@
 #include "fli/FliDecoder.h"
 #include "imaging/BmpImage.h"
 #include "imaging/BmpReader.h"
+#include "imaging/WebpImage.h"
 #include "support/FliFixtures.h"
 #include "support/FolderSnapshot.h"
 #include "support/TempFolder.h"
@@ -394,6 +395,50 @@ TEST_F(ExportTest, GifMergesPicturesTooShortForBrowsersAndSaysSo)
     }
     // Pictures 2, 4 and 7 end at 3, 6 and 10 hundredths: 100 ms, 7/70 s.
     EXPECT_EQ(delays, (std::vector<int>{30, 30, 40}));
+}
+
+// APNG and WebP: one looping file an animation, 8-bit indexed APNG when the
+// colours never change; walls and stills as single images.
+TEST_F(ExportTest, ApngAndWebpWriteOneFileAnAnimation)
+{
+    std::vector<AnimationFrame> pictures(3);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        pictures[i].pixels.fill(static_cast<std::uint8_t>(i + 1));
+        for (std::size_t c = 0; c < pictures[i].colors.size(); ++c) {
+            pictures[i].colors[c] = static_cast<std::uint8_t>(c % 64);
+        }
+    }
+    const fs::path game = CopyOfSample();
+    m_work.Write("game/FLI/SAME.FLI", WriteAnimation(pictures));
+    const auto has = [](const ByteArray& bytes, const std::string& text) {
+        return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+    };
+    for (const std::string format : {"apng", "webp"}) {
+        if (format == "webp" && !WebpSupported()) {
+            continue;
+        }
+        const fs::path out = fs::path(Out()) / format;
+        const ProgramResult result =
+            Export({"-q", "--format", format, game.string(), out.string()});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const std::string extension = format == "apng" ? ".png" : ".webp";
+        const ByteArray same = ReadAll(out / "FLI" / ("SAME" + extension));
+        const ByteArray intro = ReadAll(out / "FLI" / ("INTRO" + extension));
+        const Snapshot walls = TakeSnapshot(out / "CELS3");
+        ASSERT_FALSE(walls.empty());
+        EXPECT_EQ(walls.begin()->first.substr(walls.begin()->first.rfind('.')), extension);
+        const ByteArray& wall = walls.begin()->second;
+        if (format == "apng") {
+            ASSERT_GT(same.size(), 26u);
+            EXPECT_EQ(same[25], 3) << "indexed";
+            EXPECT_EQ(intro[25], 6) << "RGBA: its colours change";
+            EXPECT_TRUE(has(same, "acTL") && has(intro, "acTL"));
+            EXPECT_FALSE(has(wall, "acTL"));
+        } else {
+            EXPECT_TRUE(has(same, "ANIM") && has(intro, "ANIM"));
+            EXPECT_TRUE(has(wall, "WEBPVP8L"));
+        }
+    }
 }
 
 TEST_F(ExportTest, NoRotateAndCategoriesLimitWhatIsWritten)
