@@ -501,7 +501,8 @@ private:
             if (target.gif) {
                 target.gif->Finish();
             } else if (target.webp) {
-                target.file->Write(target.webp->Finish());
+                target.webp->Finish(
+                    [&target](std::span<const std::uint8_t> bytes) { target.file->Write(bytes); });
             } else {
                 target.apng->Finish();
             }

@@ -142,6 +142,7 @@ struct ApngWriter::State {
     std::vector<std::uint8_t> raw;
     std::vector<std::uint8_t> scratch;
     ByteArray packed;
+    ByteArray packedOver;
 
     ~State()
     {
@@ -376,14 +377,24 @@ struct ApngWriter::State {
             return part;
         };
         Rectangle area{0, 0, width, height};
-        const Picture* over = nullptr;
+        std::uint8_t blend = kBlendSource;
         if (shown) {
             area = *Changed(*shown, picture);
-            const bool transparent = !shared || freeIndex.has_value();
-            over = transparent ? &*shown : nullptr;
         }
-        Pack(picture, area, over);
-        WriteFrameControl(area, Part(), over != nullptr ? kBlendOver : kBlendSource);
+        if (shown && (!shared || freeIndex.has_value())) {
+            // The rectangle drawn over the picture before, its unchanged pixels
+            // transparent, or replacing it: whichever packs smaller.
+            Pack(picture, area, &*shown);
+            std::swap(packed, packedOver);
+            Pack(picture, area, nullptr);
+            if (packedOver.size() < packed.size()) {
+                std::swap(packed, packedOver);
+                blend = kBlendOver;
+            }
+        } else {
+            Pack(picture, area, nullptr);
+        }
+        WriteFrameControl(area, Part(), blend);
         WriteData(!shown.has_value());
         if (shown) {
             spare = std::move(shown->pixels);

@@ -31,12 +31,12 @@ struct AnimationOutput {
 // Given a palette, the file is 8-bit indexed in those colours and every picture
 // must show them; otherwise it is 32-bit RGBA, each picture in its own colours.
 // The first picture is the file's default image; each later one is stored as the
-// smallest rectangle that changes, drawn over the picture before it with its
-// unchanged pixels transparent where a transparent colour is to hand (always in
-// RGBA; in indexed files the index given as free), each frame left in place for
-// the next. A picture showing the same as the one before adds its time to that
-// one's frame. A time longer than the 65535/den seconds a frame holds goes on in
-// frames of 9 seconds that redraw one pixel as it is.
+// smallest rectangle that changes, either replacing what was there or, where a
+// transparent colour is to hand (always in RGBA; in indexed files the index given
+// as free), drawn over it with its unchanged pixels transparent, whichever packs
+// smaller; each frame is left in place for the next. A picture showing the same as the one before
+// adds its time to that one's frame. A time longer than the 65535/den seconds a frame holds goes on
+// in frames of 9 seconds that redraw one pixel as it is.
 class ApngWriter {
 public:
     // Throws Error: Unsupported for a size without pixels, TooLarge past the

@@ -210,6 +210,14 @@ void WebpWriter::AddPicture(std::span<const std::uint8_t> pixels, const Palette&
 
 ByteArray WebpWriter::Finish()
 {
+    ByteArray bytes;
+    Finish(
+        [&bytes](std::span<const std::uint8_t> data) { bytes.assign(data.begin(), data.end()); });
+    return bytes;
+}
+
+void WebpWriter::Finish(const std::function<void(std::span<const std::uint8_t> bytes)>& output)
+{
     State& state = *m_state;
     state.CheckOpen();
     if (!state.pending) {
@@ -218,14 +226,19 @@ ByteArray WebpWriter::Finish()
     state.finished = true;
     state.Add(state.pending->get(), state.pendingStart);
     state.Add(nullptr, std::max(Milliseconds(state.elapsed), state.pendingStart + 1));
-    WebPData data;
-    WebPDataInit(&data);
-    if (!WebPAnimEncoderAssemble(state.encoder, &data)) {
+    struct Assembled {
+        WebPData data;
+        Assembled() { WebPDataInit(&data); }
+        ~Assembled() { WebPDataClear(&data); }
+    } assembled;
+    if (!WebPAnimEncoderAssemble(state.encoder, &assembled.data)) {
         state.Fail();
     }
-    ByteArray bytes(data.bytes, data.bytes + data.size);
-    WebPDataClear(&data);
-    return bytes;
+    // The encoder's frames are not needed any more.
+    WebPAnimEncoderDelete(std::exchange(state.encoder, nullptr));
+    state.pending.reset();
+    state.incoming.reset();
+    output(std::span<const std::uint8_t>(assembled.data.bytes, assembled.data.size));
 }
 
 ByteArray EncodeWebpImage(std::int32_t width, std::int32_t height,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -37,6 +38,9 @@ public:
     // The whole file. Throws Error: NotFound when no picture was added,
     // CannotWrite as above.
     ByteArray Finish();
+    // The same given to output, without a copy of the file; what output throws
+    // comes out of the call.
+    void Finish(const std::function<void(std::span<const std::uint8_t> bytes)>& output);
 
 private:
     struct State;

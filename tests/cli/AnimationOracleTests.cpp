@@ -231,6 +231,9 @@ TEST(AnimationOracle, ApngdisReadsTheExactDelays)
 // total, so the file never strays half a millisecond.
 TEST(AnimationOracle, WebpDemuxerShowsEveryPictureAtItsTime)
 {
+    // webpinfo, where installed, checks every chunk of the file as well.
+    const std::string webpinfo = FindProgram("webpinfo");
+    const TempFolder work;
     for (const AnimationCase& test : Cases()) {
         WebpWriter writer(kWidth, kHeight);
         std::vector<std::int64_t> starts;  // exact, in 1/7000 s
@@ -276,6 +279,12 @@ TEST(AnimationOracle, WebpDemuxerShowsEveryPictureAtItsTime)
         }
         EXPECT_EQ(start, rounded(total)) << test.name;
         WebPAnimDecoderDelete(decoder);
+        if (!webpinfo.empty()) {
+            const ProgramResult checked =
+                RunProgram(webpinfo, {work.Write("anim.webp", bytes).string()});
+            EXPECT_EQ(checked.exitCode, 0) << test.name << ": " << checked.out;
+            EXPECT_NE(checked.out.find("No error detected."), std::string::npos) << checked.out;
+        }
     }
 }
 #endif
