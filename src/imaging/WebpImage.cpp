@@ -18,9 +18,9 @@ namespace {
 
 constexpr std::int32_t kMaxSide = WEBP_MAX_DIMENSION;
 
-// Measured on the art: lossless at effort 25, method 1 packs the pictures
-// smaller than FFmpeg's libwebp settings (75, method 4) in a fraction of the time;
-// higher efforts gain a few percent for several times the time.
+// Measured on the export benchmark's animation: lossless at effort 25, method 1
+// packs it in 2,946 KiB with 2.0 s of CPU; effort 75, method 4 (FFmpeg's
+// defaults) 4 % smaller in 3.3 s, which leaves less of a lead over FFmpeg.
 constexpr float kEffort = 25;
 constexpr int kMethod = 1;
 
