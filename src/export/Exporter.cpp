@@ -234,7 +234,7 @@ private:
     // first picture in other colours; a file that cannot be read counts as
     // changing them, and the export that follows reports why.
     struct ColorScan {
-        bool oneset = false;
+        bool onePalette = false;
         std::optional<std::uint8_t> freeIndex;
     };
 
@@ -464,7 +464,7 @@ private:
                 } else {
                     target.apng.emplace(
                         job.record.Width, job.record.Height,
-                        target.colors.oneset ? std::optional<Palette>(job.record.Colors)
+                        target.colors.onePalette ? std::optional<Palette>(job.record.Colors)
                                              : std::nullopt,
                         target.colors.freeIndex,
                         AnimationOutput{append, [&file](std::uint64_t offset,

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <numeric>
@@ -24,8 +23,8 @@ constexpr std::int64_t kMaxDelayPart = 65535;
 // A time too long for one frame goes on in parts of 9 seconds, 9/1 in any unit.
 constexpr std::int64_t kLongPart = 9 * PictureTime::period::den;
 constexpr std::size_t kOutputBuffer = std::size_t{1} << 16;
-// The most a chunk of image data holds, so that a large frame's data goes out
-// in pieces rather than waiting for one buffer of all of it.
+// The most image data one chunk holds: a large frame's data goes out in a few
+// chunks, each passed on to the output as it is framed.
 constexpr std::size_t kDataChunk = std::size_t{1} << 18;
 
 enum : std::uint8_t { kDisposeNone = 0 };
@@ -347,12 +346,12 @@ struct ApngWriter::State {
         ++frames;
     }
 
+    // The packed frame as image data chunks; zlib's output is never empty.
     void WriteData(bool first)
     {
-        for (std::size_t at = 0; at < packed.size() || at == 0; at += kDataChunk) {
-            const std::span<const std::uint8_t> piece =
-                std::span<const std::uint8_t>(packed).subspan(
-                    at, std::min(kDataChunk, packed.size() - at));
+        const std::span<const std::uint8_t> data(packed);
+        for (std::size_t at = 0; at < data.size(); at += kDataChunk) {
+            const auto piece = data.subspan(at, std::min(kDataChunk, data.size() - at));
             if (first) {
                 AppendChunk(out, "IDAT", piece);
             } else {
@@ -361,9 +360,6 @@ struct ApngWriter::State {
                 AppendChunk(out, "fdAT", piece, number);
             }
             MaybeFlush();
-            if (packed.empty()) {
-                break;
-            }
         }
     }
 
