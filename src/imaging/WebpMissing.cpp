@@ -35,6 +35,10 @@ ByteArray WebpWriter::Finish()
 {
     Refuse();
 }
+void WebpWriter::Finish(const std::function<void(std::span<const std::uint8_t>)>&)
+{
+    Refuse();
+}
 
 ByteArray EncodeWebpImage(std::int32_t, std::int32_t, std::span<const std::uint8_t>, const Palette&)
 {
