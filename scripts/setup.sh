@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build ccache g++ libgtest-dev libbenchmark-dev libpng-dev libgif-dev qt6-base-dev)
+packages=(cmake ninja-build ccache g++ libgtest-dev libbenchmark-dev libpng-dev libgif-dev libwebp-dev qt6-base-dev)
 packages+=("$@")
 
 missing=()

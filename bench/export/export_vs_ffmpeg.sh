@@ -8,6 +8,9 @@
 #   FORMAT     bmp (default): one 8-bit BMP file a frame, ffmpeg -pix_fmt pal8 %05d.bmp
 #              png: one PNG file a frame, ffmpeg %05d.png
 #              gif: one animated GIF file, ffmpeg X.gif
+#              apng: one animated PNG file, ffmpeg -plays 0 X.apng
+#              webp: one lossless animated WebP file, ffmpeg -lossless 1 -loop 0
+#              X.webp (FFmpeg built with libwebp), and the size of our GIF beside it
 #   FRAMES     frames of the animation (1000)
 #   RUNS       pairs of runs (7)
 #   BENCH_DIR  where the files go (default a new folder under the system's
@@ -22,7 +25,9 @@ case "$format" in
   bmp) ffmpeg_out=(-pix_fmt pal8 "%05d.bmp") ;;
   png) ffmpeg_out=("%05d.png") ;;
   gif) ffmpeg_out=("BENCH.gif") ;;
-  *) echo "FORMAT must be bmp, png or gif" >&2; exit 2 ;;
+  apng) ffmpeg_out=(-plays 0 "BENCH.apng") ;;
+  webp) ffmpeg_out=(-lossless 1 -loop 0 "BENCH.webp") ;;
+  *) echo "FORMAT must be bmp, png, gif, apng or webp" >&2; exit 2 ;;
 esac
 runs="${RUNS:-7}"
 export_bin="$build/bin/varek-export"
@@ -121,4 +126,11 @@ for program in varek-export ffmpeg; do
 done
 awk -v a="$varek_wall" -v b="$ffmpeg_wall" \
   'BEGIN { printf "varek-export / ffmpeg wall time: %.2f\n", a / b }'
+awk -v a="$(column_median "$work/varek.txt" 4)" -v b="$(column_median "$work/ffmpeg.txt" 4)" \
+  'BEGIN { printf "varek-export / ffmpeg output size: %.2f\n", a / b }'
+if [ "$format" = webp ]; then
+  "$export_bin" --quiet --format gif --category animations "$game" "$work/gif" >/dev/null
+  echo "varek-export's GIF of the same: $(( $(find "$work/gif" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }') / 1024 )) KiB"
+  rm -rf "$work/gif"
+fi
 echo "varek-export's first file after $(first_file) s"

@@ -28,6 +28,7 @@
 
 #include "art/GameFolder.h"
 #include "export/Exporter.h"
+#include "imaging/WebpImage.h"
 #include "util/Error.h"
 #include "util/Text.h"
 
@@ -54,10 +55,19 @@ constexpr const char* kUsage =
     "OUT_FOLDER/STILLCEL); --category does not apply to it\n"
     "\n"
     "Options:\n"
-    "  --format bmp|png|gif the image format (default bmp); png writes 8-bit indexed\n"
+    "  --format bmp|png|gif|apng|webp\n"
+    "                       the image format (default bmp); png writes 8-bit indexed\n"
     "                       PNG files with the same pixels and 256 colours; gif\n"
     "                       writes each animation as one looping NAME.gif at its\n"
-    "                       own speed, each picture in its own colours\n"
+    "                       own speed, each picture in its own colours (a picture\n"
+    "                       shorter than 2 hundredths of a second gives way to the\n"
+    "                       next, as browsers slow such frames down); apng writes\n"
+    "                       each animation as one looping NAME.png, every picture\n"
+    "                       exact in its colours and time, and walls and stills as\n"
+    "                       png does; webp writes each animation as one looping\n"
+    "                       lossless NAME.webp, times in whole milliseconds that\n"
+    "                       never stray half a millisecond from the file's, and\n"
+    "                       walls and stills as lossless WebP files\n"
     "  --category NAME      export only walls, stills or animations; may be repeated\n"
     "  --no-rotate          write walls and sprites as stored, not turned\n"
     "  --timeline           one image for every frame of an animation file, numbered\n"
@@ -387,8 +397,13 @@ Command ParseArguments(int argc, char** argv)
                     options.format = varek::ImageFormat::Png;
                 } else if (value == "gif") {
                     options.format = varek::ImageFormat::Gif;
+                } else if (value == "apng") {
+                    options.format = varek::ImageFormat::Apng;
+                } else if (value == "webp" && varek::WebpSupported()) {
+                    options.format = varek::ImageFormat::Webp;
                 } else {
-                    return UsageProblem{"unknown format '" + value + "' (bmp, png or gif)"};
+                    return UsageProblem{"unknown format '" + value + "' (bmp, png, gif" +
+                                        (varek::WebpSupported() ? ", apng or webp)" : " or apng)")};
                 }
             } else if (OptionValue(arg, "--category", i, argc, argv, value)) {
                 const std::optional<varek::ArtCategory> category = CategoryNamed(value);
@@ -484,7 +499,14 @@ int Run(ExportRequest request)
         progress.Clear();
         std::cout << varek::Counted(summary.filesRead, "file", "files") << " read, "
                   << varek::Counted(summary.imagesWritten, "image", "images") << " written, "
-                  << varek::Counted(summary.failures, "failure", "failures") << std::endl;
+                  << varek::Counted(summary.failures, "failure", "failures");
+        if (summary.picturesMerged > 0) {
+            std::cout << ", "
+                      << varek::Counted(summary.picturesMerged, "short GIF picture",
+                                        "short GIF pictures")
+                      << " merged";
+        }
+        std::cout << std::endl;
         if (const int signal = signals.Received()) {
             std::cerr << kProgram << ": stopped by " << strsignal(signal)
                       << "; every image written is whole\n";

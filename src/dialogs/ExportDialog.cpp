@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "imaging/WebpImage.h"
+
 namespace varek {
 
 namespace {
@@ -52,6 +54,12 @@ ExportDialog::ExportDialog(QWidget* owner, const ExportChoiceRequest& request)
     m_format->addItem(tr("PNG, 8-bit indexed"), static_cast<int>(ImageFormat::Png));
     m_format->addItem(tr("GIF, animations as one looping file"),
                       static_cast<int>(ImageFormat::Gif));
+    m_format->addItem(tr("APNG, animations exact in one looping PNG file"),
+                      static_cast<int>(ImageFormat::Apng));
+    if (WebpSupported()) {
+        m_format->addItem(tr("WebP, lossless, animations as one looping file"),
+                          static_cast<int>(ImageFormat::Webp));
+    }
     m_format->setCurrentIndex(m_format->findData(static_cast<int>(request.format)));
 
     m_target = new QLabel(this);

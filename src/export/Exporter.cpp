@@ -12,13 +12,16 @@
 #include <optional>
 #include <set>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "art/Naming.h"
 #include "art/Playback.h"
+#include "imaging/ApngImage.h"
 #include "imaging/BmpImage.h"
 #include "imaging/GifImage.h"
 #include "imaging/PngImage.h"
+#include "imaging/WebpImage.h"
 #include "util/AtomicWrite.h"
 #include "util/Error.h"
 #include "util/Text.h"
@@ -27,6 +30,9 @@
 namespace fs = std::filesystem;
 
 namespace varek {
+
+static_assert(std::is_same_v<FrameDuration, PictureTime>,
+              "animated files take the decoder's durations as they are");
 
 namespace {
 
@@ -162,12 +168,15 @@ private:
     {
         AnimationTarget target{source, position, total};
         const LoadProgress goOn = [this](std::int32_t, std::int32_t) { return !Stopped(); };
-        const bool gif = m_options.format == ImageFormat::Gif;
-        // A GIF file takes its pictures in order, one thread; image files are
-        // written on as many threads as help.
-        FrameQueue queue(gif ? 1 : WriterThreads(), [&](const FrameQueue::Job& job) {
-            if (gif) {
-                AddGifPicture(target, job);
+        const bool oneFile = OneFileAnimations();
+        if (m_options.format == ImageFormat::Apng) {
+            target.colors = ScanColors(source);
+        }
+        // An animated file takes its pictures in order, one thread; image files
+        // are written on as many threads as help.
+        FrameQueue queue(oneFile ? 1 : WriterThreads(), [&](const FrameQueue::Job& job) {
+            if (oneFile) {
+                AddAnimatedPicture(target, job);
             } else {
                 WriteImages(target, job);
             }
@@ -183,8 +192,8 @@ private:
             throw;
         }
         queue.Finish();
-        if (gif) {
-            FinishGif(target);
+        if (oneFile) {
+            FinishAnimatedFile(target);
         }
         if (animation.cancelled || Stopped()) {
             m_summary.cancelled = true;
@@ -214,6 +223,55 @@ private:
         }
     }
 
+    bool OneFileAnimations() const
+    {
+        return m_options.format == ImageFormat::Gif || m_options.format == ImageFormat::Apng ||
+               m_options.format == ImageFormat::Webp;
+    }
+
+    // What colours an animation shows: one palette throughout, and then an index
+    // no picture uses, or not. The file is decoded once for it, stopping at the
+    // first picture in other colours; a file that cannot be read counts as
+    // changing them, and the export that follows reports why.
+    struct ColorScan {
+        bool onePalette = false;
+        std::optional<std::uint8_t> freeIndex;
+    };
+
+    ColorScan ScanColors(const Source& source) const
+    {
+        std::optional<Palette> first;
+        bool changes = false;
+        std::array<bool, kPaletteEntries> used{};
+        try {
+            m_game.StreamAnimation(
+                source.fileName,
+                [&](const StreamedPicture& picture) {
+                    if (!first) {
+                        first = picture.record.Colors;
+                    } else if (picture.record.Colors != *first) {
+                        changes = true;
+                        return;
+                    }
+                    for (const std::uint8_t index : picture.record.Pixels) {
+                        used[index] = true;
+                    }
+                },
+                [&](std::int32_t, std::int32_t) { return !changes && !Stopped(); });
+        } catch (const Error&) {
+            return {};
+        }
+        if (changes || !first) {
+            return {};
+        }
+        ColorScan scan{true, std::nullopt};
+        const auto free = std::find(used.begin(), used.end(), false);
+        if (free != used.end()) {
+            scan.freeIndex = static_cast<std::uint8_t>(free - used.begin());
+        }
+        return scan;
+    }
+
     static unsigned WriterThreads()
     {
         return std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
@@ -234,13 +292,16 @@ private:
         bool skip = false;  // a failure was reported; the rest is decoded but not written
         std::size_t imagesToWrite = 0;
         std::size_t imagesDone = 0;  // under m_mutex
-        // The GIF file, written as it is encoded, its name, and whether it failed
-        // (on the thread that encodes it). The encoder goes before its file.
-        std::optional<FileBeingWritten> gifFile;
+        // The animated file, written as it is encoded, its name, and whether it
+        // failed (on the thread that encodes it). The encoders go before their file.
+        std::optional<FileBeingWritten> file;
         std::optional<GifWriter> gif;
         std::optional<GifDelayClock> clock;
-        std::string gifName;
-        bool gifFailed = false;
+        std::optional<ApngWriter> apng;
+        std::optional<WebpWriter> webp;
+        ColorScan colors;
+        std::string fileName;
+        bool failed = false;
     };
 
     // Decoded pictures on their way to the threads that encode and write them,
@@ -319,10 +380,10 @@ private:
                     return;
                 }
             }
-            if (m_options.format == ImageFormat::Gif) {
+            if (OneFileAnimations()) {
                 if (picture.number == 1) {
-                    target.gifName = ClaimName(target.source, 0);
-                    target.skip = target.gifName.empty();
+                    target.fileName = ClaimName(target.source, 0);
+                    target.skip = target.fileName.empty();
                     target.imagesToWrite = outline.pictures.size();
                     target.clock.emplace();
                 }
@@ -383,26 +444,47 @@ private:
         }
     }
 
-    // On the GIF thread: one picture more for the whole animation's looping GIF
-    // file, shown for as long as the file frames it stands for.
-    void AddGifPicture(AnimationTarget& target, const FrameQueue::Job& job)
+    // On the thread of the animated file: one picture more for the whole
+    // animation's looping file, shown for as long as the file frames it stands for.
+    void AddAnimatedPicture(AnimationTarget& target, const FrameQueue::Job& job)
     {
-        if (target.gifFailed || Stopped()) {
+        if (target.failed || Stopped()) {
             return;
         }
         const std::optional<std::string> failure = FailureOf([&] {
-            if (!target.gif) {
-                FileBeingWritten& file = target.gifFile.emplace(*target.folder / target.gifName);
-                target.gif.emplace(
-                    job.record.Width, job.record.Height,
-                    [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); });
+            if (!target.file) {
+                FileBeingWritten& file = target.file.emplace(*target.folder / target.fileName);
+                const auto append = [&file](std::span<const std::uint8_t> bytes) {
+                    file.Write(bytes);
+                };
+                if (m_options.format == ImageFormat::Gif) {
+                    target.gif.emplace(job.record.Width, job.record.Height, append);
+                } else if (m_options.format == ImageFormat::Webp) {
+                    target.webp.emplace(job.record.Width, job.record.Height);
+                } else {
+                    target.apng.emplace(
+                        job.record.Width, job.record.Height,
+                        target.colors.onePalette ? std::optional<Palette>(job.record.Colors)
+                                             : std::nullopt,
+                        target.colors.freeIndex,
+                        AnimationOutput{append, [&file](std::uint64_t offset,
+                                                        std::span<const std::uint8_t> bytes) {
+                                            file.WriteAt(offset, bytes);
+                                        }});
+                }
             }
-            target.gif->AddPicture(job.record.Pixels, job.record.Colors,
-                                   target.clock->Next(job.frames));
+            if (target.gif) {
+                target.gif->AddPicture(job.record.Pixels, job.record.Colors,
+                                       target.clock->Next(job.frames));
+            } else if (target.webp) {
+                target.webp->AddPicture(job.record.Pixels, job.record.Colors, job.frames.duration);
+            } else {
+                target.apng->AddPicture(job.record.Pixels, job.record.Colors, job.frames.duration);
+            }
         });
         const std::lock_guard lock(m_mutex);
         if (failure) {
-            target.gifFailed = true;
+            target.failed = true;
             Fail(target.source.name, *failure);
             return;
         }
@@ -410,19 +492,34 @@ private:
                                 ++target.imagesDone, target.imagesToWrite);
     }
 
-    void FinishGif(AnimationTarget& target)
+    void FinishAnimatedFile(AnimationTarget& target)
     {
-        if (!target.gif || target.gifFailed || Stopped()) {
+        if (!target.file || target.failed || Stopped()) {
             return;
         }
         const std::optional<std::string> failure = FailureOf([&] {
-            target.gif->Finish();
-            target.gifFile->Commit();
+            if (target.gif) {
+                target.gif->Finish();
+            } else if (target.webp) {
+                target.webp->Finish(
+                    [&target](std::span<const std::uint8_t> bytes) { target.file->Write(bytes); });
+            } else {
+                target.apng->Finish();
+            }
+            target.file->Commit();
         });
         if (failure) {
             Fail(target.source.name, *failure);
-        } else {
-            ++m_summary.imagesWritten;
+            return;
+        }
+        ++m_summary.imagesWritten;
+        const std::size_t merged = target.gif ? target.gif->MergedPictures() : 0;
+        if (merged > 0) {
+            m_summary.picturesMerged += merged;
+            m_listener.Noted(target.source.name,
+                             Counted(merged, "picture", "pictures") +
+                                 " shorter than 2 hundredths of a second merged into the "
+                                 "next picture's frame, so that the GIF plays at its speed");
         }
     }
 
@@ -531,9 +628,10 @@ private:
 std::string ExportFileName(const std::string& sourceName, ImageFormat format, int frame,
                            int pictureCount, std::size_t longest)
 {
-    const char* extension = format == ImageFormat::Png   ? ".png"
-                            : format == ImageFormat::Gif ? ".gif"
-                                                         : ".bmp";
+    const char* extension = format == ImageFormat::Gif    ? ".gif"
+                            : format == ImageFormat::Webp ? ".webp"
+                            : format == ImageFormat::Bmp  ? ".bmp"
+                                                          : ".png";
     return SuggestedName(sourceName, frame > 0 ? std::optional<int>(frame) : std::nullopt,
                          extension, pictureCount, longest);
 }
@@ -545,7 +643,10 @@ ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
     if (format == ImageFormat::Gif) {
         return EncodeGifImage(IndexedImage{width, height, {pixels.begin(), pixels.end()}}, palette);
     }
-    if (format == ImageFormat::Png) {
+    if (format == ImageFormat::Webp) {
+        return EncodeWebpImage(width, height, pixels, palette);
+    }
+    if (format == ImageFormat::Png || format == ImageFormat::Apng) {
         return EncodePngImage(width, height, pixels, palette);
     }
     return BuildBmpImage(width, height, pixels, palette);

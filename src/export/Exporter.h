@@ -17,9 +17,10 @@
 
 namespace varek {
 
-// Walls and stills are one file each in every format; an animation is one file a
-// picture as BMP or PNG, one animated file as GIF.
-enum class ImageFormat { Bmp, Png, Gif };
+// Walls and stills are one file each in every format (a plain PNG for Apng, a
+// lossless still WebP for Webp); an animation is one file a picture as BMP or
+// PNG, one animated file as GIF, APNG or WebP.
+enum class ImageFormat { Bmp, Png, Gif, Apng, Webp };
 
 struct ExportOptions {
     ImageFormat format = ImageFormat::Bmp;
@@ -40,6 +41,10 @@ struct ExportSummary {
     std::size_t imagesWritten = 0;
     std::size_t failures = 0;
     bool cancelled = false;  // stopped through options.stop before everything was written
+    // Animation pictures a GIF file leaves out: each lasted less than the 2
+    // hundredths a GIF frame needs to play at its speed, and its time went to the
+    // picture after it.
+    std::size_t picturesMerged = 0;
 
     bool operator==(const ExportSummary&) const = default;
 };
@@ -79,7 +84,8 @@ std::string ExportFileName(const std::string& sourceName, ImageFormat format, in
                            int pictureCount = 0, std::size_t longest = std::string::npos);
 
 // The image file of width x height top-down pixels with palette: the BMP the
-// window saves, or an 8-bit indexed PNG of the same pixels and 256 colours.
+// window saves, an 8-bit indexed PNG (for Png and Apng) or GIF of the same
+// pixels and 256 colours, or a lossless WebP of the same colours.
 // Throws Error when the image cannot be encoded.
 ByteArray EncodeImageFile(std::int32_t width, std::int32_t height,
                           std::span<const std::uint8_t> pixels, const Palette& palette,

@@ -26,6 +26,9 @@ namespace {
 // A GIF file stores sizes, positions and delays in 16 bits.
 constexpr std::int32_t kMaxGifSide = 65535;
 constexpr std::int64_t kMaxGifDelay = 65535;
+// Browsers show a frame of 0 or 1 hundredth for 10 hundredths: an animation with
+// such frames would play several times too slow.
+constexpr std::int64_t kMinGifDelay = 2;
 
 struct Rectangle {
     std::int32_t left = 0;
@@ -60,8 +63,7 @@ public:
     }
 
     // Whether the rows, of width pixels, show the same colours throughout.
-    bool SameRow(const std::uint8_t* shownRow, const std::uint8_t* nextRow,
-                 std::size_t width) const
+    bool SameRow(const std::uint8_t* shownRow, const std::uint8_t* nextRow, std::size_t width) const
     {
         if (m_samePalette && std::memcmp(shownRow, nextRow, width) == 0) {
             return true;
@@ -269,10 +271,14 @@ struct GifWriter::State {
     bool animated = false;
     bool finished = false;
     Palette global;
-    // The picture the frames written so far show, and the one still to be written,
-    // which may yet gain the delay of pictures that look the same.
+    // The picture the frames written so far show; the next one, whose frame is
+    // settled but kept back in case the last picture is too short to stand on
+    // its own; and the one still open, which may yet gain the delay of pictures
+    // that look the same, or give way to the next picture when it is too short.
     std::optional<PendingPicture> shown;
+    std::optional<PendingPicture> ready;
     std::optional<PendingPicture> pending;
+    std::size_t merged = 0;
     std::vector<std::uint8_t> spare;
     // Frames of an animation being encoded, oldest first, and the threads that do it
     // while the next ones are prepared. Results are joined in the order kept here.
@@ -403,10 +409,9 @@ struct GifWriter::State {
         }
     }
 
-    // Writes the pending picture; more tells whether another follows it.
-    void WritePending(bool more)
+    // Writes picture as the next frame; more tells whether another follows it.
+    void WriteFrame(PendingPicture& picture, bool more)
     {
-        PendingPicture& picture = *pending;
         if (!started) {
             Start(picture.palette, more);
         }
@@ -424,7 +429,6 @@ struct GifWriter::State {
             spare = std::move(shown->image.pixels);
         }
         shown = std::move(picture);
-        pending.reset();
         while (delay > 0) {
             const std::int64_t part = std::min(delay, kMaxGifDelay);
             PutFrame(*shown, Rectangle{0, 0, 1, 1}, NO_TRANSPARENT_COLOR, part);
@@ -526,14 +530,30 @@ void GifWriter::AddPicture(std::span<const std::uint8_t> pixels, const Palette& 
         state.pending->delay += delay;
         return;
     }
-    if (state.pending.has_value()) {
-        state.WritePending(true);
+    if (state.pending.has_value() && state.pending->delay < kMinGifDelay) {
+        // Too short to be shown as it is meant to: this picture takes its time.
+        state.pending->image.pixels.assign(pixels.begin(), pixels.end());
+        state.pending->palette = palette;
+        state.pending->delay += delay;
+        ++state.merged;
+        return;
     }
-    // The pixels of the picture shown before the last go to the new one: no
-    // allocation and no fresh pages for each picture.
+    if (state.pending.has_value()) {
+        if (state.ready.has_value()) {
+            state.WriteFrame(*state.ready, true);
+        }
+        state.ready = std::move(state.pending);
+    }
+    // The pixels of a picture shown before go to the new one: no allocation and
+    // no fresh pages for each picture.
     IndexedImage stored{state.width, state.height, std::move(state.spare)};
     stored.pixels.assign(pixels.begin(), pixels.end());
     state.pending = PendingPicture{std::move(stored), palette, delay};
+}
+
+std::size_t GifWriter::MergedPictures() const
+{
+    return m_state->merged;
 }
 
 ByteArray GifWriter::Finish()
@@ -543,7 +563,18 @@ ByteArray GifWriter::Finish()
     if (!state.pending.has_value()) {
         throw Error(ErrorKind::NotFound, "a GIF file needs at least one picture");
     }
-    state.WritePending(false);
+    if (state.ready.has_value() && state.pending->delay < kMinGifDelay) {
+        // The last picture is too short: it takes the frame of the one before,
+        // so the animation still ends on it.
+        state.pending->delay += state.ready->delay;
+        state.ready.reset();
+        ++state.merged;
+    }
+    if (state.ready.has_value()) {
+        state.WriteFrame(*state.ready, true);
+    }
+    state.WriteFrame(*state.pending, false);
+    state.pending.reset();
     state.WriteFramesInFlight();
     state.finished = true;
     GifFileType* gif = std::exchange(state.gif, nullptr);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,9 +18,12 @@ namespace varek {
 // stored as the smallest rectangle that changes, its unchanged pixels there
 // transparent where an index is free for it; frames stay in place so rectangles
 // build on each other. A picture that shows the same colours at every pixel as
-// the one before adds its delay to that one's instead of becoming a frame. With
-// two or more frames the file plays in a loop forever; a single picture is stored
-// as a still GIF without a delay.
+// the one before adds its delay to that one's instead of becoming a frame. No
+// frame is shorter than 2 hundredths, as browsers would show it for 10: a picture
+// whose delay is shorter gives way to the next, which is shown for both delays
+// (the last picture, when short, takes the frame of the one before), so the file
+// keeps its total time. With two or more frames the file plays in a loop forever;
+// a single picture is stored as a still GIF without a delay.
 // Takes the bytes of a GIF file as they are made, in order; may throw.
 using GifOutput = std::function<void(std::span<const std::uint8_t> bytes)>;
 
@@ -49,6 +53,9 @@ public:
     // array. Throws Error: NotFound when no picture was added,
     // CannotWrite when the encoder fails or the file is already finished.
     ByteArray Finish();
+
+    // How many pictures were left out so far for being shorter than 2 hundredths.
+    std::size_t MergedPictures() const;
 
 private:
     struct State;

@@ -176,6 +176,24 @@ void FileBeingWritten::Write(std::span<const std::uint8_t> bytes)
     }
 }
 
+void FileBeingWritten::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes)
+{
+    if (m_file < 0) {
+        throw Error(ErrorKind::CannotWrite, Quoted(m_path) + ": the file is already closed");
+    }
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t written = ::pwrite(m_file, bytes.data() + done, bytes.size() - done,
+                                         static_cast<off_t>(offset + done));
+        if (written > 0) {
+            done += static_cast<std::size_t>(written);
+        } else if (written == 0) {
+            Fail(ENOSPC);
+        } else if (errno != EINTR) {
+            Fail(errno);
+        }
+    }
+}
+
 void FileBeingWritten::Commit()
 {
     if (m_file < 0) {

@@ -22,6 +22,8 @@ public:
     FileBeingWritten& operator=(const FileBeingWritten&) = delete;
 
     void Write(std::span<const std::uint8_t> bytes);
+    // Puts bytes over some already written, offset counted from the file's start.
+    void WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     void Commit();
 
 private:

@@ -21,6 +21,7 @@
 #include "fli/FliDecoder.h"
 #include "imaging/BmpImage.h"
 #include "imaging/BmpReader.h"
+#include "imaging/WebpImage.h"
 #include "support/FliFixtures.h"
 #include "support/FolderSnapshot.h"
 #include "support/TempFolder.h"
@@ -363,6 +364,98 @@ TEST_F(ExportTest, GifAnimationsPlayBackEveryPictureInItsOwnColours)
             frames += p.frameCount;
         }
         EXPECT_NEAR(static_cast<double>(shownMs), frames * ticks * 1000.0 / 70, 10.0) << gif;
+    }
+}
+
+// At speed 1 pictures last 1.43 hundredths: those a GIF frame would show for 1
+// give way to the next, the file's time stays exact and the summary counts them.
+TEST_F(ExportTest, GifMergesPicturesTooShortForBrowsersAndSaysSo)
+{
+    std::vector<AnimationFrame> pictures(7);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        pictures[i].pixels.fill(static_cast<std::uint8_t>(i + 1));
+        pictures[i].colors.fill(static_cast<std::uint8_t>(i * 9));  // grey i * 36
+    }
+    const fs::path game = CopyOfSample();
+    fs::remove_all(game / "FLI");
+    m_work.Write("game/FLI/FAST.FLI", WriteAnimation(pictures, 1));
+
+    const ProgramResult result =
+        Export({"-q", "--format", "gif", "--category", "animations", game.string(), Out()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find(", 4 short GIF pictures merged"), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find("FLI/FAST.FLI: 4 pictures shorter than 2 hundredths"),
+              std::string::npos)
+        << result.err;
+    QImageReader reader(QString::fromStdString((fs::path(Out()) / "FLI" / "FAST.gif").string()));
+    std::vector<int> delays;
+    QImage frame;
+    while (reader.read(&frame)) {
+        delays.push_back(reader.nextImageDelay());
+    }
+    // Pictures 2, 4 and 7 end at 3, 6 and 10 hundredths: 100 ms, 7/70 s.
+    EXPECT_EQ(delays, (std::vector<int>{30, 30, 40}));
+}
+
+// APNG and WebP: one looping file an animation, 8-bit indexed APNG when the
+// colours never change; walls and stills as single images.
+TEST_F(ExportTest, ApngAndWebpWriteOneFileAnAnimation)
+{
+    std::vector<AnimationFrame> pictures(3);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        pictures[i].pixels.fill(static_cast<std::uint8_t>(i + 1));
+        for (std::size_t c = 0; c < pictures[i].colors.size(); ++c) {
+            pictures[i].colors[c] = static_cast<std::uint8_t>(c % 64);
+        }
+    }
+    const fs::path game = CopyOfSample();
+    m_work.Write("game/FLI/SAME.FLI", WriteAnimation(pictures));
+    const auto has = [](const ByteArray& bytes, const std::string& text) {
+        return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+    };
+    for (const std::string format : {"apng", "webp"}) {
+        if (format == "webp" && !WebpSupported()) {
+            continue;
+        }
+        const fs::path out = fs::path(Out()) / format;
+        const ProgramResult result =
+            Export({"-q", "--format", format, game.string(), out.string()});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const std::string extension = format == "apng" ? ".png" : ".webp";
+        const ByteArray same = ReadAll(out / "FLI" / ("SAME" + extension));
+        const ByteArray intro = ReadAll(out / "FLI" / ("INTRO" + extension));
+        const Snapshot walls = TakeSnapshot(out / "CELS3");
+        ASSERT_FALSE(walls.empty());
+        EXPECT_EQ(walls.begin()->first.substr(walls.begin()->first.rfind('.')), extension);
+        const ByteArray& wall = walls.begin()->second;
+        if (format == "apng") {
+            ASSERT_GT(same.size(), 26u);
+            EXPECT_EQ(same[25], 3) << "indexed";
+            EXPECT_EQ(intro[25], 6) << "RGBA: its colours change";
+            EXPECT_FALSE(has(wall, "acTL"));
+            // The frame count, put in place once known, long after it went to the file.
+            for (const ByteArray* file : {&same, &intro}) {
+                const std::string control = "acTL";
+                const auto at =
+                    std::search(file->begin(), file->end(), control.begin(), control.end());
+                ASSERT_NE(at, file->end());
+                const std::size_t count = std::size_t{at[4]} << 24 | std::size_t{at[5]} << 16 |
+                                          std::size_t{at[6]} << 8 | at[7];
+                std::size_t frames = 0;
+                const std::string frame = "fcTL";
+                for (auto f = file->begin();
+                     (f = std::search(f, file->end(), frame.begin(), frame.end())) != file->end();
+                     ++f) {
+                    ++frames;
+                }
+                EXPECT_EQ(count, frames);
+                EXPECT_GT(frames, 2u);
+            }
+            EXPECT_GT(intro.size(), std::size_t{1} << 16);
+        } else {
+            EXPECT_TRUE(has(same, "ANIM") && has(intro, "ANIM"));
+            EXPECT_TRUE(has(wall, "WEBPVP8L"));
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "art/Playback.h"
 #include "imaging/GifImage.h"
 #include "support/ErrorKindOf.h"
 
@@ -252,4 +253,66 @@ TEST(GifImage, OutputTakesTheFileInPiecesAndItsFaultsComeOut)
                   failing.Finish();
               }),
               ErrorKind::CannotWrite);
+}
+
+// Browsers show a GIF frame under 2 hundredths for 10: a picture that short gives
+// way to the next, which shows for both, so that no frame is short, the file's
+// total time stays exact and each frame ends when the picture it shows ends.
+TEST(GifImage, NoFrameIsShorterThanTwoHundredths)
+{
+    struct Case {
+        const char* what;
+        FrameDuration each;
+        std::size_t pictures;
+        std::size_t merged;
+    };
+    const Case cases[] = {
+        // 1.43 hundredths a picture: delays 1, 2, 1, 2, 1, 2, 1, 1, 2 ... 11 frames
+        // of 2 and 3 for the first 20 pictures; the last, 1 hundredth, takes the
+        // frame of the one before.
+        {"speed 1", kFliTick, 21, 10},
+        {"speed 2", 2 * kFliTick, 21, 0},
+        {"speed 5", 5 * kFliTick, 21, 0},
+        {"15 ms", 15 * kFlcMillisecond, 9, 4},
+        {"two pictures, one frame", kFliTick, 2, 1},
+    };
+    const Palette palette = Ramp(0x010101);
+    for (const Case& c : cases) {
+        std::vector<PictureFrames> timing;
+        for (std::size_t i = 0; i < c.pictures; ++i) {
+            timing.push_back({static_cast<std::int32_t>(i + 1), 1, c.each});
+        }
+        const std::vector<std::int64_t> delays = ComputeGifDelays(timing);
+        GifWriter writer(4, 3);
+        std::vector<std::int64_t> ends;  // of each picture, in whole hundredths
+        for (std::size_t i = 0; i < c.pictures; ++i) {
+            writer.AddPicture(IndexedImage{4, 3, std::vector<std::uint8_t>(12, std::uint8_t(i))},
+                              palette, delays[i]);
+            ends.push_back((ends.empty() ? 0 : ends.back()) + delays[i]);
+        }
+        const ByteArray bytes = writer.Finish();
+        EXPECT_EQ(writer.MergedPictures(), c.merged) << c.what;
+
+        Source source{&bytes};
+        int code = 0;
+        std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&source, ReadBytes, &code));
+        ASSERT_TRUE(gif != nullptr && DGifSlurp(gif.get()) == GIF_OK) << c.what;
+        ASSERT_EQ(static_cast<std::size_t>(gif->ImageCount), c.pictures - c.merged) << c.what;
+        std::int64_t end = 0;
+        for (int f = 0; f < gif->ImageCount; ++f) {
+            GraphicsControlBlock control{};
+            const std::size_t shows = gif->SavedImages[f].RasterBits[0];
+            if (gif->ImageCount == 1) {
+                EXPECT_EQ(shows, c.pictures - 1) << c.what;
+                break;
+            }
+            ASSERT_EQ(DGifSavedExtensionToGCB(gif.get(), f, &control), GIF_OK);
+            EXPECT_GE(control.DelayTime, 2) << c.what << " frame " << f;
+            end += control.DelayTime;
+            EXPECT_EQ(end, ends[shows]) << c.what << " frame " << f;
+        }
+        if (gif->ImageCount > 1) {
+            EXPECT_EQ(end, ends.back()) << c.what;
+        }
+    }
 }

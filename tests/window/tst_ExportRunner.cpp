@@ -17,6 +17,7 @@
 #include "authoring/SampleGame.h"
 #include "dialogs/ExportDialog.h"
 #include "export/Exporter.h"
+#include "imaging/WebpImage.h"
 #include "support/FolderSnapshot.h"
 #include "support/ScratchFileSystem.h"
 #include "support/TempFolder.h"
@@ -285,10 +286,11 @@ void TestExportRunner::exportDialog()
     folder->clear();
     QVERIFY(!button->isEnabled());
     QTest::keyClicks(folder, "~/art/");
-    format->setCurrentIndex(0);
+    QCOMPARE(format->findData(int(ImageFormat::Webp)) >= 0, WebpSupported());
+    format->setCurrentIndex(format->findData(int(ImageFormat::Apng)));
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.Choice(), (ExportChoice{QDir::homePath() + "/art", ImageFormat::Bmp}));
+    QCOMPARE(dialog.Choice(), (ExportChoice{QDir::homePath() + "/art", ImageFormat::Apng}));
 }
 
 int RunExportRunnerTests(int argc, char** argv)
