@@ -28,6 +28,7 @@
 
 #include "art/GameFolder.h"
 #include "export/Exporter.h"
+#include "imaging/Enlarge.h"
 #include "util/Error.h"
 #include "util/Text.h"
 
@@ -58,6 +59,8 @@ constexpr const char* kUsage =
     "                       PNG files with the same pixels and 256 colours; gif\n"
     "                       writes each animation as one looping NAME.gif at its\n"
     "                       own speed, each picture in its own colours\n"
+    "  --scale N            enlarge every picture N times (1 to 8), each pixel a square\n"
+    "                       of N x N pixels, in every format\n"
     "  --category NAME      export only walls, stills or animations; may be repeated\n"
     "  --no-rotate          write walls and sprites as stored, not turned\n"
     "  --timeline           one image for every frame of an animation file, numbered\n"
@@ -353,6 +356,20 @@ std::optional<varek::ArtCategory> CategoryNamed(std::string_view name)
     return std::nullopt;
 }
 
+// The factor --scale names: plain digits, no sign or spaces, within the range.
+std::optional<int> ScaleNamed(std::string_view text)
+{
+    if (text.empty() || text.size() > 2 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const int scale = std::stoi(std::string(text));
+    if (scale < varek::kMinScale || scale > varek::kMaxScale) {
+        return std::nullopt;
+    }
+    return scale;
+}
+
 // The arguments are read in order: the first that asks for the help or the
 // version, or that is wrong, decides.
 Command ParseArguments(int argc, char** argv)
@@ -390,6 +407,14 @@ Command ParseArguments(int argc, char** argv)
                 } else {
                     return UsageProblem{"unknown format '" + value + "' (bmp, png or gif)"};
                 }
+            } else if (OptionValue(arg, "--scale", i, argc, argv, value)) {
+                const std::optional<int> scale = ScaleNamed(value);
+                if (!scale) {
+                    return UsageProblem{"invalid scale '" + value + "' (a whole number from " +
+                                        std::to_string(varek::kMinScale) + " to " +
+                                        std::to_string(varek::kMaxScale) + ")"};
+                }
+                options.scale = *scale;
             } else if (OptionValue(arg, "--category", i, argc, argv, value)) {
                 const std::optional<varek::ArtCategory> category = CategoryNamed(value);
                 if (!category) {

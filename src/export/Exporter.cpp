@@ -17,6 +17,7 @@
 #include "art/Naming.h"
 #include "art/Playback.h"
 #include "imaging/BmpImage.h"
+#include "imaging/Enlarge.h"
 #include "imaging/GifImage.h"
 #include "imaging/PngImage.h"
 #include "util/AtomicWrite.h"
@@ -165,7 +166,12 @@ private:
         const bool gif = m_options.format == ImageFormat::Gif;
         // A GIF file takes its pictures in order, one thread; image files are
         // written on as many threads as help.
-        FrameQueue queue(gif ? 1 : WriterThreads(), [&](const FrameQueue::Job& job) {
+        FrameQueue queue(gif ? 1 : WriterThreads(), [&](const FrameQueue::Job& decoded) {
+            const FrameQueue::Job* enlarged = Enlarged(target, decoded);
+            if (enlarged == nullptr) {
+                return;
+            }
+            const FrameQueue::Job& job = *enlarged;
             if (gif) {
                 AddGifPicture(target, job);
             } else {
@@ -312,6 +318,8 @@ private:
             const std::lock_guard lock(m_mutex);
             if (!target.folder) {
                 try {
+                    // Every picture has the first one's size.
+                    EnlargedSize(picture.record.Width, picture.record.Height);
                     target.folder = TargetFolder(target.source.category);
                 } catch (const std::exception& error) {
                     Fail(target.source.name, error.what());
@@ -349,6 +357,57 @@ private:
         job->record = picture.record;
         job->frames = picture.frames;
         queue.Submit(std::move(job));
+    }
+
+    // On a writer thread: decoded enlarged by the export's scale, in a record of
+    // the thread's own, or decoded itself at 1x; nothing after reporting a failure.
+    const FrameQueue::Job* Enlarged(AnimationTarget& target, const FrameQueue::Job& decoded)
+    {
+        if (m_options.scale == 1) {
+            return &decoded;
+        }
+        thread_local FrameQueue::Job enlarged;
+        const std::optional<std::string> failure = FailureOf([&] {
+            const FrameRecord& from = decoded.record;
+            FrameRecord& to = enlarged.record;
+            const std::size_t size = EnlargedSize(from.Width, from.Height);
+            if (to.Pixels.size() != size) {
+                to.Pixels = PixelBuffer(size);
+            }
+            EnlargePixels(from.Width, from.Height, from.Pixels, m_options.scale, to.Pixels.data());
+            to.Width = from.Width * m_options.scale;
+            to.Height = from.Height * m_options.scale;
+            to.Colors = from.Colors;
+            enlarged.frames = decoded.frames;
+            enlarged.names = decoded.names;
+        });
+        if (failure) {
+            // A GIF file missing a picture would play wrong: it is not written.
+            if (m_options.format == ImageFormat::Gif) {
+                target.gifFailed = true;
+            }
+            const std::lock_guard lock(m_mutex);
+            Fail(target.source.name, *failure);
+            return nullptr;
+        }
+        return &enlarged;
+    }
+
+    // The pixel count of a width x height picture at the export's scale. Throws
+    // Error (TooLarge) past kMaxEnlargedPixels.
+    std::size_t EnlargedSize(std::int32_t width, std::int32_t height) const
+    {
+        const auto scale = static_cast<std::uint64_t>(m_options.scale);
+        const std::uint64_t pixels =
+            static_cast<std::uint64_t>(width) * scale * static_cast<std::uint64_t>(height) * scale;
+        if (pixels > kMaxEnlargedPixels) {
+            throw Error(ErrorKind::TooLarge,
+                        "a picture of " + std::to_string(width) + " x " + std::to_string(height) +
+                            " pixels is too large to enlarge " + std::to_string(scale) +
+                            " times: that would take more than " +
+                            WithThousands(kMaxEnlargedPixels) + " pixels");
+        }
+        return static_cast<std::size_t>(pixels);
     }
 
     // On a writer thread: the images of one picture.
@@ -502,6 +561,14 @@ private:
             return;
         }
         try {
+            ByteArray enlarged;
+            if (m_options.scale > 1) {
+                enlarged.resize(EnlargedSize(width, height));
+                EnlargePixels(width, height, pixels, m_options.scale, enlarged.data());
+                width *= m_options.scale;
+                height *= m_options.scale;
+                pixels = enlarged;
+            }
             WriteImageFile(TargetFolder(source.category) / fileName, width, height, pixels,
                            palette);
             ++m_summary.imagesWritten;

@@ -29,6 +29,9 @@ struct ExportOptions {
     // One image for each file frame instead of each picture: a picture that stands
     // for several file frames is written once for each, numbered by file frame.
     bool timeline = false;
+    // Every picture enlarged by this whole factor, kMinScale to kMaxScale, each
+    // pixel drawn as a square of scale x scale, in every format.
+    int scale = 1;
     // Once a stop is requested, from any thread, the export starts no further file
     // and returns soon; an image already being written is finished, so every file
     // it leaves is whole.

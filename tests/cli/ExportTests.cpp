@@ -459,6 +459,52 @@ TEST_F(ExportTest, PngFilesHoldTheSameIndicesAndColours)
     }
 }
 
+// Every format enlarges every picture, walls, stills and animation frames alike,
+// by whole pixels: pixel (x, y) of an image at 3x is pixel (x / 3, y / 3) of the
+// picture at 1x, in its colours. A GIF animation is checked by its first picture.
+TEST_F(ExportTest, ScaleEnlargesEveryPictureByWholePixels)
+{
+    const fs::path game = CopyOfSample();
+    fs::remove_all(game / "FLI");
+    m_work.Write("game/FLI/A.FLI", MakeSampleAnimation(3));
+    const Snapshot expected = ExpectedExport(game, true);
+    constexpr int kScale = 3;
+    for (const std::string format : {"bmp", "png", "gif"}) {
+        SCOPED_TRACE(format);
+        const fs::path out = m_work / format;
+        const ProgramResult result = Export({"-q", "--scale", std::to_string(kScale), "--format",
+                                             format, game.string(), out.string()});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        std::size_t checked = 0;
+        for (const auto& [name, bmp] : expected) {
+            std::string file = Stem(name) + "." + format;
+            if (format == "gif" && name.starts_with("FLI/")) {
+                if (!name.ends_with("-01.bmp")) {
+                    continue;
+                }
+                file = "FLI/A.gif";
+            }
+            QImage image;
+            ASSERT_TRUE(image.load(QString::fromStdString((out / file).string()))) << file;
+            const IndexedImage pixels = ReadBmpPixels(bmp);
+            ASSERT_EQ(image.width(), pixels.width * kScale) << file;
+            ASSERT_EQ(image.height(), pixels.height * kScale) << file;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const std::uint8_t* entry =
+                        bmp.data() + 54 +
+                        4 * pixels.pixels[(y / kScale) * pixels.width + x / kScale];
+                    ASSERT_EQ(image.pixel(x, y) & 0xFFFFFF,
+                              qRgb(entry[2], entry[1], entry[0]) & 0xFFFFFF)
+                        << file << " at " << x << ", " << y;
+                }
+            }
+            ++checked;
+        }
+        EXPECT_EQ(checked, format == "gif" ? expected.size() - 2 : expected.size());
+    }
+}
+
 // The game folder's check, whose messages the core's tests cover, is the one the
 // window makes at start-up, asked only for the categories chosen; an output
 // folder in the game's folders is refused. Nothing is written either way.
@@ -695,6 +741,10 @@ TEST_F(ExportTest, OptionsHelpAndVersion)
         {Sample(), Out(), "third"},
         {"--format", "tiff", Sample(), Out()},
         {"--category", "monsters", Sample(), Out()},
+        {"--scale", "0", Sample(), Out()},
+        {"--scale=9", Sample(), Out()},
+        {"--scale", "+2", Sample(), Out()},
+        {"--scale", "2x", Sample(), Out()},
         {"--category"},
         {"--colour", Sample(), Out()},
         {Sample(), ""},
