@@ -5,12 +5,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -505,6 +512,111 @@ TEST_F(ExportTest, ScaleEnlargesEveryPictureByWholePixels)
     }
 }
 
+// Sprite sheets, read back through Qt's PNG and JSON readers: each frame the JSON
+// names holds its picture, enlarged, in its colours; an animation's durations add
+// up to its own length to the millisecond; a sheet is indexed exactly when its
+// pictures share their colours, as the JSON says.
+TEST_F(ExportTest, SheetsHoldEveryPictureWhereTheirJsonSaysForAsLongAsItSays)
+{
+    const fs::path game = CopyOfSample();
+    fs::remove(GameFolder::Open(game).FilePath(ArtCategory::Animated, "FIRE.FLI"));
+    const GameFolder folder = GameFolder::Open(game);
+    constexpr int kScale = 2;
+    const ProgramResult result =
+        Export({"-q", "--sheet", "--sheet-columns", "3", "--scale", "2", game.string(), Out()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "16 files read, 4 images written, 0 failures\n");
+
+    // Each sheet's pictures in order with their names and durations.
+    struct Expected {
+        std::string name;
+        Picture picture;
+        std::optional<double> milliseconds;
+    };
+    std::map<std::string, std::vector<Expected>> sheets;
+    const Palette wallColors = folder.LoadWallPalette().palette;
+    for (const std::string& name : folder.ReadFileList(ArtCategory::WallsSprites)) {
+        sheets["CELS3/walls"].push_back(
+            {Stem(name) + ".png", folder.LoadWall(name, wallColors, true), std::nullopt});
+    }
+    for (const std::string& name : folder.ReadFileList(ArtCategory::OtherArt)) {
+        sheets["STILLCEL/stills"].push_back(
+            {Stem(name) + ".png", folder.LoadStill(name), std::nullopt});
+    }
+    for (const std::string& name : folder.ReadFileList(ArtCategory::Animated)) {
+        FrameStore store;
+        const Animation animation = folder.LoadAnimation(name, store);
+        for (std::size_t i = 1; i <= store.FrameCount(); ++i) {
+            char number[8];
+            std::snprintf(number, sizeof number, "-%02zu.png", i);
+            const FrameDuration duration = animation.pictures[i - 1].duration;
+            sheets["FLI/" + Stem(name)].push_back(
+                {Stem(name) + number, PictureOf(store[i]),
+                 std::chrono::duration<double, std::milli>(duration).count()});
+        }
+    }
+    ASSERT_EQ(sheets.size(), 4u);
+    for (const auto& [sheet, pictures] : sheets) {
+        SCOPED_TRACE(sheet);
+        const fs::path base = fs::path(Out()) / sheet;
+        QFile jsonFile(QString::fromStdString(base.string() + ".json"));
+        ASSERT_TRUE(jsonFile.open(QIODevice::ReadOnly));
+        QJsonParseError error;
+        const QJsonObject json = QJsonDocument::fromJson(jsonFile.readAll(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError);
+        QImage image;
+        ASSERT_TRUE(image.load(QString::fromStdString(base.string() + ".png")));
+        const QJsonObject meta = json["meta"].toObject();
+        EXPECT_EQ(meta["image"].toString().toStdString(), base.filename().string() + ".png");
+        EXPECT_EQ(meta["size"].toObject(),
+                  (QJsonObject{{"w", image.width()}, {"h", image.height()}}));
+        EXPECT_EQ(meta["scale"].toString(), "2");
+        bool shared = true;
+        for (const Expected& expected : pictures) {
+            shared = shared && expected.picture.palette == pictures.front().picture.palette;
+        }
+        EXPECT_EQ(image.format() == QImage::Format_Indexed8, shared);
+        EXPECT_EQ(meta["format"].toString(), shared ? "I8" : "RGB888");
+
+        const QJsonArray frames = json["frames"].toArray();
+        ASSERT_EQ(frames.size(), static_cast<qsizetype>(pictures.size()));
+        double exactMs = 0;
+        std::int64_t totalMs = 0;
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            const QJsonObject frame = frames[static_cast<qsizetype>(i)].toObject();
+            const Expected& expected = pictures[i];
+            EXPECT_EQ(frame["filename"].toString().toStdString(), expected.name);
+            const IndexedImage& pixels = expected.picture.image;
+            const QJsonObject place = frame["frame"].toObject();
+            const int left = place["x"].toInt();
+            const int top = place["y"].toInt();
+            ASSERT_EQ(place["w"].toInt(), pixels.width * kScale) << expected.name;
+            ASSERT_EQ(place["h"].toInt(), pixels.height * kScale) << expected.name;
+            // Three columns of the widest picture at most; rows start at the left.
+            EXPECT_EQ(left == 0, i % 3 == 0) << expected.name;
+            for (int y = 0; y < pixels.height; ++y) {
+                for (int x = 0; x < pixels.width; ++x) {
+                    const ColorValue c =
+                        expected.picture.palette[pixels.pixels[y * pixels.width + x]];
+                    // Both corners of the enlarged pixel's square.
+                    for (const int d : {0, kScale - 1}) {
+                        ASSERT_EQ(
+                            image.pixel(left + x * kScale + d, top + y * kScale + d) & 0xFFFFFF,
+                            qRgb(RedOf(c), GreenOf(c), BlueOf(c)) & 0xFFFFFF)
+                            << expected.name << " at " << x << ", " << y;
+                    }
+                }
+            }
+            ASSERT_EQ(frame.contains("duration"), expected.milliseconds.has_value());
+            if (expected.milliseconds) {
+                exactMs += *expected.milliseconds;
+                totalMs += frame["duration"].toInteger();
+                EXPECT_LE(std::abs(static_cast<double>(totalMs) - exactMs), 0.5) << expected.name;
+            }
+        }
+    }
+}
+
 // The game folder's check, whose messages the core's tests cover, is the one the
 // window makes at start-up, asked only for the categories chosen; an output
 // folder in the game's folders is refused. Nothing is written either way.
@@ -745,6 +857,10 @@ TEST_F(ExportTest, OptionsHelpAndVersion)
         {"--scale=9", Sample(), Out()},
         {"--scale", "+2", Sample(), Out()},
         {"--scale", "2x", Sample(), Out()},
+        {"--sheet", "--format", "gif", Sample(), Out()},
+        {"--sheet", "--timeline", Sample(), Out()},
+        {"--sheet-columns", "2", Sample(), Out()},
+        {"--sheet", "--sheet-columns", "0", Sample(), Out()},
         {"--category"},
         {"--colour", Sample(), Out()},
         {Sample(), ""},
