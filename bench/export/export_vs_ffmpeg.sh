@@ -8,6 +8,8 @@
 #   FORMAT     bmp (default): one 8-bit BMP file a frame, ffmpeg -pix_fmt pal8 %05d.bmp
 #              png: one PNG file a frame, ffmpeg %05d.png
 #              gif: one animated GIF file, ffmpeg X.gif
+#              sheet: one sprite sheet and its JSON (--sheet), ffmpeg's tile
+#              filter making the same grid as one PNG
 #   FRAMES     frames of the animation (1000)
 #   RUNS       pairs of runs (7)
 #   BENCH_DIR  where the files go (default a new folder under the system's
@@ -22,8 +24,15 @@ case "$format" in
   bmp) ffmpeg_out=(-pix_fmt pal8 "%05d.bmp") ;;
   png) ffmpeg_out=("%05d.png") ;;
   gif) ffmpeg_out=("BENCH.gif") ;;
-  *) echo "FORMAT must be bmp, png or gif" >&2; exit 2 ;;
+  sheet)
+    columns=1
+    while [ $(( columns * columns )) -lt "$frames" ]; do columns=$(( columns + 1 )); done
+    rows=$(( (frames + columns - 1) / columns ))
+    ffmpeg_out=(-vf "tile=${columns}x${rows}" -frames:v 1 "BENCH.png") ;;
+  *) echo "FORMAT must be bmp, png, gif or sheet" >&2; exit 2 ;;
 esac
+format_args=(--format "$format")
+[ "$format" != sheet ] || format_args=(--sheet)
 runs="${RUNS:-7}"
 export_bin="$build/bin/varek-export"
 sample_bin="$build/bin/varek-sample"
@@ -79,7 +88,7 @@ measure() {
   rm -rf "$folder"
 }
 
-varek_run=("$export_bin" --quiet --format "$format" --category animations "$game")
+varek_run=("$export_bin" --quiet "${format_args[@]}" --category animations "$game")
 ffmpeg_run=(ffmpeg -nostdin -loglevel error -i "$animation" "${ffmpeg_out[@]}")
 
 # One run of each first, so neither pays for loading its libraries from disk.
