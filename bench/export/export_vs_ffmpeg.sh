@@ -11,6 +11,9 @@
 #              sheet: one sprite sheet and its JSON (--sheet), ffmpeg's tile
 #              filter making the same grid as one PNG
 #   FRAMES     frames of the animation (1000)
+#   ANIMATION  sample (default): varek-sample --animation, a plasma, about 6.4 KB
+#              a frame; flat: varek-sample --flat, mostly flat pictures, about
+#              3 KB a PNG, where each file's own cost outweighs its compression
 #   RUNS       pairs of runs (7)
 #   BENCH_DIR  where the files go (default a new folder under the system's
 #              temporary folder; /dev/shm measures without the disk)
@@ -60,7 +63,11 @@ game="$work/game"
 mkdir -p "$game/CELS3" "$game/STILLCEL" "$game/FLI"
 cp "$work/sample/PALETTE.PAL" "$game/"
 animation="$game/FLI/BENCH.FLI"
-"$sample_bin" --animation "$frames" "$animation"
+case "${ANIMATION:-sample}" in
+  sample) "$sample_bin" --animation "$frames" "$animation" ;;
+  flat) "$sample_bin" --flat "$frames" "$animation" ;;
+  *) echo "ANIMATION must be sample or flat" >&2; exit 2 ;;
+esac
 cat "$animation" >/dev/null  # both programs start with the file in the page cache
 
 # Runs a command under /usr/bin/time in the folder named second and appends
@@ -119,7 +126,7 @@ varek_wall="$(column_median "$work/varek.txt" 1)"
 ffmpeg_wall="$(column_median "$work/ffmpeg.txt" 1)"
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "Animation: $frames frames of 320 x 200, $(stat -c %s "$animation") bytes, as $format; medians of $runs alternating pairs"
+echo "Animation: ${ANIMATION:-sample}, $frames frames of 320 x 200, $(stat -c %s "$animation") bytes, as $format; medians of $runs alternating pairs"
 printf '%-13s %9s %9s %15s %12s %7s\n' program "wall s" "CPU s" "peak RSS MiB" "output KiB" files
 for program in varek-export ffmpeg; do
   results="$work/${program%-export}.txt"
