@@ -15,11 +15,12 @@ using PngOutput = std::function<void(std::span<const std::uint8_t> bytes)>;
 
 // Writes a PNG file a row at a time, for images too large to hold whole: 8-bit
 // indexed in the 256 colours of a palette, or 8-bit RGB without one. Rows are
-// compressed as EncodePngImage compresses them.
+// filtered and compressed as EncodePngImage does it, in blocks on other threads,
+// a few blocks of a few MiB held at a time.
 class PngRowWriter {
 public:
     // Throws Error: Unsupported for a size without pixels, TooLarge past the
-    // 1,000,000 pixels a side libpng writes, CannotWrite when the encoder fails.
+    // 1,000,000 pixels a side PNG readers take; what output throws.
     PngRowWriter(std::int32_t width, std::int32_t height, const std::optional<Palette>& palette,
                  PngOutput output);
     ~PngRowWriter();
@@ -36,9 +37,8 @@ public:
     // CannotWrite when rows are missing.
     void Finish();
 
-    struct State;  // libpng's, opaque here
-
 private:
+    struct State;
     std::unique_ptr<State> m_state;
 };
 
