@@ -128,6 +128,20 @@ TEST_F(ExportLibraryTest, StopsSoonLeavingOnlyWholeFiles)
             EXPECT_TRUE(m_whole.count(name) == 1 && m_whole.at(name) == bytes) << name;
         }
     }
+
+    // A sheet stopped at its animation's third picture leaves nothing of itself;
+    // the walls' sheet, finished before, stays.
+    TempFolder out;
+    StoppingListener listener(8);
+    ExportOptions options;
+    options.sheet = true;
+    options.stop = listener.stop.get_token();
+    const ExportSummary summary = ExportGameFolder(Game(), out.path(), options, listener);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_EQ(summary.imagesWritten, 1u);
+    Snapshot written = TakeSnapshot(out.path());
+    EXPECT_EQ(written.size(), 2u);
+    EXPECT_EQ(written.count("CELS3/walls.png") + written.count("CELS3/walls.json"), 2u);
 }
 
 // One animation, named in any case, gives the very files the whole-folder export

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "art/GameFolder.h"
+#include "authoring/CelWriter.h"
 #include "authoring/FliWriter.h"
 #include "authoring/SampleGame.h"
 #include "cli/RunProgram.h"
@@ -510,6 +511,21 @@ TEST_F(ExportTest, ScaleEnlargesEveryPictureByWholePixels)
         }
         EXPECT_EQ(checked, format == "gif" ? expected.size() - 2 : expected.size());
     }
+
+    // A picture past 16384 x 16384 pixels enlarged is one failure, not gigabytes
+    // of memory; the rest is written.
+    m_work.Write("game/STILLCEL/HUGE.CEL",
+                 EncodeCelImage({4096, 4096, ByteArray(4096 * 4096, 5)}, PaletteBlock{}));
+    const fs::path out = m_work / "huge";
+    const ProgramResult result = Export({"-q", "--scale", "5", "--category", "stills", "--format",
+                                         "png", game.string(), out.string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("STILLCEL/HUGE.CEL: Too large: a picture of 4096 x 4096 pixels is "
+                              "too large to enlarge 5 times"),
+              std::string::npos)
+        << result.err;
+    EXPECT_FALSE(fs::exists(out / "STILLCEL" / "HUGE.png"));
+    EXPECT_TRUE(fs::exists(out / "STILLCEL" / "TITLE.png"));
 }
 
 // Sprite sheets, read back through Qt's PNG and JSON readers: each frame the JSON
