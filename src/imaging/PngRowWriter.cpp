@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "imaging/PngFilter.h"
 #include "util/ByteWriter.h"
 #include "util/Error.h"
 
@@ -27,65 +28,6 @@ constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 // PNG_USER_WIDTH_MAX and PNG_USER_HEIGHT_MAX, libpng's default bounds, which
 // other readers share.
 constexpr std::int32_t kLongestSide = 1000000;
-
-constexpr std::uint8_t kFilterNone = 0;
-constexpr std::uint8_t kFilterSub = 1;
-constexpr std::uint8_t kFilterUp = 2;
-
-// The byte taken as signed, its size: what the filter choice sums.
-unsigned Cost(std::uint8_t value)
-{
-    const auto signedValue = static_cast<std::int8_t>(value);
-    return static_cast<unsigned>(signedValue < 0 ? -signedValue : signedValue);
-}
-
-// row led by the filter whose bytes, taken as signed, sum to the least, written to
-// out (1 + rowBytes): none, less the byte one pixel to the left (pixelBytes back)
-// or less the one above. scratch holds the two candidates. The loops have no
-// branches, so the compiler runs them on vectors.
-void FilterRow(const std::uint8_t* __restrict row, const std::uint8_t* __restrict above,
-               std::size_t rowBytes, std::size_t pixelBytes, std::uint8_t* __restrict scratch,
-               std::uint8_t* __restrict out)
-{
-    std::uint8_t* __restrict sub = scratch;
-    std::uint8_t* __restrict up = scratch + rowBytes;
-    const std::size_t lead = std::min(pixelBytes, rowBytes);
-    for (std::size_t x = 0; x < lead; ++x) {
-        sub[x] = row[x];
-    }
-    for (std::size_t x = lead; x < rowBytes; ++x) {
-        sub[x] = static_cast<std::uint8_t>(row[x] - row[x - pixelBytes]);
-    }
-    unsigned none = 0;
-    unsigned bySub = 0;
-    unsigned byUp = 0;
-    if (above != nullptr) {
-        for (std::size_t x = 0; x < rowBytes; ++x) {
-            up[x] = static_cast<std::uint8_t>(row[x] - above[x]);
-        }
-    }
-    for (std::size_t x = 0; x < rowBytes; ++x) {
-        none += Cost(row[x]);
-        bySub += Cost(sub[x]);
-    }
-    if (above != nullptr) {
-        for (std::size_t x = 0; x < rowBytes; ++x) {
-            byUp += Cost(up[x]);
-        }
-    } else {
-        byUp = none;  // the row above a first row counts as zero
-    }
-    const std::uint8_t* chosen = row;
-    out[0] = kFilterNone;
-    if (bySub < none && bySub <= byUp) {
-        out[0] = kFilterSub;
-        chosen = sub;
-    } else if (byUp < none && byUp < bySub) {
-        out[0] = kFilterUp;
-        chosen = up;
-    }
-    std::copy(chosen, chosen + rowBytes, out + 1);
-}
 
 // A block of rows and its piece of the deflate stream. Blocks are kept for the
 // next rows once written, with their buffers and compressor, so no block pays
@@ -122,8 +64,8 @@ void CompressBlock(Block& block, std::size_t rowBytes, std::size_t pixelBytes)
     block.scratch.resize(2 * rowBytes);
     std::uint8_t* out = block.filtered.data();
     for (std::size_t at = first; at < rows.size(); at += rowBytes) {
-        FilterRow(rows.data() + at, at >= rowBytes ? rows.data() + at - rowBytes : nullptr,
-                  rowBytes, pixelBytes, block.scratch.data(), out);
+        FilterPngRow(rows.data() + at, at >= rowBytes ? rows.data() + at - rowBytes : nullptr,
+                     rowBytes, pixelBytes, block.scratch.data(), out);
         out += rowBytes + 1;
     }
     z_stream& stream = block.stream;
