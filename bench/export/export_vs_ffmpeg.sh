@@ -11,7 +11,12 @@
 #              apng: one animated PNG file, ffmpeg -plays 0 X.apng
 #              webp: one lossless animated WebP file, ffmpeg -lossless 1 -loop 0
 #              X.webp (FFmpeg built with libwebp), and the size of our GIF beside it
+#              sheet: one sprite sheet and its JSON (--sheet), ffmpeg's tile
+#              filter making the same grid as one PNG
 #   FRAMES     frames of the animation (1000)
+#   ANIMATION  sample (default): varek-sample --animation, a plasma, about 6.4 KB
+#              a frame; flat: varek-sample --flat, mostly flat pictures, about
+#              3 KB a PNG, where each file's own cost outweighs its compression
 #   RUNS       pairs of runs (7)
 #   BENCH_DIR  where the files go (default a new folder under the system's
 #              temporary folder; /dev/shm measures without the disk)
@@ -25,10 +30,17 @@ case "$format" in
   bmp) ffmpeg_out=(-pix_fmt pal8 "%05d.bmp") ;;
   png) ffmpeg_out=("%05d.png") ;;
   gif) ffmpeg_out=("BENCH.gif") ;;
+  sheet)
+    columns=1
+    while [ $(( columns * columns )) -lt "$frames" ]; do columns=$(( columns + 1 )); done
+    rows=$(( (frames + columns - 1) / columns ))
+    ffmpeg_out=(-vf "tile=${columns}x${rows}" -frames:v 1 "BENCH.png") ;;
   apng) ffmpeg_out=(-plays 0 "BENCH.apng") ;;
   webp) ffmpeg_out=(-lossless 1 -loop 0 "BENCH.webp") ;;
-  *) echo "FORMAT must be bmp, png, gif, apng or webp" >&2; exit 2 ;;
+  *) echo "FORMAT must be bmp, png, gif, apng, webp or sheet" >&2; exit 2 ;;
 esac
+format_args=(--format "$format")
+[ "$format" != sheet ] || format_args=(--sheet)
 runs="${RUNS:-7}"
 export_bin="$build/bin/varek-export"
 sample_bin="$build/bin/varek-sample"
@@ -56,7 +68,11 @@ game="$work/game"
 mkdir -p "$game/CELS3" "$game/STILLCEL" "$game/FLI"
 cp "$work/sample/PALETTE.PAL" "$game/"
 animation="$game/FLI/BENCH.FLI"
-"$sample_bin" --animation "$frames" "$animation"
+case "${ANIMATION:-sample}" in
+  sample) "$sample_bin" --animation "$frames" "$animation" ;;
+  flat) "$sample_bin" --flat "$frames" "$animation" ;;
+  *) echo "ANIMATION must be sample or flat" >&2; exit 2 ;;
+esac
 cat "$animation" >/dev/null  # both programs start with the file in the page cache
 
 # Runs a command under /usr/bin/time in the folder named second and appends
@@ -84,7 +100,7 @@ measure() {
   rm -rf "$folder"
 }
 
-varek_run=("$export_bin" --quiet --format "$format" --category animations "$game")
+varek_run=("$export_bin" --quiet "${format_args[@]}" --category animations "$game")
 ffmpeg_run=(ffmpeg -nostdin -loglevel error -i "$animation" "${ffmpeg_out[@]}")
 
 # One run of each first, so neither pays for loading its libraries from disk.
@@ -115,7 +131,7 @@ varek_wall="$(column_median "$work/varek.txt" 1)"
 ffmpeg_wall="$(column_median "$work/ffmpeg.txt" 1)"
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "Animation: $frames frames of 320 x 200, $(stat -c %s "$animation") bytes, as $format; medians of $runs alternating pairs"
+echo "Animation: ${ANIMATION:-sample}, $frames frames of 320 x 200, $(stat -c %s "$animation") bytes, as $format; medians of $runs alternating pairs"
 printf '%-13s %9s %9s %15s %12s %7s\n' program "wall s" "CPU s" "peak RSS MiB" "output KiB" files
 for program in varek-export ffmpeg; do
   results="$work/${program%-export}.txt"

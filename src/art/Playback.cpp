@@ -79,6 +79,20 @@ std::int64_t GifDelayClock::Next(const PictureFrames& picture)
     return delay;
 }
 
+std::int64_t MillisecondClock::Next(const PictureFrames& picture)
+{
+    using std::chrono::milliseconds;
+    m_elapsed += DurationOf(picture);
+    // Halves round up, as the GIF delays do.
+    const std::int64_t end =
+        std::chrono::floor<milliseconds>(
+            m_elapsed + FrameDuration{FrameDuration::period::den / milliseconds::period::den / 2})
+            .count();
+    const std::int64_t duration = end - m_previousEnd;
+    m_previousEnd = end;
+    return duration;
+}
+
 std::vector<std::int64_t> ComputeGifDelays(std::span<const PictureFrames> pictures)
 {
     GifDelayClock clock;

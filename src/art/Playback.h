@@ -63,4 +63,17 @@ private:
     std::int64_t m_previousEnd = 0;
 };
 
+// How many whole milliseconds each picture lasts, one picture at a time, for
+// formats that count time in milliseconds. Durations as in PlaybackSchedule; each
+// picture ends at its exact end rounded to the nearest millisecond, so the total
+// never strays more than half a millisecond from the file's.
+class MillisecondClock {
+public:
+    std::int64_t Next(const PictureFrames& picture);
+
+private:
+    FrameDuration m_elapsed{};
+    std::int64_t m_previousEnd = 0;
+};
+
 }  // namespace varek

@@ -1318,6 +1318,53 @@ ByteArray MakeSampleAnimation(int frameCount)
     return WriteFLIFile(frames, 2);
 }
 
+ByteArray MakeFlatAnimation(int frameCount)
+{
+    PaletteBlock colors{};
+    SetRainbow(colors, 0, 256, 0);
+    // Bands of one colour each for sky and ground, a ground of large tiles, and
+    // six sprites with a few stripes moving over them: flat pictures, as
+    // cartoon and user-interface animations are.
+    auto background = [](int x, int y) {
+        if (y < 120) {
+            return static_cast<std::uint8_t>(16 + y / 12);
+        }
+        return static_cast<std::uint8_t>(((x / 32 + y / 16) & 1) != 0 ? 200 : 204);
+    };
+    auto sprite = [](int x, int y) {
+        return static_cast<std::uint8_t>(64 + ((x + y) / 3) % 4 * 8);
+    };
+    std::vector<FliFrameData> frames;
+    frames.reserve(static_cast<std::size_t>(std::max(frameCount, 0)));
+    FramePixels previous{};
+    FramePixels pixels{};
+    for (int f = 0; f < frameCount; ++f) {
+        for (int y = 0; y < kFliHeight; ++y) {
+            for (int x = 0; x < kFliWidth; ++x) {
+                pixels[static_cast<std::size_t>(y * kFliWidth + x)] = background(x, y);
+            }
+        }
+        for (int s = 0; s < 6; ++s) {
+            const int size = 24 + 6 * s;
+            const int left = (f * (3 + s) + 50 * s) % (kFliWidth - size);
+            const int top = 10 + 25 * s + (f * (s + 1) / 3) % 30;
+            for (int y = top; y < top + size && y < kFliHeight; ++y) {
+                for (int x = left; x < left + size; ++x) {
+                    pixels[static_cast<std::size_t>(y * kFliWidth + x)] = sprite(x - left, y - top);
+                }
+            }
+        }
+        FliFrameData frame;
+        if (f == 0) {
+            frame.chunks.push_back({FLI_COLOR, EncodeColorChunk(colors)});
+        }
+        frame.chunks.push_back({FLI_LC, EncodeLCChunk(previous, pixels)});
+        frames.push_back(std::move(frame));
+        previous = pixels;
+    }
+    return WriteFLIFile(frames, 2);
+}
+
 ByteArray MakeSampleFlc(int width, int height, int frameCount)
 {
     if (width < 1 || height < 1 || width > 65535 || height > 65535) {

@@ -15,6 +15,10 @@ void WriteSampleGameFolder(const std::filesystem::path& folder);
 // line-compression chunk a frame, about a tenth of the pixels changing each time.
 ByteArray MakeSampleAnimation(int frameCount);
 
+// A 320 x 200 FLI animation of frameCount frames of mostly flat pictures: bands
+// and large tiles of one colour with six small striped sprites moving over them.
+ByteArray MakeFlatAnimation(int frameCount);
+
 // A width x height animation of frameCount frames, written as an FLC file at 40 ms
 // a frame: a prefix chunk, a first frame of 256-level colours, a postage stamp and
 // a byte-run image, then about a tenth of the lines changing each frame (and the

@@ -4,6 +4,7 @@
 #include <exception>
 #include <iostream>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "authoring/SampleGame.h"
@@ -14,12 +15,14 @@ namespace {
 constexpr const char* kUsage =
     "Usage: varek-sample OUT_FOLDER\n"
     "       varek-sample --animation FRAMES FILE\n"
+    "       varek-sample --flat FRAMES FILE\n"
     "       varek-sample --flc WIDTHxHEIGHT FRAMES FILE\n"
     "\n"
     "Writes a complete game folder made of generated art (PALETTE.PAL, CELS3,\n"
     "STILLCEL and FLI) into OUT_FOLDER, with --animation one 320 x 200 FLI\n"
-    "animation of FRAMES frames (1 to 65535) into FILE, or with --flc one FLC\n"
-    "animation of that size (1 to 4096 each way) and FRAMES frames into FILE.\n";
+    "animation of FRAMES frames (1 to 65535) into FILE (with --flat one of mostly\n"
+    "flat pictures), or with --flc one FLC animation of that size (1 to 4096 each\n"
+    "way) and FRAMES frames into FILE.\n";
 
 int UsageError(std::string_view problem)
 {
@@ -47,15 +50,17 @@ int main(int argc, char** argv)
         return 0;
     }
     try {
-        if (argc >= 2 && std::strcmp(argv[1], "--animation") == 0) {
+        const bool flat = argc >= 2 && std::strcmp(argv[1], "--flat") == 0;
+        if (argc >= 2 && (flat || std::strcmp(argv[1], "--animation") == 0)) {
             if (argc != 4) {
-                return UsageError("--animation takes a frame count and a file");
+                return UsageError(std::string(argv[1]) + " takes a frame count and a file");
             }
             const std::optional<int> frames = ParseNumber(argv[2], 1, 65535);
             if (!frames) {
                 return UsageError("the frame count must be a number from 1 to 65535");
             }
-            varek::WriteFileAtomically(argv[3], varek::MakeSampleAnimation(*frames));
+            varek::WriteFileAtomically(argv[3], flat ? varek::MakeFlatAnimation(*frames)
+                                                     : varek::MakeSampleAnimation(*frames));
             return 0;
         }
         if (argc >= 2 && std::strcmp(argv[1], "--flc") == 0) {

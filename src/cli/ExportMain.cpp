@@ -29,6 +29,7 @@
 #include "art/GameFolder.h"
 #include "export/Exporter.h"
 #include "imaging/WebpImage.h"
+#include "imaging/Enlarge.h"
 #include "util/Error.h"
 #include "util/Text.h"
 
@@ -68,6 +69,16 @@ constexpr const char* kUsage =
     "                       lossless NAME.webp, times in whole milliseconds that\n"
     "                       never stray half a millisecond from the file's, and\n"
     "                       walls and stills as lossless WebP files\n"
+    "  --scale N            enlarge every picture N times (1 to 8), each pixel a square\n"
+    "                       of N x N pixels, in every format\n"
+    "  --sheet              sprite sheets instead of image files: each animation as\n"
+    "                       one PNG holding every picture in a grid, NAME.png, and\n"
+    "                       NAME.json giving each frame's place and duration in\n"
+    "                       milliseconds (the JSON array layout of sprite-sheet\n"
+    "                       packers); the walls as walls.png and walls.json, the\n"
+    "                       stills as stills.png and stills.json. Indexed PNG when\n"
+    "                       the colours never change, RGB otherwise\n"
+    "  --sheet-columns N    pictures a row of a sheet (default: the smallest square)\n"
     "  --category NAME      export only walls, stills or animations; may be repeated\n"
     "  --no-rotate          write walls and sprites as stored, not turned\n"
     "  --timeline           one image for every frame of an animation file, numbered\n"
@@ -363,6 +374,34 @@ std::optional<varek::ArtCategory> CategoryNamed(std::string_view name)
     return std::nullopt;
 }
 
+// The number text names when it is plain digits, no sign or spaces, from lowest
+// to highest.
+std::optional<int> NumberNamed(std::string_view text, int lowest, int highest)
+{
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const int number = std::stoi(std::string(text));
+    if (number < lowest || number > highest) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+std::optional<int> ScaleNamed(std::string_view text)
+{
+    return NumberNamed(text, varek::kMinScale, varek::kMaxScale);
+}
+
+// More columns than pictures leave a sheet as wide as its pictures anyway.
+constexpr int kMostColumns = 100000;
+
+std::optional<int> ColumnsNamed(std::string_view text)
+{
+    return NumberNamed(text, 1, kMostColumns);
+}
+
 // The arguments are read in order: the first that asks for the help or the
 // version, or that is wrong, decides.
 Command ParseArguments(int argc, char** argv)
@@ -370,6 +409,7 @@ Command ParseArguments(int argc, char** argv)
     ExportRequest request;
     varek::ExportOptions& options = request.options;
     bool categoryGiven = false;
+    bool formatGiven = false;
     std::vector<std::string> folders;
     try {
         bool optionsEnded = false;
@@ -391,6 +431,7 @@ Command ParseArguments(int argc, char** argv)
             } else if (arg == "--timeline") {
                 options.timeline = true;
             } else if (OptionValue(arg, "--format", i, argc, argv, value)) {
+                formatGiven = true;
                 if (value == "bmp") {
                     options.format = varek::ImageFormat::Bmp;
                 } else if (value == "png") {
@@ -405,6 +446,24 @@ Command ParseArguments(int argc, char** argv)
                     return UsageProblem{"unknown format '" + value + "' (bmp, png, gif" +
                                         (varek::WebpSupported() ? ", apng or webp)" : " or apng)")};
                 }
+            } else if (OptionValue(arg, "--scale", i, argc, argv, value)) {
+                const std::optional<int> scale = ScaleNamed(value);
+                if (!scale) {
+                    return UsageProblem{"invalid scale '" + value + "' (a whole number from " +
+                                        std::to_string(varek::kMinScale) + " to " +
+                                        std::to_string(varek::kMaxScale) + ")"};
+                }
+                options.scale = *scale;
+            } else if (arg == "--sheet") {
+                options.sheet = true;
+            } else if (OptionValue(arg, "--sheet-columns", i, argc, argv, value)) {
+                const std::optional<int> columns = ColumnsNamed(value);
+                if (!columns) {
+                    return UsageProblem{"invalid column count '" + value +
+                                        "' (a whole number from 1 to " +
+                                        std::to_string(kMostColumns) + ")"};
+                }
+                options.sheetColumns = *columns;
             } else if (OptionValue(arg, "--category", i, argc, argv, value)) {
                 const std::optional<varek::ArtCategory> category = CategoryNamed(value);
                 if (!category) {
@@ -422,6 +481,16 @@ Command ParseArguments(int argc, char** argv)
         }
     } catch (const std::invalid_argument& error) {
         return UsageProblem{error.what()};
+    }
+    if (options.sheet && formatGiven && options.format != varek::ImageFormat::Png) {
+        return UsageProblem{"--sheet writes PNG sheets; --format cannot be another format"};
+    }
+    if (options.sheet && options.timeline) {
+        return UsageProblem{
+            "--timeline does not apply to --sheet: a sheet's frames carry their durations"};
+    }
+    if (options.sheetColumns != 0 && !options.sheet) {
+        return UsageProblem{"--sheet-columns applies to --sheet only"};
     }
     if (folders.size() != 2) {
         return UsageProblem{folders.size() < 2 ? "a game folder and an output folder are needed"

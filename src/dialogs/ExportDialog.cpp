@@ -1,5 +1,6 @@
 #include "dialogs/ExportDialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -10,9 +11,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "imaging/WebpImage.h"
+#include "imaging/Enlarge.h"
 
 namespace varek {
 
@@ -62,6 +65,20 @@ ExportDialog::ExportDialog(QWidget* owner, const ExportChoiceRequest& request)
     }
     m_format->setCurrentIndex(m_format->findData(static_cast<int>(request.format)));
 
+    m_scale = new QSpinBox(this);
+    m_scale->setObjectName(QStringLiteral("scale"));
+    m_scale->setRange(kMinScale, kMaxScale);
+    m_scale->setSuffix(QStringLiteral("x"));
+    m_scale->setValue(request.scale);
+    m_scale->setToolTip(tr("Every picture enlarged by whole pixels, each pixel a square"));
+
+    m_sheet = new QCheckBox(tr("Sprite sheets: one PNG and its JSON for each animation, "
+                               "one for the walls, one for the stills"),
+                            this);
+    m_sheet->setObjectName(QStringLiteral("sheet"));
+    m_sheet->setChecked(request.sheet);
+    m_format->setEnabled(!request.sheet);
+
     m_target = new QLabel(this);
     m_target->setObjectName(QStringLiteral("target"));
     m_target->setWordWrap(true);
@@ -74,6 +91,8 @@ ExportDialog::ExportDialog(QWidget* owner, const ExportChoiceRequest& request)
     auto* form = new QFormLayout;
     form->addRow(tr("Folder:"), folderRow);
     form->addRow(tr("Format:"), m_format);
+    form->addRow(tr("Scale:"), m_scale);
+    form->addRow(QString(), m_sheet);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(description);
     layout->addLayout(form);
@@ -82,6 +101,8 @@ ExportDialog::ExportDialog(QWidget* owner, const ExportChoiceRequest& request)
 
     connect(browse, &QPushButton::clicked, this, &ExportDialog::Browse);
     connect(m_folder, &QLineEdit::textChanged, this, &ExportDialog::UpdateTarget);
+    // A sheet is always PNG.
+    connect(m_sheet, &QCheckBox::toggled, m_format, [this](bool on) { m_format->setEnabled(!on); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     UpdateTarget();
@@ -90,7 +111,8 @@ ExportDialog::ExportDialog(QWidget* owner, const ExportChoiceRequest& request)
 ExportChoice ExportDialog::Choice() const
 {
     return {AbsoluteFolder(m_folder->text()),
-            static_cast<ImageFormat>(m_format->currentData().toInt())};
+            static_cast<ImageFormat>(m_format->currentData().toInt()), m_scale->value(),
+            m_sheet->isChecked()};
 }
 
 void ExportDialog::Browse()

@@ -6,10 +6,12 @@
 
 #include "export/Exporter.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace varek {
 
@@ -20,18 +22,25 @@ struct ExportChoiceRequest {
     QString subFolder;      // the folder inside the chosen one the images go to, "FLI"
     QString initialFolder;  // proposed in the folder field
     ImageFormat format = ImageFormat::Bmp;  // chosen at first
+    int scale = 1;
+    bool sheet = false;
 };
 
-// The user's answer: the folder to export into and the image format.
+// The user's answer: the folder to export into, the image format, the whole
+// factor the pictures are enlarged by and whether sprite sheets are written
+// (whatever the format, as PNG).
 struct ExportChoice {
     QString folder;  // absolute, with '/' separators
     ImageFormat format = ImageFormat::Bmp;
+    int scale = 1;
+    bool sheet = false;
 
     bool operator==(const ExportChoice&) const = default;
 };
 
-// A folder field with a "Browse..." button, the image format, the folder the
-// images will go to, and "Export", enabled while a folder is given.
+// A folder field with a "Browse..." button, the image format, the scale, the
+// sprite-sheet choice (which sets the format aside), the folder the images will go
+// to, and "Export", enabled while a folder is given.
 class ExportDialog final : public QDialog {
     Q_OBJECT
 
@@ -47,6 +56,8 @@ private:
     QString m_subFolder;
     QLineEdit* m_folder = nullptr;
     QComboBox* m_format = nullptr;
+    QSpinBox* m_scale = nullptr;
+    QCheckBox* m_sheet = nullptr;
     QLabel* m_target = nullptr;
     QPushButton* m_export = nullptr;
 };

@@ -18,7 +18,9 @@
 #include "art/Naming.h"
 #include "art/Playback.h"
 #include "imaging/ApngImage.h"
+#include "export/SpriteSheet.h"
 #include "imaging/BmpImage.h"
+#include "imaging/Enlarge.h"
 #include "imaging/GifImage.h"
 #include "imaging/PngImage.h"
 #include "imaging/WebpImage.h"
@@ -103,6 +105,11 @@ public:
             m_listener.FileStarted(i + 1, sources.size(), source.name);
             const std::size_t before = m_summary.imagesWritten;
             ExportSource(source, i + 1, sources.size());
+            // A category's sheet is written with its last file, and counted there.
+            if (m_options.sheet &&
+                (i + 1 == sources.size() || sources[i + 1].category != source.category)) {
+                WriteCategorySheet(source.category);
+            }
             m_listener.FileFinished(i + 1, sources.size(), source.name,
                                     m_summary.imagesWritten - before);
         }
@@ -145,6 +152,11 @@ private:
             return;
         }
         ++m_summary.filesRead;
+        if (m_options.sheet) {
+            m_sheetPictures[static_cast<std::size_t>(source.category)].push_back(
+                {ExportFileName(source.fileName, ImageFormat::Png), std::move(picture)});
+            return;
+        }
         WriteImage(source, 0, picture.image.width, picture.image.height, picture.image.pixels,
                    picture.palette);
     }
@@ -166,6 +178,10 @@ private:
 
     void ExportAnimationSource(const Source& source, std::size_t position, std::size_t total)
     {
+        if (m_options.sheet) {
+            ReportAnimation(source, WriteAnimationSheet(source, position, total));
+            return;
+        }
         AnimationTarget target{source, position, total};
         const LoadProgress goOn = [this](std::int32_t, std::int32_t) { return !Stopped(); };
         const bool oneFile = OneFileAnimations();
@@ -174,7 +190,12 @@ private:
         }
         // An animated file takes its pictures in order, one thread; image files
         // are written on as many threads as help.
-        FrameQueue queue(oneFile ? 1 : WriterThreads(), [&](const FrameQueue::Job& job) {
+        FrameQueue queue(oneFile ? 1 : WriterThreads(), [&](const FrameQueue::Job& decoded) {
+            const FrameQueue::Job* enlarged = Enlarged(target, decoded);
+            if (enlarged == nullptr) {
+                return;
+            }
+            const FrameQueue::Job& job = *enlarged;
             if (oneFile) {
                 AddAnimatedPicture(target, job);
             } else {
@@ -195,6 +216,13 @@ private:
         if (oneFile) {
             FinishAnimatedFile(target);
         }
+        ReportAnimation(source, animation);
+    }
+
+    // What is left to tell once an animation's files are written: whether it was
+    // read, and its faults.
+    void ReportAnimation(const Source& source, const Animation& animation)
+    {
         if (animation.cancelled || Stopped()) {
             m_summary.cancelled = true;
         }
@@ -270,6 +298,134 @@ private:
             scan.freeIndex = static_cast<std::uint8_t>(free - used.begin());
         }
         return scan;
+    }
+
+    // An animation's sprite sheet, NAME.png and NAME.json, from two walks through
+    // the file: the first finds how many pictures there are and whether their
+    // colours ever change, the second writes them a row of the sheet at a time.
+    // Returns the first walk's load, whose faults are the file's.
+    Animation WriteAnimationSheet(const Source& source, std::size_t position, std::size_t total)
+    {
+        const LoadProgress goOn = [this](std::int32_t, std::int32_t) { return !Stopped(); };
+        std::optional<Palette> shared;
+        SheetSize size;
+        const Animation animation = m_game.StreamAnimation(
+            source.fileName,
+            [&](const StreamedPicture& picture) {
+                if (picture.number == 1) {
+                    shared = picture.record.Colors;
+                    size = {picture.record.Width, picture.record.Height};
+                } else if (shared && picture.record.Colors != *shared) {
+                    shared.reset();
+                }
+            },
+            goOn);
+        const std::size_t count = animation.pictures.size();
+        if (count == 0 || animation.cancelled || Stopped()) {
+            return animation;
+        }
+        const std::string imageName = ClaimName(source, 0);
+        if (imageName.empty()) {
+            return animation;
+        }
+        const std::optional<std::string> failure = FailureOf([&] {
+            EnlargedSize(size.width, size.height);
+            const fs::path folder = TargetFolder(source.category);
+            const SheetLayout layout = LayOutSheet(
+                std::vector<SheetSize>(
+                    count, {size.width * m_options.scale, size.height * m_options.scale}),
+                m_options.sheetColumns);
+            FileBeingWritten file(folder / imageName);
+            SheetWriter sheet(layout, m_options.scale, shared,
+                              [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); });
+            std::vector<SheetFrame> frames;
+            frames.reserve(count);
+            MillisecondClock clock;
+            m_game.StreamAnimation(
+                source.fileName,
+                [&](const StreamedPicture& picture) {
+                    // A file that grew since the first walk keeps the pictures counted then.
+                    if (frames.size() == count) {
+                        return;
+                    }
+                    sheet.Add(picture.record.Width, picture.record.Height, picture.record.Pixels,
+                              picture.record.Colors);
+                    frames.push_back(
+                        {ExportFileName(source.fileName, ImageFormat::Png,
+                                        static_cast<int>(picture.number), static_cast<int>(count)),
+                         layout.cells[frames.size()], clock.Next(picture.frames)});
+                    m_listener.FrameWritten(position, total, source.name, frames.size(), count);
+                },
+                goOn);
+            if (Stopped()) {
+                return;
+            }
+            sheet.Finish();
+            file.Commit();
+            WriteSheetDescription(folder, imageName, frames, layout.size, shared.has_value());
+        });
+        if (failure) {
+            Fail(source.name, *failure);
+        }
+        return animation;
+    }
+
+    // NAME.json beside the sheet NAME.png. Counts the sheet written.
+    void WriteSheetDescription(const fs::path& folder, const std::string& imageName,
+                               std::span<const SheetFrame> frames, SheetSize size, bool indexed)
+    {
+        const std::string json = DescribeSheet(frames, imageName, size, indexed, m_options.scale);
+        const std::string stem = imageName.substr(0, imageName.rfind('.'));
+        WriteFileAtomically(folder / (stem + ".json"), ByteArray(json.begin(), json.end()));
+        ++m_summary.imagesWritten;
+    }
+
+    // The sheet of the walls or the stills, "walls.png" and "walls.json" in the
+    // category's folder, from the pictures held for it. Pictures of one palette
+    // make an indexed sheet.
+    void WriteCategorySheet(ArtCategory category)
+    {
+        std::vector<SheetPicture>& pictures = m_sheetPictures[static_cast<std::size_t>(category)];
+        if (pictures.empty()) {
+            return;
+        }
+        if (Stopped()) {
+            m_summary.cancelled = true;
+            return;
+        }
+        const std::string name = InfoOf(category).commandLineName;
+        const std::optional<std::string> failure = FailureOf([&] {
+            std::vector<SheetSize> sizes;
+            std::optional<Palette> shared = pictures.front().picture.palette;
+            for (const SheetPicture& held : pictures) {
+                const IndexedImage& image = held.picture.image;
+                EnlargedSize(image.width, image.height);
+                sizes.push_back({image.width * m_options.scale, image.height * m_options.scale});
+                if (shared && held.picture.palette != *shared) {
+                    shared.reset();
+                }
+            }
+            const SheetLayout layout = LayOutSheet(sizes, m_options.sheetColumns);
+            const fs::path folder = TargetFolder(category);
+            const std::string imageName = name + ".png";
+            FileBeingWritten file(folder / imageName);
+            SheetWriter sheet(layout, m_options.scale, shared,
+                              [&file](std::span<const std::uint8_t> bytes) { file.Write(bytes); });
+            std::vector<SheetFrame> frames;
+            for (std::size_t i = 0; i < pictures.size(); ++i) {
+                const Picture& picture = pictures[i].picture;
+                sheet.Add(picture.image.width, picture.image.height, picture.image.pixels,
+                          picture.palette);
+                frames.push_back({pictures[i].name, layout.cells[i], std::nullopt});
+            }
+            sheet.Finish();
+            file.Commit();
+            WriteSheetDescription(folder, imageName, frames, layout.size, shared.has_value());
+        });
+        if (failure) {
+            Fail(std::string(InfoOf(category).subFolder) + "/" + name + ".png", *failure);
+        }
+        pictures.clear();
     }
 
     static unsigned WriterThreads()
@@ -373,6 +529,8 @@ private:
             const std::lock_guard lock(m_mutex);
             if (!target.folder) {
                 try {
+                    // Every picture has the first one's size.
+                    EnlargedSize(picture.record.Width, picture.record.Height);
                     target.folder = TargetFolder(target.source.category);
                 } catch (const std::exception& error) {
                     Fail(target.source.name, error.what());
@@ -410,6 +568,57 @@ private:
         job->record = picture.record;
         job->frames = picture.frames;
         queue.Submit(std::move(job));
+    }
+
+    // On a writer thread: decoded enlarged by the export's scale, in a record of
+    // the thread's own, or decoded itself at 1x; nothing after reporting a failure.
+    const FrameQueue::Job* Enlarged(AnimationTarget& target, const FrameQueue::Job& decoded)
+    {
+        if (m_options.scale == 1) {
+            return &decoded;
+        }
+        thread_local FrameQueue::Job enlarged;
+        const std::optional<std::string> failure = FailureOf([&] {
+            const FrameRecord& from = decoded.record;
+            FrameRecord& to = enlarged.record;
+            const std::size_t size = EnlargedSize(from.Width, from.Height);
+            if (to.Pixels.size() != size) {
+                to.Pixels = PixelBuffer(size);
+            }
+            EnlargePixels(from.Width, from.Height, from.Pixels, m_options.scale, to.Pixels.data());
+            to.Width = from.Width * m_options.scale;
+            to.Height = from.Height * m_options.scale;
+            to.Colors = from.Colors;
+            enlarged.frames = decoded.frames;
+            enlarged.names = decoded.names;
+        });
+        if (failure) {
+            // An animated file missing a picture would play wrong: it is not written.
+            if (OneFileAnimations()) {
+                target.failed = true;
+            }
+            const std::lock_guard lock(m_mutex);
+            Fail(target.source.name, *failure);
+            return nullptr;
+        }
+        return &enlarged;
+    }
+
+    // The pixel count of a width x height picture at the export's scale. Throws
+    // Error (TooLarge) past kMaxEnlargedPixels.
+    std::size_t EnlargedSize(std::int32_t width, std::int32_t height) const
+    {
+        const auto scale = static_cast<std::uint64_t>(m_options.scale);
+        const std::uint64_t pixels =
+            static_cast<std::uint64_t>(width) * scale * static_cast<std::uint64_t>(height) * scale;
+        if (pixels > kMaxEnlargedPixels) {
+            throw Error(ErrorKind::TooLarge,
+                        "a picture of " + std::to_string(width) + " x " + std::to_string(height) +
+                            " pixels is too large to enlarge " + std::to_string(scale) +
+                            " times: that would take more than " +
+                            WithThousands(kMaxEnlargedPixels) + " pixels");
+        }
+        return static_cast<std::size_t>(pixels);
     }
 
     // On a writer thread: the images of one picture.
@@ -528,10 +737,12 @@ private:
     // a file system that ignores case, and the first keeps it.
     std::string ClaimName(const Source& source, int frame, int pictureCount = 0)
     {
-        const std::size_t longest = LongestName(source.category);
+        // A sheet's NAME.json is a byte longer than its NAME.png.
+        const std::size_t longest = LongestName(source.category) - (m_options.sheet ? 1 : 0);
+        const ImageFormat format = m_options.sheet ? ImageFormat::Png : m_options.format;
         std::string fileName =
-            ExportFileName(source.fileName, m_options.format, frame, pictureCount, longest);
-        if (fileName != ExportFileName(source.fileName, m_options.format, frame, pictureCount) &&
+            ExportFileName(source.fileName, format, frame, pictureCount, longest);
+        if (fileName != ExportFileName(source.fileName, format, frame, pictureCount) &&
             m_shortened.insert(source.name).second) {
             m_listener.Noted(source.name,
                              "the image file names are shortened to fit the output "
@@ -599,6 +810,14 @@ private:
             return;
         }
         try {
+            ByteArray enlarged;
+            if (m_options.scale > 1) {
+                enlarged.resize(EnlargedSize(width, height));
+                EnlargePixels(width, height, pixels, m_options.scale, enlarged.data());
+                width *= m_options.scale;
+                height *= m_options.scale;
+                pixels = enlarged;
+            }
             WriteImageFile(TargetFolder(source.category) / fileName, width, height, pixels,
                            palette);
             ++m_summary.imagesWritten;
@@ -619,6 +838,12 @@ private:
     std::array<bool, kCategoryCount> m_folderReady{};
     std::array<std::size_t, kCategoryCount> m_longestName{};
     std::set<std::string> m_shortened;  // sources whose names were, once told
+    // With sheets, the walls and stills read so far, for their category's sheet.
+    struct SheetPicture {
+        std::string name;
+        Picture picture;
+    };
+    std::array<std::vector<SheetPicture>, kCategoryCount> m_sheetPictures;
     // Taken by the threads that write an animation's frames while they report.
     std::mutex m_mutex;
 };

@@ -30,6 +30,15 @@ struct ExportOptions {
     // One image for each file frame instead of each picture: a picture that stands
     // for several file frames is written once for each, numbered by file frame.
     bool timeline = false;
+    // Every picture enlarged by this whole factor, kMinScale to kMaxScale, each
+    // pixel drawn as a square of scale x scale, in every format.
+    int scale = 1;
+    // Sprite sheets instead of image files: one PNG for each animation holding every
+    // picture in a grid, and NAME.json describing it; one for the walls and one
+    // for the stills. format does not apply. sheetColumns pictures a row, or for
+    // 0 the smallest square grid.
+    bool sheet = false;
+    int sheetColumns = 0;
     // Once a stop is requested, from any thread, the export starts no further file
     // and returns soon; an image already being written is finished, so every file
     // it leaves is whole.

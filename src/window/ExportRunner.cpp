@@ -177,6 +177,8 @@ std::optional<ExportReport> ExportRunner::Run(const GameFolder& game, const Expo
     ask.initialFolder =
         m_lastChoice ? m_lastChoice->folder : QDir::homePath() + QStringLiteral("/Varek export");
     ask.format = m_lastChoice ? m_lastChoice->format : ImageFormat::Bmp;
+    ask.scale = m_lastChoice ? m_lastChoice->scale : 1;
+    ask.sheet = m_lastChoice && m_lastChoice->sheet;
     const std::optional<ExportChoice> choice = m_prompts.AskExportTarget(m_owner, ask);
     if (!choice || choice->folder.isEmpty()) {
         return std::nullopt;
@@ -198,6 +200,8 @@ bool ExportRunner::ExportUnderProgress(const GameFolder& game, const ExportReque
     const ArtCategory category = CategoryOf(request);
     ExportOptions options;
     options.format = report.choice.format;
+    options.scale = report.choice.scale;
+    options.sheet = report.choice.sheet;
     options.rotate = request.rotate;
     options.categories.fill(false);
     options.categories[static_cast<std::size_t>(category)] = true;

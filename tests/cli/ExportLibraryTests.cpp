@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cstdint>
 #include <filesystem>
 #include <stop_token>
@@ -8,8 +11,10 @@
 
 #include "authoring/SampleGame.h"
 #include "export/Exporter.h"
+#include "export/SpriteSheet.h"
 #include "support/FolderSnapshot.h"
 #include "support/TempFolder.h"
+#include "util/Error.h"
 #include "util/Text.h"
 
 namespace varek::test {
@@ -123,6 +128,20 @@ TEST_F(ExportLibraryTest, StopsSoonLeavingOnlyWholeFiles)
             EXPECT_TRUE(m_whole.count(name) == 1 && m_whole.at(name) == bytes) << name;
         }
     }
+
+    // A sheet stopped at its animation's third picture leaves nothing of itself;
+    // the walls' sheet, finished before, stays.
+    TempFolder out;
+    StoppingListener listener(8);
+    ExportOptions options;
+    options.sheet = true;
+    options.stop = listener.stop.get_token();
+    const ExportSummary summary = ExportGameFolder(Game(), out.path(), options, listener);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_EQ(summary.imagesWritten, 1u);
+    Snapshot written = TakeSnapshot(out.path());
+    EXPECT_EQ(written.size(), 2u);
+    EXPECT_EQ(written.count("CELS3/walls.png") + written.count("CELS3/walls.json"), 2u);
 }
 
 // One animation, named in any case, gives the very files the whole-folder export
@@ -146,6 +165,105 @@ TEST_F(ExportLibraryTest, OneAnimationAsTheWholeExportWritesIt)
     ASSERT_EQ(listener.failures.size(), 1u);
     EXPECT_EQ(listener.failures[0].rfind("FLI/GONE.FLI: Missing: ", 0), 0u) << listener.failures[0];
     EXPECT_FALSE(fs::exists(m_work / "none"));
+}
+
+// Pictures go in order, rows of the given count (by default the smallest square
+// grid), each at its row's top right of the one before, each row as tall as its
+// tallest picture; the sheet is as wide as its widest row.
+TEST(SpriteSheet, LayOutSheetFillsRowsInOrder)
+{
+    const struct {
+        const char* what;
+        std::vector<SheetSize> pictures;
+        int columns;
+        SheetSize size;
+        std::vector<SheetCell> cells;
+        std::vector<std::size_t> rowEnds;
+    } cases[] = {
+        {"nothing", {}, 0, {0, 0}, {}, {}},
+        {"one", {{5, 4}}, 0, {5, 4}, {{0, 0, 5, 4}}, {1}},
+        {"3 make a 2 x 2 grid",
+         {{5, 4}, {5, 4}, {5, 4}},
+         0,
+         {10, 8},
+         {{0, 0, 5, 4}, {5, 0, 5, 4}, {0, 4, 5, 4}},
+         {2, 3}},
+        {"10 make a 4 x 3 grid",
+         std::vector<SheetSize>(10, {2, 3}),
+         0,
+         {8, 9},
+         {{0, 0, 2, 3},
+          {2, 0, 2, 3},
+          {4, 0, 2, 3},
+          {6, 0, 2, 3},
+          {0, 3, 2, 3},
+          {2, 3, 2, 3},
+          {4, 3, 2, 3},
+          {6, 3, 2, 3},
+          {0, 6, 2, 3},
+          {2, 6, 2, 3}},
+         {4, 8, 10}},
+        {"one column", {{5, 4}, {5, 4}}, 1, {5, 8}, {{0, 0, 5, 4}, {0, 4, 5, 4}}, {1, 2}},
+        {"more columns than pictures",
+         {{5, 4}, {5, 4}},
+         9,
+         {10, 4},
+         {{0, 0, 5, 4}, {5, 0, 5, 4}},
+         {2}},
+        {"sizes differ",
+         {{48, 48}, {256, 160}, {161, 97}, {320, 200}},
+         2,
+         {481, 360},
+         {{0, 0, 48, 48}, {48, 0, 256, 160}, {0, 160, 161, 97}, {161, 160, 320, 200}},
+         {2, 4}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const SheetLayout layout = LayOutSheet(c.pictures, c.columns);
+        EXPECT_EQ(layout.size, c.size);
+        EXPECT_EQ(layout.cells, c.cells);
+        EXPECT_EQ(layout.rowEnds, c.rowEnds);
+    }
+    // A PNG file takes 1,000,000 pixels a side.
+    EXPECT_THROW(LayOutSheet(std::vector<SheetSize>(31, {32768, 1}), 31), Error);
+    EXPECT_EQ(LayOutSheet(std::vector<SheetSize>(30, {32768, 1}), 30).size, (SheetSize{983040, 1}));
+}
+
+// A real JSON parser reads the description back, names with quotes, backslashes,
+// controls, UTF-8 and bytes that are no UTF-8 included.
+TEST(SpriteSheet, DescriptionIsJsonInThePackersArrayLayout)
+{
+    const std::vector<SheetFrame> frames = {
+        {"A\"B\\C\x01.png", {0, 0, 4, 2}, 14},
+        {"\xff\xc3 \xc3\xa9.png", {4, 0, 4, 2}, 15},
+    };
+    const std::string json = DescribeSheet(frames, "ANIM \"1\".png", {8, 2}, true, 3);
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << json;
+    const QJsonArray read = document.object()["frames"].toArray();
+    ASSERT_EQ(read.size(), 2);
+    EXPECT_EQ(read[0]["filename"].toString(), QString::fromUtf8("A\"B\\C\x01.png"));
+    EXPECT_EQ(read[1]["filename"].toString(), QString::fromUtf8("\uFFFD\uFFFD \u00e9.png"));
+    const QJsonObject second = read[1].toObject();
+    EXPECT_EQ(second["frame"].toObject(), (QJsonObject{{"x", 4}, {"y", 0}, {"w", 4}, {"h", 2}}));
+    EXPECT_EQ(second["duration"].toInt(), 15);
+    EXPECT_FALSE(second["rotated"].toBool(true));
+    EXPECT_EQ(second["sourceSize"].toObject(), (QJsonObject{{"w", 4}, {"h", 2}}));
+    const QJsonObject meta = document.object()["meta"].toObject();
+    EXPECT_EQ(meta["image"].toString(), "ANIM \"1\".png");
+    EXPECT_EQ(meta["format"].toString(), "I8");
+    EXPECT_EQ(meta["size"].toObject(), (QJsonObject{{"w", 8}, {"h", 2}}));
+    EXPECT_EQ(meta["scale"].toString(), "3");
+    // Stills have no duration.
+    const std::string still =
+        DescribeSheet({{{"S.png", {0, 0, 1, 1}, std::nullopt}}}, "s.png", {1, 1}, false, 1);
+    const QJsonObject only = QJsonDocument::fromJson(QByteArray::fromStdString(still))
+                                 .object()["frames"]
+                                 .toArray()[0]
+                                 .toObject();
+    EXPECT_FALSE(only.contains("duration")) << still;
+    EXPECT_NE(still.find("\"RGB888\""), std::string::npos);
 }
 
 }  // namespace

@@ -5,16 +5,24 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "art/GameFolder.h"
+#include "authoring/CelWriter.h"
 #include "authoring/FliWriter.h"
 #include "authoring/SampleGame.h"
 #include "cli/RunProgram.h"
@@ -552,6 +560,172 @@ TEST_F(ExportTest, PngFilesHoldTheSameIndicesAndColours)
     }
 }
 
+// Every format enlarges every picture, walls, stills and animation frames alike,
+// by whole pixels: pixel (x, y) of an image at 3x is pixel (x / 3, y / 3) of the
+// picture at 1x, in its colours. A GIF animation is checked by its first picture.
+TEST_F(ExportTest, ScaleEnlargesEveryPictureByWholePixels)
+{
+    const fs::path game = CopyOfSample();
+    fs::remove_all(game / "FLI");
+    m_work.Write("game/FLI/A.FLI", MakeSampleAnimation(3));
+    const Snapshot expected = ExpectedExport(game, true);
+    constexpr int kScale = 3;
+    for (const std::string format : {"bmp", "png", "gif"}) {
+        SCOPED_TRACE(format);
+        const fs::path out = m_work / format;
+        const ProgramResult result = Export({"-q", "--scale", std::to_string(kScale), "--format",
+                                             format, game.string(), out.string()});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        std::size_t checked = 0;
+        for (const auto& [name, bmp] : expected) {
+            std::string file = Stem(name) + "." + format;
+            if (format == "gif" && name.starts_with("FLI/")) {
+                if (!name.ends_with("-01.bmp")) {
+                    continue;
+                }
+                file = "FLI/A.gif";
+            }
+            QImage image;
+            ASSERT_TRUE(image.load(QString::fromStdString((out / file).string()))) << file;
+            const IndexedImage pixels = ReadBmpPixels(bmp);
+            ASSERT_EQ(image.width(), pixels.width * kScale) << file;
+            ASSERT_EQ(image.height(), pixels.height * kScale) << file;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const std::uint8_t* entry =
+                        bmp.data() + 54 +
+                        4 * pixels.pixels[(y / kScale) * pixels.width + x / kScale];
+                    ASSERT_EQ(image.pixel(x, y) & 0xFFFFFF,
+                              qRgb(entry[2], entry[1], entry[0]) & 0xFFFFFF)
+                        << file << " at " << x << ", " << y;
+                }
+            }
+            ++checked;
+        }
+        EXPECT_EQ(checked, format == "gif" ? expected.size() - 2 : expected.size());
+    }
+
+    // A picture past 16384 x 16384 pixels enlarged is one failure, not gigabytes
+    // of memory; the rest is written.
+    m_work.Write("game/STILLCEL/HUGE.CEL",
+                 EncodeCelImage({4096, 4096, ByteArray(4096 * 4096, 5)}, PaletteBlock{}));
+    const fs::path out = m_work / "huge";
+    const ProgramResult result = Export({"-q", "--scale", "5", "--category", "stills", "--format",
+                                         "png", game.string(), out.string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("STILLCEL/HUGE.CEL: Too large: a picture of 4096 x 4096 pixels is "
+                              "too large to enlarge 5 times"),
+              std::string::npos)
+        << result.err;
+    EXPECT_FALSE(fs::exists(out / "STILLCEL" / "HUGE.png"));
+    EXPECT_TRUE(fs::exists(out / "STILLCEL" / "TITLE.png"));
+}
+
+// Sprite sheets, read back through Qt's PNG and JSON readers: each frame the JSON
+// names holds its picture, enlarged, in its colours; an animation's durations add
+// up to its own length to the millisecond; a sheet is indexed exactly when its
+// pictures share their colours, as the JSON says.
+TEST_F(ExportTest, SheetsHoldEveryPictureWhereTheirJsonSaysForAsLongAsItSays)
+{
+    const fs::path game = CopyOfSample();
+    fs::remove(GameFolder::Open(game).FilePath(ArtCategory::Animated, "FIRE.FLI"));
+    const GameFolder folder = GameFolder::Open(game);
+    constexpr int kScale = 2;
+    const ProgramResult result =
+        Export({"-q", "--sheet", "--sheet-columns", "3", "--scale", "2", game.string(), Out()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "16 files read, 4 images written, 0 failures\n");
+
+    // Each sheet's pictures in order with their names and durations.
+    struct Expected {
+        std::string name;
+        Picture picture;
+        std::optional<double> milliseconds;
+    };
+    std::map<std::string, std::vector<Expected>> sheets;
+    const Palette wallColors = folder.LoadWallPalette().palette;
+    for (const std::string& name : folder.ReadFileList(ArtCategory::WallsSprites)) {
+        sheets["CELS3/walls"].push_back(
+            {Stem(name) + ".png", folder.LoadWall(name, wallColors, true), std::nullopt});
+    }
+    for (const std::string& name : folder.ReadFileList(ArtCategory::OtherArt)) {
+        sheets["STILLCEL/stills"].push_back(
+            {Stem(name) + ".png", folder.LoadStill(name), std::nullopt});
+    }
+    for (const std::string& name : folder.ReadFileList(ArtCategory::Animated)) {
+        FrameStore store;
+        const Animation animation = folder.LoadAnimation(name, store);
+        for (std::size_t i = 1; i <= store.FrameCount(); ++i) {
+            char number[8];
+            std::snprintf(number, sizeof number, "-%02zu.png", i);
+            const FrameDuration duration = animation.pictures[i - 1].duration;
+            sheets["FLI/" + Stem(name)].push_back(
+                {Stem(name) + number, PictureOf(store[i]),
+                 std::chrono::duration<double, std::milli>(duration).count()});
+        }
+    }
+    ASSERT_EQ(sheets.size(), 4u);
+    for (const auto& [sheet, pictures] : sheets) {
+        SCOPED_TRACE(sheet);
+        const fs::path base = fs::path(Out()) / sheet;
+        QFile jsonFile(QString::fromStdString(base.string() + ".json"));
+        ASSERT_TRUE(jsonFile.open(QIODevice::ReadOnly));
+        QJsonParseError error;
+        const QJsonObject json = QJsonDocument::fromJson(jsonFile.readAll(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError);
+        QImage image;
+        ASSERT_TRUE(image.load(QString::fromStdString(base.string() + ".png")));
+        const QJsonObject meta = json["meta"].toObject();
+        EXPECT_EQ(meta["image"].toString().toStdString(), base.filename().string() + ".png");
+        EXPECT_EQ(meta["size"].toObject(),
+                  (QJsonObject{{"w", image.width()}, {"h", image.height()}}));
+        EXPECT_EQ(meta["scale"].toString(), "2");
+        bool shared = true;
+        for (const Expected& expected : pictures) {
+            shared = shared && expected.picture.palette == pictures.front().picture.palette;
+        }
+        EXPECT_EQ(image.format() == QImage::Format_Indexed8, shared);
+        EXPECT_EQ(meta["format"].toString(), shared ? "I8" : "RGB888");
+
+        const QJsonArray frames = json["frames"].toArray();
+        ASSERT_EQ(frames.size(), static_cast<qsizetype>(pictures.size()));
+        double exactMs = 0;
+        std::int64_t totalMs = 0;
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            const QJsonObject frame = frames[static_cast<qsizetype>(i)].toObject();
+            const Expected& expected = pictures[i];
+            EXPECT_EQ(frame["filename"].toString().toStdString(), expected.name);
+            const IndexedImage& pixels = expected.picture.image;
+            const QJsonObject place = frame["frame"].toObject();
+            const int left = place["x"].toInt();
+            const int top = place["y"].toInt();
+            ASSERT_EQ(place["w"].toInt(), pixels.width * kScale) << expected.name;
+            ASSERT_EQ(place["h"].toInt(), pixels.height * kScale) << expected.name;
+            // Three columns of the widest picture at most; rows start at the left.
+            EXPECT_EQ(left == 0, i % 3 == 0) << expected.name;
+            for (int y = 0; y < pixels.height; ++y) {
+                for (int x = 0; x < pixels.width; ++x) {
+                    const ColorValue c =
+                        expected.picture.palette[pixels.pixels[y * pixels.width + x]];
+                    // Both corners of the enlarged pixel's square.
+                    for (const int d : {0, kScale - 1}) {
+                        ASSERT_EQ(
+                            image.pixel(left + x * kScale + d, top + y * kScale + d) & 0xFFFFFF,
+                            qRgb(RedOf(c), GreenOf(c), BlueOf(c)) & 0xFFFFFF)
+                            << expected.name << " at " << x << ", " << y;
+                    }
+                }
+            }
+            ASSERT_EQ(frame.contains("duration"), expected.milliseconds.has_value());
+            if (expected.milliseconds) {
+                exactMs += *expected.milliseconds;
+                totalMs += frame["duration"].toInteger();
+                EXPECT_LE(std::abs(static_cast<double>(totalMs) - exactMs), 0.5) << expected.name;
+            }
+        }
+    }
+}
+
 // The game folder's check, whose messages the core's tests cover, is the one the
 // window makes at start-up, asked only for the categories chosen; an output
 // folder in the game's folders is refused. Nothing is written either way.
@@ -788,6 +962,14 @@ TEST_F(ExportTest, OptionsHelpAndVersion)
         {Sample(), Out(), "third"},
         {"--format", "tiff", Sample(), Out()},
         {"--category", "monsters", Sample(), Out()},
+        {"--scale", "0", Sample(), Out()},
+        {"--scale=9", Sample(), Out()},
+        {"--scale", "+2", Sample(), Out()},
+        {"--scale", "2x", Sample(), Out()},
+        {"--sheet", "--format", "gif", Sample(), Out()},
+        {"--sheet", "--timeline", Sample(), Out()},
+        {"--sheet-columns", "2", Sample(), Out()},
+        {"--sheet", "--sheet-columns", "0", Sample(), Out()},
         {"--category"},
         {"--colour", Sample(), Out()},
         {Sample(), ""},

@@ -107,3 +107,29 @@ TEST(GifDelays, WholeHundredthsThatNeverDrift)
         EXPECT_LE(std::abs(total * 70 - exactTimes70), 35) << "after picture " << i;
     }
 }
+
+// Milliseconds carried as the hundredths above: a picture at speed 1 lasts
+// 14.29 ms, ends at 14.29, 28.57, 42.86 and 57.14 round to 14, 29, 43 and 57, and
+// after 1000 pictures the total is still within half a millisecond of 1000/70 s.
+TEST(MillisecondClock, WholeMillisecondsThatNeverDrift)
+{
+    const auto durations = [](const std::vector<PictureFrames>& pictures) {
+        MillisecondClock clock;
+        std::vector<std::int64_t> result;
+        for (const PictureFrames& picture : pictures) {
+            result.push_back(clock.Next(picture));
+        }
+        return result;
+    };
+    EXPECT_EQ(durations(Pictures({1, 1, 1, 1}, 1)), (std::vector<std::int64_t>{14, 15, 14, 14}));
+    EXPECT_EQ(durations(Pictures({2, 1}, 0)), (std::vector<std::int64_t>{143, 71}));
+    EXPECT_EQ(durations({PictureFrames{1, 1, 15 * kFlcMillisecond}}),
+              (std::vector<std::int64_t>{15}));
+    std::int64_t total = 0;
+    const std::vector<std::int64_t> long1 =
+        durations(Pictures(std::vector<std::int32_t>(1000, 1), 1));
+    for (std::size_t i = 0; i < long1.size(); ++i) {
+        total += long1[i];
+        EXPECT_LE(std::abs(total * 70 - 1000 * static_cast<std::int64_t>(i + 1)), 35) << i;
+    }
+}

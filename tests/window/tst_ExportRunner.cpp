@@ -1,5 +1,6 @@
 #include <sys/resource.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -7,6 +8,7 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <filesystem>
 #include <optional>
@@ -36,12 +38,14 @@ public:
 
 // The images varek-export's engine writes for category whose names start with prefix.
 Snapshot ByTheEngine(const GameFolder& game, ArtCategory category, ImageFormat format, bool rotate,
-                     const std::string& prefix)
+                     const std::string& prefix, int scale = 1, bool sheet = false)
 {
     TempFolder out;
     ExportOptions options;
     options.format = format;
     options.rotate = rotate;
+    options.scale = scale;
+    options.sheet = sheet;
     options.categories.fill(false);
     options.categories[static_cast<std::size_t>(category)] = true;
     QuietListener listener;
@@ -116,6 +120,17 @@ void TestExportRunner::writesWhatTheEngineWrites()
              QStringLiteral("%1 images written to %2.")
                  .arg(expected.size())
                  .arg(QDir::toNativeSeparators(PathOf(session.out.path()) + "/CELS3")));
+
+    // Scale and sheets reach it too.
+    const TempFolder sheets;
+    session.prompts.exportAnswers.push_back({PathOf(sheets.path()), ImageFormat::Gif, 2, true});
+    QVERIFY(session.runner.Run(session.game, {ArtCategory::WallsSprites, "", true}));
+    const Snapshot sheet = TakeSnapshot(sheets.path());
+    QVERIFY(sheet == ByTheEngine(session.game, ArtCategory::WallsSprites, ImageFormat::Gif, true,
+                                 "CELS3/", 2, true));
+    QCOMPARE(sheet.size(), std::size_t{2});
+    QVERIFY(sheet.count("CELS3/walls.png") == 1 && sheet.count("CELS3/walls.json") == 1);
+    session.prompts.messages.pop_back();
 
     // Frame names past the longest name the folder takes are shortened: said once.
     const std::string longName = std::string(251, 'L') + ".FLI";
@@ -291,6 +306,21 @@ void TestExportRunner::exportDialog()
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.Choice(), (ExportChoice{QDir::homePath() + "/art", ImageFormat::Apng}));
+
+    // The scale takes 1x to 8x; sprite sheets set the format aside, as they are PNG.
+    auto* scale = dialog.findChild<QSpinBox*>("scale");
+    auto* sheet = dialog.findChild<QCheckBox*>("sheet");
+    QVERIFY(scale && sheet && format->isEnabled() && !sheet->isChecked());
+    QCOMPARE(scale->value(), 1);
+    scale->setValue(9);
+    QCOMPARE(scale->value(), 8);
+    QTest::keyClick(scale, Qt::Key_Down);
+    QTest::mouseClick(sheet, Qt::LeftButton);
+    QVERIFY(!format->isEnabled());
+    QCOMPARE(dialog.Choice(), (ExportChoice{QDir::homePath() + "/art", ImageFormat::Apng, 7, true}));
+    const ExportDialog again(nullptr, {"Export", "", "FLI", first, ImageFormat::Png, 3, true});
+    QCOMPARE(again.Choice(), (ExportChoice{first, ImageFormat::Png, 3, true}));
+    QVERIFY(!again.findChild<QComboBox*>("format")->isEnabled());
 }
 
 int RunExportRunnerTests(int argc, char** argv)
