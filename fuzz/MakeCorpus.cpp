@@ -14,7 +14,7 @@
 
 #include "art/ArtFiles.h"
 #include "authoring/CelWriter.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "imaging/BmpImage.h"
 #include "util/ByteWriter.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "art/GameFolder.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "authoring/SampleGame.h"
 #include "cli/RunProgram.h"
 #include "fli/FliDecoder.h"

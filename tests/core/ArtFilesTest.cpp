@@ -15,7 +15,7 @@
 #include "art/GameFolder.h"
 #include "art/Naming.h"
 #include "authoring/CelWriter.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "fli/FliFormat.h"
 #include "support/ErrorKindOf.h"
 #include "support/TempFolder.h"
