@@ -463,6 +463,7 @@ ByteArray BuildAnimationFile(std::span<const std::uint8_t> old,
     // Each picture's pixels and colours.
     std::vector<IndexedImage> images;
     std::vector<PaletteBlock> blocks;
+    std::vector<bool> unchanged(steps.size(), false);  // shows what its counterpart showed
     PaletteBlock previous{};
     for (std::size_t s = 0; s < steps.size(); ++s) {
         const DecodedImage& image = pictures[steps[s].picture].image;
@@ -498,10 +499,11 @@ ByteArray BuildAnimationFile(std::span<const std::uint8_t> old,
         }
         if (s < oldPictures.size()) {
             const Picture& before = oldPictures[s];
+            const std::size_t changedBefore = report.pixelsChanged + report.colorsChanged;
             if (before.image.width == pixels.width && before.image.height == pixels.height) {
                 report.pixelsChanged += CountDifferent(before.image.pixels, pixels.pixels);
             } else {
-                report.pixelsChanged += pixels.pixels.size();
+                report.pixelsChanged += pixels.pixels.size() + 1;
             }
             for (std::size_t i = 0; i < kPaletteEntries; ++i) {
                 const ColorValue shown =
@@ -509,6 +511,7 @@ ByteArray BuildAnimationFile(std::span<const std::uint8_t> old,
                         : VgaColor(block[3 * i], block[3 * i + 1], block[3 * i + 2]);
                 report.colorsChanged += shown != before.palette[i] ? 1 : 0;
             }
+            unchanged[s] = report.pixelsChanged + report.colorsChanged == changedBefore;
         } else {
             report.pixelsChanged += pixels.pixels.size();
         }
@@ -521,6 +524,7 @@ ByteArray BuildAnimationFile(std::span<const std::uint8_t> old,
             SizeText(oldPictures.front().image.width, oldPictures.front().image.height);
         report.sizeAfter = SizeText(width, height);
     }
+    oldPictures = {};  // compared; only the old bytes are needed from here
     report.picturesBefore = oldCount;
     report.picturesAfter = steps.size();
     report.framesBefore = fileFrames;
@@ -531,33 +535,68 @@ ByteArray BuildAnimationFile(std::span<const std::uint8_t> old,
         throw Error(ErrorKind::TooLarge, "an animation file holds at most 65535 frames");
     }
 
-    // The pictures' frames, each followed by the frames without a picture of their own.
-    std::vector<FliFrameData> encoded;
-    std::optional<FliFrameData> ring;
-    if (flc) {
-        std::vector<FlcAnimationFrame> frames(steps.size());
-        for (std::size_t s = 0; s < steps.size(); ++s) {
-            frames[s].picture = std::move(images[s]);
-            frames[s].colors = blocks[s];
-            frames[s].delay = steps[s].delay;
-        }
-        encoded = EncodeFlcAnimation(frames);
-        FlcAnimationFrame pair[2] = {frames.back(), frames.front()};
-        pair[1].delay = 0;
-        ring = EncodeFlcAnimation(pair)[1];
-    } else {
-        std::vector<AnimationFrame> frames(steps.size());
-        for (std::size_t s = 0; s < steps.size(); ++s) {
-            std::copy(images[s].pixels.begin(), images[s].pixels.end(), frames[s].pixels.begin());
-            frames[s].colors = blocks[s];
-        }
-        encoded = EncodeAnimation(frames);
-        const AnimationFrame pair[2] = {frames.back(), frames.front()};
-        ring = EncodeAnimation(pair)[1];
+    // A picture that shows what its counterpart showed, after one that does too, is
+    // made by the same file frames as before: those are kept as they are, so an
+    // unchanged import gives the same chunks and an edit re-encodes only the
+    // frames it touches.
+    const FliLayout layout = ListFLIFrames(old);
+    bool aligned = keptTiming && steps.size() == oldCount && layout.frames.size() == fileFrames;
+    for (std::size_t s = 0; aligned && s < steps.size(); ++s) {
+        aligned = steps[s].frames == static_cast<std::size_t>(load.pictures[s].frameCount);
     }
+    auto keptFrame = [&](const FliFramePlace& place) {
+        FliFrameData frame;
+        const std::int64_t end = place.offset + place.size;
+        for (const FliChunkPlace& chunk : place.chunks) {
+            const std::int64_t size = std::min<std::int64_t>(chunk.size, end - chunk.offset);
+            const ByteSpan payload =
+                ByteReader(old, "the animation")
+                    .Slice(chunk.offset + kFliChunkHeaderSize, size - kFliChunkHeaderSize);
+            frame.chunks.push_back({chunk.type, ByteArray(payload.begin(), payload.end())});
+        }
+        frame.delay = ByteReader(old, "the animation").U16(place.offset + kFlcFrameDelayOffset);
+        return frame;
+    };
+    auto reusable = [&](std::size_t s) {
+        return aligned && unchanged[s] && (s == 0 || unchanged[s - 1]);
+    };
+
+    std::vector<FlcAnimationFrame> flcFrames(flc ? steps.size() : 0);
+    std::vector<AnimationFrame> fliFrames(flc ? 0 : steps.size());
+    for (std::size_t s = 0; s < steps.size(); ++s) {
+        if (flc) {
+            flcFrames[s].picture = std::move(images[s]);
+            flcFrames[s].colors = blocks[s];
+            flcFrames[s].delay = steps[s].delay;
+        } else {
+            std::copy(images[s].pixels.begin(), images[s].pixels.end(),
+                      fliFrames[s].pixels.begin());
+            fliFrames[s].colors = blocks[s];
+            images[s] = {};
+        }
+    }
+    auto encodeFirst = [&]() {
+        return flc ? EncodeFlcAnimation(std::span(flcFrames.data(), 1))[0]
+                   : EncodeAnimation(std::span(fliFrames.data(), 1))[0];
+    };
+    // The frame that turns picture from into picture to.
+    auto encodeAfter = [&](std::size_t from, std::size_t to) {
+        if (flc) {
+            return EncodeFlcFrame(flcFrames[from], flcFrames[to]);
+        }
+        const AnimationFrame pair[2] = {fliFrames[from], fliFrames[to]};
+        return EncodeAnimation(pair)[1];
+    };
     std::vector<FliFrameData> fileFramesOut;
     for (std::size_t s = 0; s < steps.size(); ++s) {
-        fileFramesOut.push_back(std::move(encoded[s]));
+        if (reusable(s)) {
+            const auto first = static_cast<std::size_t>(load.pictures[s].firstFrame) - 1;
+            for (std::size_t k = first; k < first + steps[s].frames; ++k) {
+                fileFramesOut.push_back(keptFrame(layout.frames[k]));
+            }
+            continue;
+        }
+        fileFramesOut.push_back(s == 0 ? encodeFirst() : encodeAfter(s - 1, s));
         for (std::size_t extra = 1; extra < steps[s].frames; ++extra) {
             fileFramesOut.push_back(FliFrameData{});
         }
@@ -567,17 +606,28 @@ ByteArray BuildAnimationFile(std::span<const std::uint8_t> old,
             fileFramesOut[i].delay = oldDelays[i];
         }
     }
+    // The ring frame turns the last picture back into the first, at the file's
+    // speed; written where the file replaced has one.
+    std::optional<FliFrameData> ring;
+    if (!layout.ring) {
+    } else if (aligned && unchanged.front() && unchanged.back()) {
+        ring = keptFrame(*layout.ring);
+    } else {
+        ring = encodeAfter(steps.size() - 1, 0);
+        ring->delay = 0;
+    }
     const ByteReader reader(old, "the animation");
     if (!flc) {
-        return WriteFLIFile(fileFramesOut, reader.U16(kFliSpeedOffset), &*ring);
+        return WriteFLIFile(fileFramesOut, reader.U16(kFliSpeedOffset), ring ? &*ring : nullptr);
     }
     FlcHeader header;
     header.width = static_cast<std::uint16_t>(width);
     header.height = static_cast<std::uint16_t>(height);
     header.speed = load.header.kind == FlicKind::Flc
                        ? reader.U32(kFliSpeedOffset)
-                       : static_cast<std::uint32_t>(load.header.frameDuration / kFlcMillisecond);
-    return WriteFLCFile(header, fileFramesOut, &*ring);
+                       : static_cast<std::uint32_t>(
+                             (load.header.frameDuration + kFlcMillisecond / 2) / kFlcMillisecond);
+    return WriteFLCFile(header, fileFramesOut, ring ? &*ring : nullptr);
 }
 
 }  // namespace varek
