@@ -192,6 +192,7 @@ varek::ByteArray Build(const varek::GameFolder& game, const varek::Replacement& 
     using varek::ReplacementKind;
     switch (replacement.kind) {
         case ReplacementKind::Wall: {
+            // Read once for all the walls of a run.
             static const varek::WallPalette palette = game.LoadWallPalette();
             if (!palette.complete()) {
                 throw varek::Error(varek::ErrorKind::Unsupported,
