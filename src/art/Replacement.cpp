@@ -215,9 +215,13 @@ ReplacementPlan PlanReplacements(const GameFolder& game, std::span<const ImportS
             }
         }
         if (!pending.fault.empty()) {
-            for (const std::filesystem::path& path : pending.sources) {
-                plan.refused.emplace_back(path, replacement.target + ": " + pending.fault);
-            }
+            // Named once, by its first file, however many files it has.
+            const std::size_t more = pending.sources.size() - 1;
+            plan.refused.emplace_back(
+                pending.sources.front(),
+                replacement.target + ": " + pending.fault +
+                    (more > 0 ? " (and " + Counted(more, "file", "files") + " more for it)"
+                              : std::string()));
             continue;
         }
         plan.replacements.push_back(std::move(replacement));
