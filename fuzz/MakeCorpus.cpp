@@ -14,8 +14,11 @@
 
 #include "art/ArtFiles.h"
 #include "authoring/CelWriter.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "imaging/BmpImage.h"
+#include "imaging/GifImage.h"
+#include "imaging/PaletteFile.h"
+#include "imaging/PngImage.h"
 #include "util/ByteReader.h"
 #include "util/ByteWriter.h"
 
@@ -653,6 +656,44 @@ void ExportInputs()
 
 }  // namespace
 
+// Edited images and palette files as editors write them: the image readers' seeds.
+void ImageInputs()
+{
+    Palette palette;
+    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+        palette[i] = MakeColor(static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i * 3), 9);
+    }
+    IndexedImage image{13, 7, {}};
+    for (int i = 0; i < 13 * 7; ++i) {
+        image.pixels.push_back(static_cast<std::uint8_t>(i * 7));
+    }
+    const ByteArray bmp = BuildBmpImage(image, palette);
+    Emit("images", "bmp-13x7", bmp);
+    Emit("images", "bmp-top-down", Patched32(bmp, 22, static_cast<std::uint32_t>(-7)));
+    Emit("images", "bmp-24-bit", Patched16(bmp, 28, 24));
+    Emit("images", "bmp-4-bit-16-colours", Patched32(Patched16(bmp, 28, 4), 46, 16));
+    Emit("images", "bmp-colours-0x7fffffff", Patched32(bmp, 46, 0x7FFFFFFF));
+    const ByteArray png = EncodePngImage(image.width, image.height, image.pixels, palette);
+    Emit("images", "png-13x7", png);
+    Emit("images", "png-cut", Prefix(png, png.size() / 2));
+    GifWriter writer(13, 7);
+    writer.AddPicture(image, palette, 5);
+    IndexedImage changed = image;
+    changed.pixels[20] = 1;
+    Palette other = palette;
+    other[3] = MakeColor(1, 2, 3);
+    writer.AddPicture(changed, other, 7);
+    const ByteArray gif = writer.Finish();
+    Emit("images", "gif-two-frames", gif);
+    Emit("images", "gif-cut", Prefix(gif, gif.size() - 9));
+    Emit("images", "gif-width-0xffff", Patched16(gif, 6, 0xFFFF));
+    for (const auto format :
+         {PaletteFileFormat::Gimp, PaletteFileFormat::Jasc, PaletteFileFormat::Adobe}) {
+        Emit("images", "palette-" + std::to_string(static_cast<int>(format)),
+             EncodePaletteFile(palette, format));
+    }
+}
+
 int main(int argc, char** argv)
 {
     if (argc < 2 || argc > 3 || (argc == 3 && std::strcmp(argv[1], "--regression") != 0)) {
@@ -669,6 +710,7 @@ int main(int argc, char** argv)
     BmpInputs();
     PictureInputs();
     ExportInputs();
+    ImageInputs();
     std::printf("wrote %zu inputs to %s\n", g_written, g_out.string().c_str());
     return 0;
 }

@@ -72,6 +72,8 @@ version="$(dpkg-query -W -f='${Version}' varek)"
 [ "$(varek-export --version)" = "varek-export $version" ]
 [ "$(command -v varek-export)" = /usr/bin/varek-export ]
 man -w varek-export
+[ "$(varek-import --version)" = "varek-import $version" ]
+man -w varek-import
 man -w varek
 man -w varek-thumbnailer
 desktop-file-validate "/usr/share/applications/$id.desktop"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "art/GameFolder.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "fli/FliDecoder.h"
 #include "imaging/BmpImage.h"
 #include "util/Error.h"

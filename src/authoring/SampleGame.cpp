@@ -14,7 +14,7 @@
 #include "art/ArtFiles.h"
 #include "art/GameFolder.h"
 #include "authoring/CelWriter.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "util/AtomicWrite.h"
 #include "util/Error.h"
 #include "util/Text.h"

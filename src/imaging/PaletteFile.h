@@ -1,6 +1,8 @@
 #pragma once
 
+#include <span>
 #include <string>
+#include <vector>
 
 #include "imaging/Palette.h"
 #include "util/ByteWriter.h"
@@ -31,5 +33,17 @@ constexpr int VgaLevelOf(std::uint8_t value) noexcept
 {
     return value == 255 ? 64 : value / 4;
 }
+
+}  // namespace varek
+
+namespace varek {
+
+// The colours of a palette file in the format given, in index order, 1 to 256 of
+// them. A GIMP palette's "Name:" and "Columns:" lines and comments are skipped; an
+// Adobe table may carry the count and transparent index after its 768 bytes.
+// Throws Error: Corrupt for a file that is not of the format or a component
+// outside 0..255, TooLarge for more than 256 colours, NotFound for none.
+std::vector<ColorValue> ReadPaletteFile(std::span<const std::uint8_t> bytes,
+                                        PaletteFileFormat format);
 
 }  // namespace varek

@@ -6,7 +6,7 @@
 #include "AllocationCounter.h"
 #include "art/ArtFiles.h"
 #include "authoring/CelWriter.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "fli/FliDecoder.h"
 #include "imaging/BmpImage.h"
 #include "support/ErrorKindOf.h"

@@ -14,7 +14,7 @@
 
 #include "art/ArtFiles.h"
 #include "authoring/CelWriter.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "cli/RunProgram.h"
 #include "fli/FliDecoder.h"
 #include "imaging/BmpImage.h"

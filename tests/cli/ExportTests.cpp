@@ -23,7 +23,7 @@
 
 #include "art/GameFolder.h"
 #include "authoring/CelWriter.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "authoring/SampleGame.h"
 #include "cli/RunProgram.h"
 #include "fli/FliDecoder.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "art/GameFolder.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "authoring/SampleGame.h"
 #include "cli/RunProgram.h"
 #include "support/FliFixtures.h"

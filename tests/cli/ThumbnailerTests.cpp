@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "authoring/CelWriter.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "cli/RunProgram.h"
 #include "imaging/IndexedImage.h"
 #include "imaging/Palette.h"

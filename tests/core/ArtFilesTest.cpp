@@ -14,9 +14,10 @@
 #include "art/ArtFiles.h"
 #include "art/GameFolder.h"
 #include "art/Naming.h"
+#include "art/Replacement.h"
 #include "authoring/CelWriter.h"
-#include "authoring/FliWriter.h"
 #include "fli/FliFormat.h"
+#include "fli/FliWriter.h"
 #include "support/ErrorKindOf.h"
 #include "support/TempFolder.h"
 #include "util/Text.h"
@@ -463,4 +464,46 @@ TEST(GameFolder, OpenFileTellsALooseFileByItsBytesAndListsItsFolder)
     const GameFolder animations = GameFolder::OpenFile(folder / "INTRO.FLI").folder;
     EXPECT_FALSE(animations.LoadAnimation("a.fli", store).stop);
     EXPECT_EQ(store.FrameCount(), 1U);
+}
+
+// A still picture takes the image's own colours as 6-bit levels, or maps a
+// colour image to its old colours; the header's other fields stay, and only the
+// size fields follow a new size.
+TEST(Replacement, StillKeepsItsHeaderAndTakesTheImage)
+{
+    PaletteBlock colors{};
+    for (std::size_t i = 0; i < colors.size(); ++i) {
+        colors[i] = static_cast<std::uint8_t>(i % 64);
+    }
+    ByteArray old = EncodeCelImage(IndexedImage{3, 2, {1, 2, 3, 4, 5, 6}}, colors);
+    old[0] = 0x7A;  // fields beyond width, height and pixel count
+    old[8] = 0x11;
+    old[31] = 0x22;
+    const Palette shown = DecodePaletteBlock(old, kStillArtBlockOffset).palette;
+    DecodedImage bigger{4, 1, {shown[0], shown[1], MakeColor(8, 4, 0)}, {2, 1, 0, 2}, {}};
+    ReplacementReport report;
+    const ByteArray replaced = BuildStillFile(old, bigger, {}, report);
+    ASSERT_EQ(replaced.size(), kCelPixelOffset + 4);
+    EXPECT_TRUE(std::equal(old.begin(), old.begin() + 2, replaced.begin()));
+    EXPECT_EQ((std::vector<std::uint8_t>{replaced[2], replaced[4], replaced[8], replaced[12],
+                                         replaced[31]}),
+              (std::vector<std::uint8_t>{4, 1, 0x11, 4, 0x22}));
+    EXPECT_EQ((std::vector<std::uint8_t>(replaced.begin() + 38, replaced.begin() + 41)),
+              (std::vector<std::uint8_t>{2, 1, 0}));
+    EXPECT_EQ(BuildCelImage(replaced).pixels, (std::vector<std::uint8_t>{2, 1, 0, 2}));
+    EXPECT_EQ(report.colorsChanged, 1u);
+    EXPECT_EQ(report.sizeAfter, "4 x 1");
+
+    DecodedImage colours{
+        3, 2, {}, {}, {shown[6], shown[5], shown[4], shown[3], shown[2], shown[1]}};
+    EXPECT_EQ(BuildCelImage(BuildStillFile(old, colours, {}, report)).pixels,
+              (std::vector<std::uint8_t>{6, 5, 4, 3, 2, 1}));
+    EXPECT_EQ(report.pixelsChanged, 6u);
+    bigger.colors[2] = MakeColor(9, 4, 0);
+    EXPECT_EQ(ErrorKindOf([&] { BuildStillFile(old, bigger, {}, report); }),
+              ErrorKind::Unsupported);
+    ReplacementOptions quantize;
+    quantize.mapping.quantize = true;
+    EXPECT_EQ(BuildStillFile(old, bigger, quantize, report)[38], 2);
+    EXPECT_EQ(report.gridAdjusted, 1u);
 }

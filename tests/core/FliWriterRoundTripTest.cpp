@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "fli/FliDecoder.h"
 #include "support/FliFixtures.h"
 #include "util/ByteReader.h"

@@ -24,6 +24,7 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" ||
 
 expected=(
   bin/varek-export share/man/man1/varek-export.1 share/doc/varek/copyright
+  bin/varek-import share/man/man1/varek-import.1
   bin/varek-thumbnailer share/man/man1/varek-thumbnailer.1
   "share/mime/packages/$id.xml" "share/thumbnailers/$id.thumbnailer"
 )
@@ -43,7 +44,7 @@ fi
 # Nothing more and nothing less: the authoring tools, tests and benchmarks stay out.
 diff <(printf '%s\n' "${expected[@]}" | sort) <(cd "$prefix" && find . -type f -printf '%P\n' | sort) ||
   fail "the installed files differ from the list above (< missing, > not expected)"
-for program in varek varek-export varek-thumbnailer; do
+for program in varek varek-export varek-import varek-thumbnailer; do
   if [ -e "$prefix/bin/$program" ] && [ ! -x "$prefix/bin/$program" ]; then
     fail "bin/$program is not executable"
   fi
@@ -53,12 +54,16 @@ version="$("$prefix/bin/varek-export" --version)" || fail "varek-export --versio
 version="${version#varek-export }"
 [ -n "$version" ] || fail "varek-export --version printed no version"
 
-# The manual page gives every exit status --help gives.
-for status in 0 1 2 128; do
-  "$prefix/bin/varek-export" --help | grep -q "\b$status\b" || fail "--help gives no exit status $status"
-  sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' "$prefix/share/man/man1/varek-export.1" |
-    grep -q "^\.BI\? $status\b" || fail "the manual page's EXIT STATUS leaves out $status"
+# The manual pages give every exit status --help gives.
+for program in varek-export varek-import; do
+  for status in 0 1 2 128; do
+    "$prefix/bin/$program" --help | grep -q "\b$status\b" || fail "$program --help gives no exit status $status"
+    sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' "$prefix/share/man/man1/$program.1" |
+      grep -q "^\.BI\? $status\b" || fail "the $program manual page's EXIT STATUS leaves out $status"
+  done
 done
+[ "$("$prefix/bin/varek-import" --version)" = "varek-import $version" ] ||
+  fail "varek-import --version does not give the version of varek-export"
 
 out="$work/out"
 if "$prefix/bin/varek-export" --quiet --category stills "$sample" "$out" >"$work/export.log"; then

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <utility>
 
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "util/ByteReader.h"
 #include "util/ByteWriter.h"
 

@@ -8,7 +8,7 @@
 
 #include "art/ArtFiles.h"
 #include "authoring/CelWriter.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "imaging/Palette.h"
 #include "support/TempFolder.h"
 

@@ -14,7 +14,7 @@
 #include "RecordingPrompts.h"
 #include "WindowDriver.h"
 #include "authoring/CelWriter.h"
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 #include "imaging/BmpImage.h"
 #include "support/ScratchFileSystem.h"
 #include "window/MainWindow.h"

@@ -1,4 +1,4 @@
-#include "authoring/FliWriter.h"
+#include "fli/FliWriter.h"
 
 #include <algorithm>
 #include <cstring>
