@@ -60,6 +60,13 @@ case "$mode" in
   --build) ;;
   --test)
     ctest --test-dir build-web --output-on-failure
+    # The page against the desktop exporter of the same checkout.
+    if [ ! -x build/bin/varek-export ] || [ ! -f build/sample-game/PALETTE.PAL ]; then
+      cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+      cmake --build build --target varek-export sample-game
+    fi
+    npm ci --prefix web/tests --no-audit --no-fund --silent
+    node web/tests/page.test.js build-web/page build/bin/varek-export build/sample-game
     ;;
   "")
     port="${VAREK_WEB_PORT:-8000}"

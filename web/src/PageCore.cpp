@@ -24,14 +24,16 @@ using namespace varek;
 
 // Reads count bytes from offset of the chosen folder's file number file into into;
 // false when the browser could not read it.
+// clang-format off
 EM_JS(int, ReadChosenFile, (int file, double offset, int count, std::uint8_t* into), {
     const bytes = Module.readChosenFile(file, offset, count);
-    if (bytes == = null || bytes.length != = count) {
+    if (!bytes || bytes.length !== count) {
         return 0;
     }
     HEAPU8.set(bytes, into);
     return 1;
 });
+// clang-format on
 
 namespace {
 
