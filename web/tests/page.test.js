@@ -155,12 +155,17 @@ try {
     return shown;
   });
   const changes = played.map(([time, text]) => [time, Number(/picture (\d+)/.exec(text)?.[1]),
-    Number(/(\d+) ms/.exec(text)?.[1])]).filter(([, picture]) => picture);
+    Number(/(\d+) ms/.exec(text)?.[1])])
+    .filter(([, picture], i, all) => picture && picture !== all[i - 1]?.[1]);
   assert.ok(changes.length > 5, `only ${changes.length} pictures were shown while playing`);
-  const expected = changes.slice(0, -1).reduce((sum, [, , ms]) => sum + ms, 0);
+  // A picture the page was too late for is skipped, as the desktop player skips it,
+  // and counts with the mean duration.
+  const mean = changes.reduce((sum, [, , ms]) => sum + ms, 0) / changes.length;
+  const expected = changes.slice(0, -1).reduce((sum, [, picture, ms], i) =>
+    sum + ms + ((changes[i + 1][1] - picture - 1 + count) % count) * mean, 0);
   const took = changes.at(-1)[0] - changes[0][0];
   assert.ok(Math.abs(took - expected) < Math.max(100, expected * 0.15),
-    `${changes.length} pictures took ${took.toFixed(0)} ms, the file says ${expected} ms`);
+    `${changes.length} pictures took ${took.toFixed(0)} ms, the file says ${expected.toFixed(0)} ms`);
 
   if (process.env.VAREK_PAGE_SCREENSHOT) {
     await page.select('#zoom', '2');
@@ -177,7 +182,7 @@ try {
     `${wall}: Truncated: the file holds 100 bytes, a wall or sprite needs 4096`);
 
   assert.deepEqual(errors, [], 'errors on the page');
-  console.log(`page test passed: ${changes.length} pictures played in ${took.toFixed(0)} ms, the file says ${expected} ms`);
+  console.log(`page test passed: ${changes.length} pictures played in ${took.toFixed(0)} ms, the file says ${expected.toFixed(0)} ms`);
 } catch (error) {
   failed = true;
   console.error(error);
