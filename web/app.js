@@ -41,6 +41,9 @@ function RunWorker() {
 
   const handlers = {
     open(core, { entries }) {
+      // The listing is a name and a size a line: a name holding a line break, which
+      // no game file has, is left out.
+      entries = entries.filter((entry) => !entry.path.includes('\n'));
       files = entries.map((entry) => entry.file);
       const listing = entries.map((entry) => `${entry.path}\n${entry.file.size}\n`).join('');
       return { answer: call(core, 'varek_open', listing) };
@@ -50,7 +53,13 @@ function RunWorker() {
     },
     show(core, { picture }) {
       const answer = call(core, 'varek_show', picture);
-      return answer.error ? { answer } : { answer, bytes: bytesOut(core, answer) };
+      if (answer.error) {
+        return { answer };
+      }
+      const bytes = bytesOut(core, answer);
+      // The palette indices and colours too, for the pixel under the mouse.
+      const indexed = call(core, 'varek_file', 1);
+      return { answer, bytes, indexed: indexed.error ? null : bytesOut(core, indexed) };
     },
     async file(core, { format }) {
       const answer = call(core, 'varek_file', { bmp: 0, png: 1, gif: 2 }[format]);
@@ -75,7 +84,7 @@ function RunWorker() {
       } catch (error) {
         reply = { answer: { error: `The page failed: ${error.message || error}` } };
       }
-      const transfer = reply.bytes ? [reply.bytes.buffer] : [];
+      const transfer = [reply.bytes, reply.indexed].filter(Boolean).map((bytes) => bytes.buffer);
       self.postMessage({ id: data.id, ...reply }, transfer);
     });
   };
@@ -159,6 +168,9 @@ function RunPage() {
     origin: 0,     // performance.now() at which playback time 0 was
     showing: null, // the picture being fetched from the worker
     token: 0,      // which selection the worker's answers belong to
+    indexed: null, // the picture's palette indices, then its 256 colours as RGB
+    pointer: '',   // the facts of the pixel under the mouse
+    hover: null,   // where the mouse is on the canvas
   };
 
   // Opening a folder --------------------------------------------------------
@@ -314,7 +326,7 @@ function RunPage() {
       ClearPicture(`${name}: ${answer.error}`);
       return;
     }
-    state.loaded = { ...answer, name };
+    state.loaded = { ...answer, name, rotated: $('rotate').checked };
     if (answer.stop) {
       tell(`${name} could not be read to its end.\n\n${answer.stop}`);
     } else if (answer.lineFaults) {
@@ -344,7 +356,7 @@ function RunPage() {
     }
     const token = state.token;
     state.showing = picture;
-    const { answer, bytes } = await ask('show', { picture });
+    const { answer, bytes, indexed } = await ask('show', { picture });
     state.showing = null;
     if (token !== state.token) {
       return;
@@ -359,6 +371,7 @@ function RunPage() {
     image.getContext('2d').putImageData(
       new ImageData(new Uint8ClampedArray(bytes.buffer), answer.width, answer.height), 0, 0);
     state.image = image;
+    state.indexed = indexed;
     state.picture = picture;
     $('note').textContent = '';
     $('frame').value = picture + 1;
@@ -393,6 +406,7 @@ function RunPage() {
       context.imageSmoothingEnabled = false;
       context.drawImage(image, 0, 0, canvas.width, canvas.height);
     }
+    state.pointer = '';
     $('aspect-label').hidden = image !== null && !aspectApplies();
     const animated = state.category === 2 && image && state.loaded?.starts;
     for (const id of ['previous', 'play', 'next', 'frame', 'save-gif']) {
@@ -400,9 +414,18 @@ function RunPage() {
     }
     $('save-bmp').disabled = $('save-png').disabled = !image;
     $('play').textContent = state.playing ? 'Pause' : 'Play';
-    $('picture-facts').textContent = image
-      ? `${state.loaded.name} \u00b7 ${image.width}\u00d7${image.height}` : '';
-    $('frame-facts').textContent = animated ? FrameFacts() : '';
+    Inspect();
+  }
+
+  // The status line: the picture, or the pixel under the mouse; the animation's
+  // picture and frame; the zoom.
+  function UpdateFacts() {
+    const image = state.image;
+    $('picture-facts').textContent = !image ? ''
+      : state.pointer || `${state.loaded.name} \u00b7 ${image.width}\u00d7${image.height}`;
+    const animated = state.category === 2 && image && state.loaded?.starts;
+    $('frame-facts').textContent = animated && !state.pointer ? FrameFacts() : '';
+    const scale = Scale();
     let zoom = scale >= 1 ? `${Math.round(scale)}\u00d7` : `1/${Math.round(1 / scale)}\u00d7`;
     if ($('zoom').value === 'fit') {
       zoom = `Fit ${zoom}`;
@@ -420,6 +443,36 @@ function RunPage() {
     return `picture ${picture + 1}/${pictures} \u00b7 frame ${firstFrames[picture]}/${fileFrames}`
       + ` \u00b7 ${milliseconds} ms`;
   }
+
+  // The pixel under the mouse as the file holds it, at any zoom and turn: column
+  // and row, palette index, and colour in 8-bit RGB and as the file's 6-bit levels.
+  const level = (value) => (value === 255 ? '64+' : String(value >> 2));
+  function Inspect() {
+    const image = state.image;
+    state.pointer = '';
+    if (image && state.indexed && state.hover) {
+      const x = Math.floor(state.hover.x / Scale());
+      const y = Math.floor(state.hover.y / (Scale() * Stretch()));
+      if (x >= 0 && y >= 0 && x < image.width && y < image.height) {
+        const index = state.indexed[y * image.width + x];
+        const [red, green, blue] = state.indexed.subarray(image.width * image.height + index * 3);
+        // A turned wall's pixel is named where the file has it.
+        const turned = state.category === 0 && state.loaded?.rotated;
+        const [column, row] = turned ? [y, image.width - 1 - x] : [x, y];
+        state.pointer = `${column}, ${row} \u00b7 index ${index} \u00b7 RGB ${red} ${green} ${blue}`
+          + ` \u00b7 6-bit ${level(red)} ${level(green)} ${level(blue)}`;
+      }
+    }
+    UpdateFacts();
+  }
+  canvas.addEventListener('mousemove', (event) => {
+    state.hover = { x: event.offsetX, y: event.offsetY };
+    Inspect();
+  });
+  canvas.addEventListener('mouseleave', () => {
+    state.hover = null;
+    Inspect();
+  });
 
   $('zoom').addEventListener('change', Draw);
   $('aspect').addEventListener('change', Draw);

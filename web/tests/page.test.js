@@ -111,6 +111,20 @@ try {
   await expectPicture(`CELS3/${wall.replace(/\.CEL$/, '.bmp')}`, 'wall');
   assert.deepEqual(await save('#save-bmp', wall.replace(/\.CEL$/, '.bmp')),
     readFileSync(join(exported, 'CELS3', wall.replace(/\.CEL$/, '.bmp'))), 'saved wall');
+  // The pixel under the mouse, at 2x, named where the file has it: the shown
+  // column 10, row 3 of a turned wall is the file's column 3, row 53.
+  await page.select('#zoom', '2');
+  const area = await (await page.$('#picture')).boundingBox();
+  await page.mouse.move(area.x + 21, area.y + 7);
+  const bmp = readFileSync(join(exported, 'CELS3', wall.replace(/\.CEL$/, '.bmp')));
+  const index = bmp[bmp.readUInt32LE(10) + (63 - 3) * 64 + 10];
+  const [blue, green, red] = bmp.subarray(54 + index * 4);
+  const level = (value) => (value === 255 ? '64+' : value >> 2);
+  assert.equal(await facts(), `3, 53 \u00b7 index ${index} \u00b7 RGB ${red} ${green} ${blue} \u00b7 ` +
+    `6-bit ${level(red)} ${level(green)} ${level(blue)}`);
+  await page.mouse.move(0, 0);
+  await page.select('#zoom', '1');
+
   const still = readdirSync(join(game, 'STILLCEL'))[0];
   await choose(1, still);
   await expectPicture(`STILLCEL/${still.replace(/\.CEL$/, '.bmp')}`, 'still');
