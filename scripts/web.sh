@@ -45,9 +45,12 @@ if [ ! -f "$giflib/egif_lib.c" ]; then
   apt_options=(-o "Dir::Etc::SourceList=/dev/null" -o "Dir::Etc::SourceParts=$apt_dir/parts"
     -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache" -o Debug::NoLocking=1
     -o APT::Sandbox::User=root)
-  apt-get "${apt_options[@]}" update -qq
+  # A third-party archive without sources fails its part of the update, not the rest.
+  apt-get "${apt_options[@]}" update -qq || true
   version="$(dpkg-query -W -f='${Version}' libgif7 2>/dev/null || true)"
-  (cd "$apt_dir/source" && apt-get "${apt_options[@]}" source --download-only -qq "giflib${version:+=$version}")
+  (cd "$apt_dir/source" &&
+    { apt-get "${apt_options[@]}" source --download-only -qq "giflib${version:+=$version}" ||
+      apt-get "${apt_options[@]}" source --download-only -qq giflib; })
   rm -rf "$giflib"
   dpkg-source --no-check -x "$apt_dir"/source/giflib_*.dsc "$giflib" >/dev/null
 fi
