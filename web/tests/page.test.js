@@ -136,6 +136,11 @@ try {
   const digits = Math.max(2, String(count).length);
   const frameFile = (picture) => `${base}-${String(picture).padStart(digits, '0')}.bmp`;
   await expectPicture(`FLI/${frameFile(1)}`, 'first picture');
+  // 6:5 shows a 320x200 picture 240 rows high, whole pixels across.
+  await page.click('#aspect');
+  assert.deepEqual(await page.$eval('#picture', (canvas) => [canvas.width, canvas.height]), [320, 240]);
+  assert.equal(await page.$eval('#zoom-facts', (element) => element.textContent), '1\u00d7 \u00b7 6:5');
+  await page.click('#aspect');
   await page.click('#next');
   await page.waitForFunction(() => document.querySelector('#frame-facts').textContent.startsWith('picture 2/'));
   await expectPicture(`FLI/${frameFile(2)}`, 'second picture');
