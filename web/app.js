@@ -11,9 +11,7 @@ if (inWorker) {
   RunPage();
 }
 
-// ---------------------------------------------------------------------------
 // The worker: one request at a time, answered in order.
-
 function RunWorker() {
   let files = [];
   const reader = new FileReaderSync();
@@ -140,9 +138,7 @@ function PngChunk(type, data) {
   return chunk;
 }
 
-// ---------------------------------------------------------------------------
 // The page.
-
 function RunPage() {
   const $ = (id) => document.getElementById(id);
   const worker = new Worker(new URL(import.meta.url), { type: 'module' });
@@ -172,8 +168,6 @@ function RunPage() {
     pointer: '',   // the facts of the pixel under the mouse
     hover: null,   // where the mouse is on the canvas
   };
-
-  // Opening a folder --------------------------------------------------------
 
   const messageBox = $('message');
   const tell = (text) => {
@@ -268,8 +262,6 @@ function RunPage() {
     OpenEntries(entries);
   });
 
-  // Categories and the list ---------------------------------------------------
-
   const list = $('files');
   function FillList() {
     list.replaceChildren();
@@ -340,8 +332,6 @@ function RunPage() {
     frame.value = 1;
     await Show(0);
   }
-
-  // The picture ---------------------------------------------------------------
 
   function ClearPicture(note) {
     state.image = null;
@@ -482,8 +472,6 @@ function RunPage() {
     }
   }).observe(box);
 
-  // Stepping and playing --------------------------------------------------------
-
   const Step = (by) => {
     Stop();
     const count = state.loaded.pictures;
@@ -556,8 +544,6 @@ function RunPage() {
       Draw();
     }
   }
-
-  // Saving ------------------------------------------------------------------------
 
   async function Save(format) {
     const { answer, bytes } = await ask('file', { format });
