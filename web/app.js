@@ -167,6 +167,8 @@ function RunPage() {
     indexed: null, // the picture's palette indices, then its 256 colours as RGB
     pointer: '',   // the facts of the pixel under the mouse
     hover: null,   // where the mouse is on the canvas
+    marked: -1,    // the index under the mouse
+    chosen: -1,    // the index whose pixels alone keep their colour
   };
 
   const messageBox = $('message');
@@ -395,6 +397,9 @@ function RunPage() {
       const context = canvas.getContext('2d');
       context.imageSmoothingEnabled = false;
       context.drawImage(image, 0, 0, canvas.width, canvas.height);
+      if (state.chosen >= 0 && state.indexed) {
+        context.drawImage(Highlight(), 0, 0, canvas.width, canvas.height);
+      }
     }
     state.pointer = '';
     $('aspect-label').hidden = image !== null && !aspectApplies();
@@ -440,11 +445,13 @@ function RunPage() {
   function Inspect() {
     const image = state.image;
     state.pointer = '';
+    state.marked = -1;
     if (image && state.indexed && state.hover) {
       const x = Math.floor(state.hover.x / Scale());
       const y = Math.floor(state.hover.y / (Scale() * Stretch()));
       if (x >= 0 && y >= 0 && x < image.width && y < image.height) {
         const index = state.indexed[y * image.width + x];
+        state.marked = index;
         const [red, green, blue] = state.indexed.subarray(image.width * image.height + index * 3);
         // A turned wall's pixel is named where the file has it.
         const turned = state.category === 0 && state.loaded?.rotated;
@@ -454,6 +461,7 @@ function RunPage() {
       }
     }
     UpdateFacts();
+    DrawPalette();
   }
   canvas.addEventListener('mousemove', (event) => {
     state.hover = { x: event.offsetX, y: event.offsetY };
@@ -462,6 +470,74 @@ function RunPage() {
   canvas.addEventListener('mouseleave', () => {
     state.hover = null;
     Inspect();
+  });
+
+  // Grey laid over every pixel but those of the chosen index, which then stand out
+  // in their own colour, dark or light.
+  function Highlight() {
+    const { width, height } = state.image;
+    const overlay = new ImageData(width, height);
+    for (let i = 0; i < width * height; ++i) {
+      if (state.indexed[i] !== state.chosen) {
+        overlay.data.set([128, 128, 128, 210], i * 4);
+      }
+    }
+    const layer = Object.assign(document.createElement('canvas'), { width, height });
+    layer.getContext('2d').putImageData(overlay, 0, 0);
+    return layer;
+  }
+
+  // The 256 colours on show as a 16 x 16 grid, the index under the mouse marked and
+  // the chosen one framed.
+  const palette = $('palette');
+  const cell = palette.width / 16;
+  function DrawPalette() {
+    const context = palette.getContext('2d');
+    context.clearRect(0, 0, palette.width, palette.height);
+    if (!state.image || !state.indexed) {
+      $('palette-facts').textContent = '';
+      return;
+    }
+    const colours = state.indexed.subarray(state.image.width * state.image.height);
+    for (let index = 0; index < 256; ++index) {
+      const [red, green, blue] = colours.subarray(index * 3);
+      context.fillStyle = `rgb(${red} ${green} ${blue})`;
+      context.fillRect((index % 16) * cell, Math.floor(index / 16) * cell, cell, cell);
+    }
+    for (const [index, colour, width] of [[state.marked, '#fff', 2], [state.chosen, '#f0f', 3]]) {
+      if (index >= 0) {
+        context.lineWidth = width;
+        context.strokeStyle = colour;
+        context.strokeRect((index % 16) * cell + 1, Math.floor(index / 16) * cell + 1, cell - 2, cell - 2);
+      }
+    }
+    const shown = state.chosen >= 0 ? state.chosen : state.marked;
+    if (shown >= 0) {
+      const [red, green, blue] = colours.subarray(shown * 3);
+      $('palette-facts').textContent = `index ${shown} \u00b7 RGB ${red} ${green} ${blue}`
+        + ` \u00b7 6-bit ${level(red)} ${level(green)} ${level(blue)}`;
+    } else {
+      $('palette-facts').textContent = '';
+    }
+  }
+  const Choose = (index) => {
+    state.chosen = index === state.chosen ? -1 : index;
+    Draw();
+  };
+  palette.addEventListener('click', (event) => {
+    if (state.image && state.indexed) {
+      Choose(Math.floor(event.offsetY / cell) * 16 + Math.floor(event.offsetX / cell));
+    }
+  });
+  palette.addEventListener('keydown', (event) => {
+    const step = { ArrowLeft: -1, ArrowRight: 1, ArrowUp: -16, ArrowDown: 16 }[event.key];
+    if (step !== undefined && state.indexed) {
+      event.preventDefault();
+      state.chosen = ((state.chosen < 0 ? 0 : state.chosen + step) + 256) % 256;
+      Draw();
+    } else if (event.key === 'Escape' || event.key === 'Enter') {
+      Choose(state.chosen);
+    }
   });
 
   $('zoom').addEventListener('change', Draw);

@@ -122,6 +122,23 @@ try {
   const level = (value) => (value === 255 ? '64+' : value >> 2);
   assert.equal(await facts(), `3, 53 \u00b7 index ${index} \u00b7 RGB ${red} ${green} ${blue} \u00b7 ` +
     `6-bit ${level(red)} ${level(green)} ${level(blue)}`);
+
+  // A click on that colour in the palette greys every pixel of another index; a
+  // second click ends it.
+  const grid = await (await page.$('#palette')).boundingBox();
+  const clickColour = () => page.mouse.click(grid.x + ((index % 16) + 0.5) * (grid.width / 16),
+    grid.y + (Math.floor(index / 16) + 0.5) * (grid.height / 16));
+  const shownIndex = (x, y) => bmp[bmp.readUInt32LE(10) + (63 - y) * 64 + x];
+  const other = [...Array(64 * 64).keys()].map((i) => [i % 64, Math.floor(i / 64)])
+    .find(([x, y]) => shownIndex(x, y) !== index);
+  const colourAt = ([x, y]) => page.$eval('#picture', (canvas, at) =>
+    [...canvas.getContext('2d').getImageData(at[0], at[1], 1, 1).data.slice(0, 3)], [x * 2, y * 2]);
+  const colourOf = (i) => [bmp[54 + i * 4 + 2], bmp[54 + i * 4 + 1], bmp[54 + i * 4]];
+  await clickColour();
+  assert.deepEqual(await colourAt([10, 3]), [red, green, blue], 'the chosen index keeps its colour');
+  assert.notDeepEqual(await colourAt(other), colourOf(shownIndex(...other)), 'another index is greyed');
+  await clickColour();
+  assert.deepEqual(await colourAt(other), colourOf(shownIndex(...other)), 'a second click ends it');
   await page.mouse.move(0, 0);
   await page.select('#zoom', '1');
 
