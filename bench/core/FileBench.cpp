@@ -10,6 +10,7 @@
 #include <iterator>
 #include <vector>
 
+#include "art/GameFolder.h"
 #include "fli/FliDecoder.h"
 
 namespace {
@@ -44,5 +45,29 @@ void BM_DecodeNamedFile(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
 }
 BENCHMARK(BM_DecodeNamedFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same file as the window loads it: read from disk and decoded into a frame
+// store kept from one load to the next.
+void BM_LoadNamedFile(benchmark::State& state)
+{
+    const char* name = std::getenv("VAREK_BENCH_FILE");
+    if (name == nullptr) {
+        state.SkipWithError("VAREK_BENCH_FILE names no file");
+        return;
+    }
+    const LooseFile file = GameFolder::OpenFile(name);
+    FrameStore store;
+    std::size_t pictures = 0;
+    for (auto _ : state) {
+        const FliLoad load = file.folder.LoadAnimation(file.name, store);
+        if (load.stop) {
+            state.SkipWithError(load.stop->what());
+            return;
+        }
+        pictures = load.pictures.size();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(pictures));
+}
+BENCHMARK(BM_LoadNamedFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -192,8 +192,8 @@ TEST(SuggestedName, DropsTheLastExtensionAndNumbersFrames)
     } cut[] = {
         {"ABCDEF.FLI", 12, "ABCDE-01.bmp"},
         {"ABCDE.FLI", 12, "ABCDE-01.bmp"},
-        {"AB\xc3\xa9\xe2\x82\xacF.FLI", 12, "AB\xc3\xa9-01.bmp"},
-        {"AB\xc3\xa9\xe2\x82\xacF.FLI", 10, "AB-01.bmp"},
+        {"AB\xc3\xa9\xe2\x82\xac\x46.FLI", 12, "AB\xc3\xa9-01.bmp"},
+        {"AB\xc3\xa9\xe2\x82\xac\x46.FLI", 10, "AB-01.bmp"},
         {"A.FLI", 5, "A-01.bmp"},  // not even the number fits: left whole
     };
     for (const auto& c : cut) {
