@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 shift || true
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(fli chunks art bmp picture export)
+[ "${#targets[@]}" -gt 0 ] || targets=(fli chunks art bmp images picture export)
 
 scripts/setup.sh clang-14 libclang-rt-14-dev
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
