@@ -33,8 +33,6 @@ struct FliLayout {
     std::vector<FliFramePlace> frames;  // the header's frame count of them, or those before stop
     std::optional<FliFramePlace> ring;  // the whole frame after them, leading back to the first
     std::optional<Error> stop;          // a header that ended the walk
-
-    bool operator==(const FliLayout&) const = default;
 };
 
 // The frame and chunk headers of an FLI file, read as the decoder's walk reads
