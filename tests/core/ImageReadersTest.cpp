@@ -60,7 +60,8 @@ ByteArray WritePng(std::uint32_t format, int width, int height,
 }
 
 // A BMP file laid out by hand: header size 40, 108 or 124; bits 1, 4, 8 or 24;
-// rows as given (top row first) stored bottom-up or top-down.
+// rows as given (top row first) stored bottom-up or top-down. Other depths get
+// rows of zeros, for the refusals.
 ByteArray WriteBmp(std::uint32_t headerSize, std::uint16_t bits,
                    const std::vector<ColorValue>& table, int width, int height, bool topDown,
                    const std::vector<std::uint32_t>& values, std::uint32_t compression = 0)
@@ -76,7 +77,7 @@ ByteArray WriteBmp(std::uint32_t headerSize, std::uint16_t bits,
                 row[3 * x] = BlueOf(v);
                 row[3 * x + 1] = GreenOf(v);
                 row[3 * x + 2] = RedOf(v);
-            } else {
+            } else if (bits <= 8) {
                 const int bit = x * bits;
                 row[bit / 8] |= static_cast<std::uint8_t>(v << (8 - bits - bit % 8));
             }
