@@ -140,9 +140,10 @@ struct Page {
     Palette wallPalette;
     ArtCategory category = ArtCategory::WallsSprites;
     std::string name;
-    // A wall or still; an animation's pictures are in frames.
+    // A wall or still; an animation's pictures come from frames, which keeps the
+    // file and a snapshot every so many pictures, so any length fits a tab.
     std::optional<Picture> still;
-    FrameStore frames;
+    FrameSeeker frames;
     Animation animation;
     // The picture on show, and what the last call handed out.
     Picture shown;
@@ -189,7 +190,7 @@ EMSCRIPTEN_KEEPALIVE const char* varek_open(const char* listing)
     Page& page = ThePage();
     page.game.reset();
     page.still.reset();
-    page.frames.Reset();
+    page.frames.Clear();
     page.animation = {};
     try {
         std::map<std::string, ChosenFolder::Entry> files;
@@ -247,7 +248,7 @@ EMSCRIPTEN_KEEPALIVE const char* varek_load(int category, const char* name, int 
 {
     Page& page = ThePage();
     page.still.reset();
-    page.frames.Reset();
+    page.frames.Clear();
     page.animation = {};
     if (!page.game) {
         return Failure("No game folder is open.");
@@ -267,7 +268,7 @@ EMSCRIPTEN_KEEPALIVE const char* varek_load(int category, const char* name, int 
         }
         page.animation = page.game->LoadAnimation(name, page.frames);
     } catch (const std::exception& error) {
-        page.frames.Reset();
+        page.frames.Clear();
         page.animation = {};
         return Failure(ReasonOf(error));
     }
