@@ -30,13 +30,13 @@ public:
     void Failed(const std::string&, const std::string&) override {}
 };
 
-// The sample game and what varek-export writes of one category as PNG.
+// The sample game and what varek-export writes of one category.
 struct ReplaceSession {
-    explicit ReplaceSession(ArtCategory category)
+    explicit ReplaceSession(ArtCategory category, ImageFormat format = ImageFormat::Png)
     {
         WriteSampleGameFolder(game.path());
         ExportOptions options;
-        options.format = ImageFormat::Png;
+        options.format = format;
         options.categories.fill(false);
         options.categories[static_cast<std::size_t>(category)] = true;
         QuietListener listener;
@@ -172,6 +172,21 @@ void TestReplace::replaceAnAnimationFromASequence()
     QVERIFY(session.Start(run.game.path()));
     session.Press(static_cast<int>(ArtCategory::Animated));
     QTRY_COMPARE(session.list->currentItem()->text(), "FIRE.FLI");
+    const Snapshot unchanged = TakeSnapshot(run.game.path());
+
+    // The animation's own GIF, unedited, changes nothing and is not offered.
+    {
+        ReplaceSession gif(ArtCategory::Animated, ImageFormat::Gif);
+        session.prompts.fileAnswers << ToQString(gif.out / "FLI/FIRE.gif");
+        session.prompts.replaceAnswers.push_back(true);
+        ActionNamed(session.window, "Replace from File...")->trigger();
+        QVERIFY(session.prompts.previews.empty());
+        QCOMPARE(session.prompts.messages.size(), 1u);
+        QVERIFY(session.prompts.messages.front().text.contains("nothing to replace"));
+        QCOMPARE(TakeSnapshot(run.game.path()), unchanged);
+        session.prompts.messages.clear();
+        session.prompts.replaceAnswers.clear();
+    }
     const GameFolder before = GameFolder::Open(run.game.path());
     const Picture first = before.LoadFirstPicture(ArtCategory::Animated, "FIRE.FLI", {});
     std::vector<std::string> sequence;
