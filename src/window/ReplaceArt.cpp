@@ -131,6 +131,8 @@ void MainWindow::ReplaceFromFile()
     ByteArray old;
     ByteArray bytes;
     ReplacementReport report;
+    // An animation's first pictures are set side by side, whichever is on show.
+    std::optional<Picture> before = m_shown;
     std::optional<Picture> after;
     std::optional<std::string> failure;
     const bool rotated = m_rotate->isChecked();
@@ -148,6 +150,9 @@ void MainWindow::ReplaceFromFile()
                 return;
             }
             try {
+                if (category == ArtCategory::Animated) {
+                    before = m_game->LoadFirstPicture(category, name, m_palette);
+                }
                 after = FirstPictureOf(category, replacement.target, bytes, m_palette, rotated);
             } catch (const std::exception&) {
                 // The preview shows no picture; the counts still tell what changes.
@@ -169,7 +174,7 @@ void MainWindow::ReplaceFromFile()
         ToQString(replacement.target), chosenText,
         ToQString(WithThousands(old.size()) + " bytes now, " + WithThousands(bytes.size()) +
                   " after; " + DescribeReport(report, replacement.kind)),
-        m_shown, std::move(after)};
+        std::move(before), std::move(after)};
     if (!m_prompts.ConfirmReplacement(this, preview)) {
         return;
     }

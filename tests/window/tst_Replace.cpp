@@ -199,6 +199,8 @@ void TestReplace::replaceAnAnimationFromASequence()
     const fs::path png = run.out / sequence.front();
     const int index = ReplaceSession::EditPixel(png, 7, 3);
 
+    // The preview sets the first pictures side by side, whichever is on show.
+    session.hsb->setValue(session.hsb->maximum());
     session.prompts.fileAnswers << ToQString(png);
     session.prompts.replaceAnswers.push_back(true);
     ActionNamed(session.window, "Replace from File...")->trigger();
@@ -206,7 +208,9 @@ void TestReplace::replaceAnAnimationFromASequence()
         QFAIL(qPrintable(message.text));
     }
     QCOMPARE(session.prompts.previews.size(), 1u);
-    QVERIFY(session.prompts.previews.front().counts.contains("1 pixel changed"));
+    const ReplacementPreview& preview = session.prompts.previews.front();
+    QVERIFY(preview.counts.contains("1 pixel changed"));
+    QCOMPARE(preview.before, first);
     // The whole sequence was read: as many pictures as before, the first changed
     // at the one pixel.
     const GameFolder after = GameFolder::Open(run.game.path());
