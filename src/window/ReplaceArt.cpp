@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QProgressDialog>
 #include <QRegularExpression>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -67,6 +68,18 @@ Picture FirstPictureOf(ArtCategory category, const std::string& target, const By
     const GameFolder folder = GameFolder::Open(
         std::make_shared<MemorySource>(std::map<std::string, ByteArray>{{target, bytes}}), needed);
     return folder.LoadFirstPicture(category, fs::path(target).filename().string(), wallPalette);
+}
+
+// Runs work off the GUI thread under a busy dialog that shows after a moment, so
+// a large animation leaves the window drawn; rethrows what work threw.
+void RunBusy(QWidget* owner, const QString& text, const std::function<void()>& work)
+{
+    QProgressDialog progress(text, QString(), 0, 0, owner);
+    progress.setWindowTitle(QString::fromLatin1(kProgramName));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    progress.setValue(0);
+    RunInBackground(work, &progress);
 }
 
 }  // namespace
@@ -136,30 +149,23 @@ void MainWindow::ReplaceFromFile()
     std::optional<Picture> after;
     std::optional<std::string> failure;
     const bool rotated = m_rotate->isChecked();
-    QProgressDialog progress(tr("Reading %1...").arg(chosenText), QString(), 0, 0, this);
-    progress.setWindowTitle(QString::fromLatin1(kProgramName));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(300);
-    RunInBackground(
-        [&] {
-            try {
-                old = ReadFileBytes(target, kMaxFliFileBytes);
-                bytes = BuildReplacement(*m_game, replacement, old, ReplacementOptions{}, report);
-            } catch (const std::exception& error) {
-                failure = error.what();
-                return;
+    RunBusy(this, tr("Reading %1...").arg(chosenText), [&] {
+        try {
+            old = ReadFileBytes(target, kMaxFliFileBytes);
+            bytes = BuildReplacement(*m_game, replacement, old, ReplacementOptions{}, report);
+        } catch (const std::exception& error) {
+            failure = error.what();
+            return;
+        }
+        try {
+            if (category == ArtCategory::Animated) {
+                before = m_game->LoadFirstPicture(category, name, m_palette);
             }
-            try {
-                if (category == ArtCategory::Animated) {
-                    before = m_game->LoadFirstPicture(category, name, m_palette);
-                }
-                after = FirstPictureOf(category, replacement.target, bytes, m_palette, rotated);
-            } catch (const std::exception&) {
-                // The preview shows no picture; the counts still tell what changes.
-            }
-        },
-        &progress);
-    progress.reset();
+            after = FirstPictureOf(category, replacement.target, bytes, m_palette, rotated);
+        } catch (const std::exception&) {
+            // The preview shows no picture; the counts still tell what changes.
+        }
+    });
     if (failure) {
         refuse(ToQString(replacement.target) + QStringLiteral(": ") + ToQString(*failure));
         return;
@@ -183,19 +189,18 @@ void MainWindow::ReplaceFromFile()
         {target, fs::relative(target, m_game->Path()), std::move(bytes)}};
     fs::path backup;
     try {
-        backup = BackUpGameFiles(m_game->Path(), changes);
+        RunBusy(this, tr("Writing %1...").arg(ToQString(target)), [&] {
+            backup = BackUpGameFiles(m_game->Path(), changes);
+            WriteGameFiles(changes);
+        });
     } catch (const std::exception& error) {
-        ShowMessage(tr("Nothing was replaced: the backup failed.") + QStringLiteral("\n\n") +
-                        ToQString(std::string(error.what())),
-                    MessageIcon::Critical);
-        return;
-    }
-    try {
-        WriteGameFiles(changes);
-    } catch (const std::exception& error) {
-        ShowMessage(tr("%1 was not replaced; it is as it was.").arg(ToQString(target)) +
-                        QStringLiteral("\n\n") + ToQString(std::string(error.what())),
-                    MessageIcon::Critical);
+        // Each file is renamed into place whole: a failure leaves the old one.
+        ShowMessage(
+            (backup.empty()
+                 ? tr("Nothing was replaced: the backup failed.")
+                 : tr("%1 was not replaced; it is as it was.").arg(ToQString(replacement.target))) +
+                QStringLiteral("\n\n") + ToQString(std::string(error.what())),
+            MessageIcon::Critical);
         return;
     }
     m_replaceBackups.push_back(backup);
@@ -221,11 +226,13 @@ void MainWindow::UndoReplace()
     }
     try {
         // What the undo replaces is backed up in turn, as varek-import --undo does.
-        const std::vector<GameFileChange> changes = RestoreChanges(m_game->Path(), backup);
-        if (!changes.empty()) {
-            BackUpGameFiles(m_game->Path(), changes);
-            WriteGameFiles(changes);
-        }
+        RunBusy(this, tr("Putting back %1...").arg(ToQString(backup)), [&] {
+            const std::vector<GameFileChange> changes = RestoreChanges(m_game->Path(), backup);
+            if (!changes.empty()) {
+                BackUpGameFiles(m_game->Path(), changes);
+                WriteGameFiles(changes);
+            }
+        });
     } catch (const std::exception& error) {
         ShowMessage(tr("The replacement could not be undone from %1.").arg(ToQString(backup)) +
                         QStringLiteral("\n\n") + ToQString(std::string(error.what())),
