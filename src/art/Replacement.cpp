@@ -7,9 +7,13 @@
 #include <set>
 
 #include "art/ArtFiles.h"
+#include "fli/FliFormat.h"
 #include "fli/FliLayout.h"
 #include "fli/FliWriter.h"
+#include "imaging/PaletteFile.h"
 #include "util/ByteReader.h"
+#include "util/Error.h"
+#include "util/FileRead.h"
 #include "util/Text.h"
 
 namespace varek {
@@ -632,6 +636,62 @@ ByteArray BuildAnimationFile(std::span<const std::uint8_t> old,
                        : static_cast<std::uint32_t>(
                              (load.header.frameDuration + kFlcMillisecond / 2) / kFlcMillisecond);
     return WriteFLCFile(header, fileFramesOut, ring ? &*ring : nullptr);
+}
+
+namespace {
+
+ByteArray ReadImageInput(const std::filesystem::path& path)
+{
+    return ReadFileBytes(path, kMaxFliFileBytes);
+}
+
+}  // namespace
+
+ByteArray BuildReplacement(const GameFolder& game, const Replacement& replacement,
+                           std::span<const std::uint8_t> old, const ReplacementOptions& options,
+                           ReplacementReport& report)
+{
+    switch (replacement.kind) {
+        case ReplacementKind::Wall: {
+            const WallPalette palette = game.LoadWallPalette();
+            if (!palette.complete()) {
+                throw Error(ErrorKind::Unsupported,
+                            "PALETTE.PAL does not hold 256 colours to map the wall to");
+            }
+            const ByteArray bytes = ReadImageInput(replacement.inputs.front());
+            return BuildWallFile(old, ReadImageFile(bytes), palette.palette, options, report);
+        }
+        case ReplacementKind::Still: {
+            const ByteArray bytes = ReadImageInput(replacement.inputs.front());
+            return BuildStillFile(old, ReadImageFile(bytes), options, report);
+        }
+        case ReplacementKind::Palette: {
+            const std::filesystem::path& input = replacement.inputs.front();
+            const ByteArray bytes = ReadImageInput(input);
+            const std::string name = LowerAscii(input.filename().string());
+            const std::vector<ColorValue> colors =
+                name.ends_with(".png") ? PaletteOfImage(ReadImageFile(bytes))
+                                       : ReadPaletteFile(bytes, PaletteFileFormatOf(name));
+            return BuildPaletteFile(old, colors, options, report);
+        }
+        case ReplacementKind::Animated: {
+            std::vector<DecodedFrame> pictures;
+            if (!replacement.sequence) {
+                pictures = ReadGifAnimation(ReadImageInput(replacement.inputs.front()));
+            } else {
+                for (const std::filesystem::path& input : replacement.inputs) {
+                    try {
+                        pictures.push_back({ReadImageFile(ReadImageInput(input)), 0});
+                    } catch (const Error& error) {
+                        throw Error(error.kind(),
+                                    input.filename().string() + ": " + error.detail());
+                    }
+                }
+            }
+            return BuildAnimationFile(old, pictures, !replacement.sequence, options, report);
+        }
+    }
+    return {};
 }
 
 }  // namespace varek

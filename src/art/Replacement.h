@@ -110,4 +110,11 @@ ByteArray BuildAnimationFile(std::span<const std::uint8_t> old,
                              std::span<const DecodedFrame> pictures, bool fromGif,
                              const ReplacementOptions& options, ReplacementReport& report);
 
+// The new bytes of replacement's game file, read from its image files by the
+// rules above; old is the game file read whole, and game gives a wall its palette.
+// Throws Error naming what is refused, a sequence's image by its name.
+ByteArray BuildReplacement(const GameFolder& game, const Replacement& replacement,
+                           std::span<const std::uint8_t> old, const ReplacementOptions& options,
+                           ReplacementReport& report);
+
 }  // namespace varek

@@ -5,11 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -19,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "art/GameBackup.h"
 #include "art/GameFolder.h"
 #include "art/Replacement.h"
 #include "imaging/DecodedImage.h"
@@ -33,7 +32,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kProgram = "varek-import";
-constexpr const char* kBackupFolder = ".varek-backup";
 
 constexpr const char* kUsage =
     "Usage: varek-import [options] GAME_FOLDER INPUT...\n"
@@ -184,60 +182,6 @@ varek::FileBytes ReadInput(const fs::path& path)
     return file.ReadAll();
 }
 
-// The new bytes of one game file.
-varek::ByteArray Build(const varek::GameFolder& game, const varek::Replacement& replacement,
-                       const varek::ReplacementOptions& options, std::span<const std::uint8_t> old,
-                       varek::ReplacementReport& report)
-{
-    using varek::ReplacementKind;
-    switch (replacement.kind) {
-        case ReplacementKind::Wall: {
-            // Read once for all the walls of a run.
-            static const varek::WallPalette palette = game.LoadWallPalette();
-            if (!palette.complete()) {
-                throw varek::Error(varek::ErrorKind::Unsupported,
-                                   "PALETTE.PAL does not hold 256 colours to map the wall to");
-            }
-            const varek::FileBytes bytes = ReadInput(replacement.inputs.front());
-            return varek::BuildWallFile(old, varek::ReadImageFile(bytes.bytes()), palette.palette,
-                                        options, report);
-        }
-        case ReplacementKind::Still: {
-            const varek::FileBytes bytes = ReadInput(replacement.inputs.front());
-            return varek::BuildStillFile(old, varek::ReadImageFile(bytes.bytes()), options, report);
-        }
-        case ReplacementKind::Palette: {
-            const fs::path& input = replacement.inputs.front();
-            const varek::FileBytes bytes = ReadInput(input);
-            const std::string name = varek::LowerAscii(input.filename().string());
-            const std::vector<varek::ColorValue> colors =
-                name.ends_with(".png")
-                    ? varek::PaletteOfImage(varek::ReadImageFile(bytes.bytes()))
-                    : varek::ReadPaletteFile(bytes.bytes(), varek::PaletteFileFormatOf(name));
-            return varek::BuildPaletteFile(old, colors, options, report);
-        }
-        case ReplacementKind::Animated: {
-            std::vector<varek::DecodedFrame> pictures;
-            if (!replacement.sequence) {
-                const varek::FileBytes bytes = ReadInput(replacement.inputs.front());
-                pictures = varek::ReadGifAnimation(bytes.bytes());
-            } else {
-                for (const fs::path& input : replacement.inputs) {
-                    try {
-                        const varek::FileBytes bytes = ReadInput(input);
-                        pictures.push_back({varek::ReadImageFile(bytes.bytes()), 0});
-                    } catch (const varek::Error& error) {
-                        throw varek::Error(error.kind(),
-                                           input.filename().string() + ": " + error.detail());
-                    }
-                }
-            }
-            return varek::BuildAnimationFile(old, pictures, !replacement.sequence, options, report);
-        }
-    }
-    return {};
-}
-
 // SIGINT, SIGTERM and SIGHUP let the file being written finish, then stop the
 // program; a second signal ends it at once, which still leaves each game file
 // old or new, since every file is renamed into place whole.
@@ -283,38 +227,9 @@ private:
     std::thread m_waiter;
 };
 
-// A new backup folder named by the local date and time, never one already there.
-fs::path MakeBackupFolder(const fs::path& game)
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const fs::path root = game / kBackupFolder;
-    fs::create_directories(root);
-    for (int attempt = 1;; ++attempt) {
-        std::string name = stamp;
-        if (attempt > 1) {
-            name += '-';
-            name += std::to_string(attempt);
-        }
-        const fs::path folder = root / name;
-        if (fs::create_directory(folder)) {
-            return folder;
-        }
-    }
-}
-
-struct Change {
-    fs::path target;    // in the game folder
-    fs::path relative;  // its name below the game folder, as the backup keeps it
-    varek::ByteArray bytes;
-};
-
 // Backs up every target, then writes each; returns the exit status.
-int WriteChanges(const fs::path& game, const std::vector<Change>& changes, bool quiet,
-                 const char* done)
+int WriteChanges(const fs::path& game, const std::vector<varek::GameFileChange>& changes,
+                 bool quiet, const char* done)
 {
     if (changes.empty()) {
         return 0;
@@ -322,17 +237,7 @@ int WriteChanges(const fs::path& game, const std::vector<Change>& changes, bool 
     SignalStop signals;
     fs::path backup;
     try {
-        backup = MakeBackupFolder(game);
-        for (const Change& change : changes) {
-            std::error_code ec;
-            if (!fs::exists(change.target, ec)) {
-                continue;
-            }
-            const varek::FileBytes old = ReadInput(change.target);
-            fs::create_directories((backup / change.relative).parent_path());
-            varek::WriteFileAtomically(backup / change.relative,
-                                       varek::ByteArray(old.bytes().begin(), old.bytes().end()));
-        }
+        backup = varek::BackUpGameFiles(game, changes);
     } catch (const std::exception& error) {
         std::cerr << kProgram << ": nothing written, the backup failed: " << Shown(error.what())
                   << '\n';
@@ -341,76 +246,51 @@ int WriteChanges(const fs::path& game, const std::vector<Change>& changes, bool 
     if (!quiet) {
         std::cout << "Backup: " << Shown(backup.string()) << std::endl;
     }
-    for (const Change& change : changes) {
-        if (const int signal = signals.Received()) {
-            std::cerr << kProgram << ": stopped by " << strsignal(signal)
-                      << "; every game file is whole, the backup is in " << Shown(backup.string())
-                      << '\n';
-            return 128 + signal;
-        }
-        try {
-            varek::WriteFileAtomically(change.target, change.bytes);
-        } catch (const std::exception& error) {
-            std::cerr << kProgram << ": " << Shown(error.what()) << "; the files before it are "
-                      << done << ", the backup is in " << Shown(backup.string()) << '\n';
-            return 1;
-        }
-        if (!quiet) {
-            std::cout << done << ": " << Shown(change.relative.generic_string()) << '\n';
-        }
+    auto stopped = [&](int signal) {
+        std::cerr << kProgram << ": stopped by " << strsignal(signal)
+                  << "; every game file is whole, the backup is in " << Shown(backup.string())
+                  << '\n';
+        return 128 + signal;
+    };
+    if (const int signal = signals.Received()) {
+        return stopped(signal);
+    }
+    std::size_t written = 0;
+    try {
+        written = varek::WriteGameFiles(changes, [&](const varek::GameFileChange& change) {
+            if (!quiet) {
+                std::cout << done << ": " << Shown(change.relative.generic_string()) << '\n';
+            }
+            return signals.Received() == 0;
+        });
+    } catch (const std::exception& error) {
+        std::cerr << kProgram << ": " << Shown(error.what()) << "; the files before it are " << done
+                  << ", the backup is in " << Shown(backup.string()) << '\n';
+        return 1;
     }
     if (const int signal = signals.Received()) {
-        return 128 + signal;
+        return written < changes.size() ? stopped(signal) : 128 + signal;
     }
     return 0;
 }
 
 int Undo(const fs::path& game, bool quiet)
 {
-    const fs::path root = game / kBackupFolder;
-    std::vector<fs::path> backups;
-    std::error_code ec;
-    for (const fs::directory_entry& entry : fs::directory_iterator(root, ec)) {
-        if (entry.is_directory() && !varek::IsHiddenName(entry.path().filename().string())) {
-            backups.push_back(entry.path());
-        }
-    }
-    if (backups.empty()) {
+    const std::optional<fs::path> last = varek::NewestBackup(game);
+    if (!last) {
         std::cerr << kProgram << ": " << Shown(game.string()) << " has no backup to restore\n";
         return 1;
     }
-    // Names are the date and time, so the last in order is the newest.
-    std::sort(backups.begin(), backups.end(), [](const fs::path& a, const fs::path& b) {
-        const std::string x = a.filename().string();
-        const std::string y = b.filename().string();
-        return x.size() != y.size() && x.compare(0, 15, y, 0, 15) == 0 ? x.size() < y.size()
-                                                                       : x < y;
-    });
-    const fs::path last = backups.back();
-    std::vector<Change> changes;
+    std::vector<varek::GameFileChange> changes;
     try {
-        for (fs::recursive_directory_iterator it(last), end; it != end; ++it) {
-            if (!it->is_regular_file()) {
-                continue;
-            }
-            const fs::path relative = fs::relative(it->path(), last);
-            const varek::FileBytes bytes = ReadInput(it->path());
-            if (fs::is_regular_file(game / relative, ec)) {
-                const varek::FileBytes now = ReadInput(game / relative);
-                if (std::ranges::equal(now.bytes(), bytes.bytes())) {
-                    continue;  // an import stopped before this file, or already restored
-                }
-            }
-            changes.push_back({game / relative, relative,
-                               varek::ByteArray(bytes.bytes().begin(), bytes.bytes().end())});
-        }
+        changes = varek::RestoreChanges(game, *last);
     } catch (const std::exception& error) {
-        std::cerr << kProgram << ": the backup " << Shown(last.string())
+        std::cerr << kProgram << ": the backup " << Shown(last->string())
                   << " cannot be read: " << Shown(error.what()) << '\n';
         return 1;
     }
     if (!quiet) {
-        std::cout << "Restoring " << Shown(last.string()) << '\n';
+        std::cout << "Restoring " << Shown(last->string()) << '\n';
     }
     return WriteChanges(game, changes, quiet, "restored");
 }
@@ -460,13 +340,13 @@ int Run(const Request& request)
     for (const auto& [path, reason] : plan.refused) {
         std::cerr << kProgram << ": " << Shown(path.string()) << ": " << Shown(reason) << '\n';
     }
-    std::vector<Change> changes;
+    std::vector<varek::GameFileChange> changes;
     for (const varek::Replacement& replacement : plan.replacements) {
         try {
             const varek::FileBytes old = ReadInput(replacement.path);
             varek::ReplacementReport report;
             varek::ByteArray bytes =
-                Build(*game, replacement, request.options, old.bytes(), report);
+                varek::BuildReplacement(*game, replacement, old.bytes(), request.options, report);
             const bool same =
                 std::equal(bytes.begin(), bytes.end(), old.bytes().begin(), old.bytes().end());
             if (!request.quiet) {

@@ -265,6 +265,20 @@ private:
     FileInfoDock* m_fileInfoDock = nullptr;
     QAction* m_exportPaletteAction = nullptr;
     QPoint m_hoveredPixel{-1, -1};
+
+    // Edit > Replace from File... and Undo Replace (ReplaceArt.cpp): the file on show
+    // replaced from an edited image, with a backup, and the backups this window
+    // made, the newest last, which Undo Replace puts back in turn.
+    void ReplaceFromFile();
+    void UndoReplace();
+    // The list and picture read afresh, the same file kept on show.
+    void ReloadShownFile();
+    // Why Replace from File... cannot be used now, or an empty text when it can.
+    QString ReplaceBlocker() const;
+    QAction* m_replaceAction = nullptr;
+    QAction* m_undoReplaceAction = nullptr;
+    std::vector<std::filesystem::path> m_replaceBackups;
+    QString m_replaceFolder;  // where the last image to replace from was chosen
 };
 
 }  // namespace varek

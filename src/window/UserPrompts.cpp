@@ -54,4 +54,9 @@ std::optional<ExportChoice> DialogPrompts::AskExportTarget(QWidget* owner,
     return ShowExportDialog(owner, request);
 }
 
+bool DialogPrompts::ConfirmReplacement(QWidget* owner, const ReplacementPreview& preview)
+{
+    return ShowReplacePreview(owner, preview);
+}
+
 }  // namespace varek

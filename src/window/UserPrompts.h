@@ -5,6 +5,7 @@
 
 #include "dialogs/ExportDialog.h"
 #include "dialogs/SaveDialog.h"
+#include "window/ReplacePreview.h"
 
 class QWidget;
 
@@ -12,9 +13,9 @@ namespace varek {
 
 enum class MessageIcon { None, Warning, Critical };
 
-// Every question the program puts to the user: message boxes, the save dialog and
-// the export dialog. The window asks only through this, so a test can give the
-// user's answers.
+// Every question the program puts to the user: message boxes, the save dialog,
+// the export dialog and the preview of a replacement. The window asks only through this, so a test
+// can give the user's answers.
 class UserPrompts {
 public:
     virtual ~UserPrompts() = default;
@@ -36,6 +37,9 @@ public:
     // The folder and image format the user chose to export to, or nothing after cancel.
     virtual std::optional<ExportChoice> AskExportTarget(QWidget* owner,
                                                         const ExportChoiceRequest& request) = 0;
+
+    // Whether to replace a game file, after showing the preview: true for "Replace".
+    virtual bool ConfirmReplacement(QWidget* owner, const ReplacementPreview& preview) = 0;
 };
 
 // The real boxes and dialogs.
@@ -49,6 +53,7 @@ public:
 
     std::optional<ExportChoice> AskExportTarget(QWidget* owner,
                                                 const ExportChoiceRequest& request) override;
+    bool ConfirmReplacement(QWidget* owner, const ReplacementPreview& preview) override;
 };
 
 inline constexpr const char* kProgramName = "Varek";

@@ -113,6 +113,11 @@ void MainWindow::CreateActions()
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
     m_copyAction = edit->addAction(tr("&Copy"), this, &MainWindow::CopyPicture);
     m_copyAction->setShortcut(QKeySequence::Copy);
+    edit->addSeparator();
+    m_replaceAction =
+        edit->addAction(tr("&Replace from File..."), this, &MainWindow::ReplaceFromFile);
+    m_undoReplaceAction = edit->addAction(tr("&Undo Replace"), this, &MainWindow::UndoReplace);
+    m_undoReplaceAction->setShortcut(QKeySequence::Undo);
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
     m_zoomInAction = view->addAction(
@@ -270,6 +275,13 @@ void MainWindow::UpdateActions()
     m_exportAnimationAction->setEnabled(open && category == ArtCategory::Animated &&
                                         m_animationName.has_value() && m_frames.FrameCount() > 0);
     m_copyAction->setEnabled(shown);
+    const QString replaceBlocker = ReplaceBlocker();
+    m_replaceAction->setEnabled(replaceBlocker.isEmpty());
+    m_replaceAction->setStatusTip(replaceBlocker.isEmpty()
+                                      ? tr("Replace the file on show from an edited image")
+                                      : replaceBlocker);
+    m_undoReplaceAction->setEnabled(open && !m_game->LooseCategory() && !m_replaceBackups.empty());
+    m_undoReplaceAction->setStatusTip(tr("Put back the file the last replacement changed"));
     m_zoomInAction->setEnabled(shown);
     m_zoomOutAction->setEnabled(shown);
     m_zoomGroup->setEnabled(shown);
@@ -380,6 +392,7 @@ bool MainWindow::OpenFile(const fs::path& file)
     }
     StopPlayback();
     const auto category = static_cast<int>(loose->category);
+    m_replaceBackups.clear();
     m_game = std::move(loose->folder);
     m_animationName.reset();
     m_frames.Clear();
@@ -426,7 +439,12 @@ bool MainWindow::OpenFolder(const fs::path& gameFolder)
         return false;
     }
     StopPlayback();
-    m_game = GameFolder::Open(gameFolder);
+    GameFolder opened = GameFolder::Open(gameFolder);
+    // Undo Replace puts back only this folder's replacements.
+    if (!m_game || m_game->Path() != opened.Path()) {
+        m_replaceBackups.clear();
+    }
+    m_game = std::move(opened);
     m_animationName.reset();
     m_frames.Clear();
     RememberFolder(gameFolder);

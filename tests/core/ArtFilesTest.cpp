@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "art/ArtFiles.h"
+#include "art/GameBackup.h"
 #include "art/GameFolder.h"
 #include "art/Naming.h"
 #include "art/Replacement.h"
@@ -451,10 +452,9 @@ TEST(GameFolder, OpenFileTellsALooseFileByItsBytesAndListsItsFolder)
     }
 
     // The list: the pattern's files in name order ignoring case, with the file opened.
-    EXPECT_EQ(
-        GameFolder::OpenFile(folder / "intro.dat").folder.ReadFileList(ArtCategory::Animated),
-        (std::vector<std::string>{"a.fli", "EMPTY.FLI", "intro.dat", "INTRO.FLI", "LATER.FLC",
-                                  "SUB.FLI"}));
+    EXPECT_EQ(GameFolder::OpenFile(folder / "intro.dat").folder.ReadFileList(ArtCategory::Animated),
+              (std::vector<std::string>{"a.fli", "EMPTY.FLI", "intro.dat", "INTRO.FLI", "LATER.FLC",
+                                        "SUB.FLI"}));
     const GameFolder stills = GameFolder::OpenFile(folder / "PIC.CEL").folder;
     EXPECT_EQ(stills.ReadFileList(ArtCategory::OtherArt),
               (std::vector<std::string>{"PIC.CEL", "SHORT.CEL", "WALL.CEL"}));
@@ -506,4 +506,40 @@ TEST(Replacement, StillKeepsItsHeaderAndTakesTheImage)
     quantize.mapping.quantize = true;
     EXPECT_EQ(BuildStillFile(old, bigger, quantize, report)[38], 2);
     EXPECT_EQ(report.gridAdjusted, 1u);
+}
+
+// The newest backup is the latest date and time, then the highest "-N" taken
+// within its second; putting one back skips the files already as it holds them.
+TEST(GameBackup, NewestIsTheLastMadeAndRestoringSkipsFilesAlreadyBack)
+{
+    TempFolder game;
+    EXPECT_FALSE(NewestBackup(game.path()));
+    for (const char* name : {"20260314-101500", "20260314-101500-2", "20260314-101500-10",
+                             "20260313-235959-3", ".hidden"}) {
+        fs::create_directories(game / kBackupFolderName / name);
+    }
+    EXPECT_EQ(NewestBackup(game.path())->filename(), "20260314-101500-10");
+
+    game.Write("CELS3/A.CEL", {1});
+    game.Write("CELS3/B.CEL", {2});
+    const std::vector<GameFileChange> changes{{game / "CELS3/A.CEL", "CELS3/A.CEL", {3}},
+                                              {game / "CELS3/B.CEL", "CELS3/B.CEL", {4}},
+                                              {game / "CELS3/NEW.CEL", "CELS3/NEW.CEL", {5}}};
+    const fs::path backup = BackUpGameFiles(game.path(), changes);
+    EXPECT_EQ(NewestBackup(game.path()), backup);
+    EXPECT_EQ(
+        WriteGameFiles(
+            changes, [](const GameFileChange& change) { return change.relative != "CELS3/B.CEL"; }),
+        2u);
+    EXPECT_EQ(ReadAll(game / "CELS3/A.CEL"), ByteArray{3});
+    EXPECT_EQ(ReadAll(game / "CELS3/B.CEL"), ByteArray{4});
+    EXPECT_FALSE(fs::exists(game / "CELS3/NEW.CEL"));
+    const std::vector<GameFileChange> restore = RestoreChanges(game.path(), backup);
+    ASSERT_EQ(restore.size(), 2u);
+    for (const GameFileChange& change : restore) {
+        EXPECT_EQ(change.bytes,
+                  ByteArray{change.relative == "CELS3/A.CEL" ? std::uint8_t{1} : std::uint8_t{2}});
+    }
+    game.Write("CELS3/A.CEL", {1});
+    EXPECT_EQ(RestoreChanges(game.path(), backup).size(), 1u);
 }

@@ -10,8 +10,9 @@ namespace varek::test {
 
 // Stands in for the user: keeps every message and request and answers the save
 // dialog with the next of answers, the folder chooser with the next of
-// folderAnswers (an empty text, or none left, cancels) and the export dialog with
-// the next of exportAnswers (none left cancels).
+// folderAnswers (an empty text, or none left, cancels), the export dialog with
+// the next of exportAnswers and a replacement's preview with the next of
+// replaceAnswers (none left cancels).
 class RecordingPrompts final : public UserPrompts {
 public:
     struct Message {
@@ -52,6 +53,17 @@ public:
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
     }
 
+    bool ConfirmReplacement(QWidget*, const ReplacementPreview& preview) override
+    {
+        previews.push_back(preview);
+        if (replaceAnswers.empty()) {
+            return false;
+        }
+        const bool answer = replaceAnswers.front();
+        replaceAnswers.pop_front();
+        return answer;
+    }
+
     std::vector<Message> messages;
     std::vector<SaveDialogRequest> requests;
     QStringList answers;
@@ -61,6 +73,8 @@ public:
     QStringList fileAnswers;    // the files chosen to open, in turn; none left cancels
     std::vector<ExportChoiceRequest> exportRequests;
     std::deque<ExportChoice> exportAnswers;
+    std::vector<ReplacementPreview> previews;
+    std::deque<bool> replaceAnswers;  // "Replace" or not, in turn; none left cancels
 };
 
 }  // namespace varek::test

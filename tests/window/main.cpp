@@ -12,6 +12,7 @@ int RunPlayerTests(int argc, char** argv);
 int RunViewerTests(int argc, char** argv);
 int RunExportRunnerTests(int argc, char** argv);
 int RunToolTests(int argc, char** argv);
+int RunReplaceTests(int argc, char** argv);
 
 namespace {
 
@@ -28,12 +29,13 @@ constexpr TestClass kClasses[] = {
     {"Viewer", RunViewerTests},
     {"ExportRunner", RunExportRunnerTests},
     {"Tools", RunToolTests},
+    {"Replace", RunReplaceTests},
 };
 
 }  // namespace
 
 // varek_window_tests [CLASS] [Qt Test options]: runs the one test class named
-// (MainWindow, SaveDialog, SaveFaults, Player, Viewer, ExportRunner or Tools), or all of
+// (MainWindow, SaveDialog, SaveFaults, Player, Viewer, ExportRunner, Tools or Replace), or all of
 // them when the first argument names none.
 int main(int argc, char** argv)
 {
