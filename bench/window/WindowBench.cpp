@@ -42,6 +42,7 @@ public:
     {
         return std::nullopt;
     }
+    bool ConfirmReplacement(QWidget*, const ReplacementPreview&) override { return false; }
 };
 
 // The sample game folder with a 300-frame animation listed first.
