@@ -28,8 +28,8 @@
 
 #include "art/GameFolder.h"
 #include "export/Exporter.h"
-#include "imaging/WebpImage.h"
 #include "imaging/Enlarge.h"
+#include "imaging/WebpImage.h"
 #include "util/Error.h"
 #include "util/Text.h"
 
@@ -102,36 +102,6 @@ int UsageError(const std::string& problem)
     return 2;
 }
 
-// The character of the UTF-8 sequence at text[at], and its length; a length of
-// 0 when the bytes there are no UTF-8 (a stray or missing continuation byte, an
-// overlong form, a surrogate, a code point past U+10FFFF).
-std::pair<char32_t, std::size_t> DecodeUtf8(std::string_view text, std::size_t at)
-{
-    const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t length = lead < 0x80   ? 1
-                               : lead < 0xC2 ? 0
-                               : lead < 0xE0 ? 2
-                               : lead < 0xF0 ? 3
-                               : lead < 0xF5 ? 4
-                                             : 0;
-    if (length == 0 || at + length > text.size()) {
-        return {0, 0};
-    }
-    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) {
-            return {0, 0};
-        }
-        code = code << 6 | (next & 0x3F);
-    }
-    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-    if (overlong || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
-        return {0, 0};
-    }
-    return {code, length};
-}
-
 // Characters a terminal acts on rather than shows: the C0 and C1 controls, DEL,
 // and the marks that turn the direction of the text after them round, so that a
 // name could show as another.
@@ -154,7 +124,7 @@ std::string Printable(std::string_view text)
     shown.reserve(text.size());
     char code[16];
     for (std::size_t i = 0; i < text.size();) {
-        const auto [character, length] = DecodeUtf8(text, i);
+        const auto [character, length] = varek::DecodeUtf8(text, i);
         if (length == 0 || character < 0x20 || character == 0x7F) {
             std::snprintf(code, sizeof code, "\\x%02x", static_cast<unsigned char>(text[i]));
             shown += code;

@@ -5,6 +5,7 @@
 
 #include "imaging/Enlarge.h"
 #include "util/Error.h"
+#include "util/Text.h"
 
 namespace varek {
 
@@ -21,37 +22,11 @@ void ThrowTooLarge(std::int64_t width, std::int64_t height)
                                          std::to_string(kLongestSide) + " pixels a side");
 }
 
-// The length of the UTF-8 sequence at text[at], 0 when the bytes there are none
-// (a stray continuation byte, an overlong form, a surrogate, past U+10FFFF).
-std::size_t Utf8Length(const std::string& text, std::size_t at)
-{
-    const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t length = lead < 0x80   ? 1
-                               : lead < 0xC2 ? 0
-                               : lead < 0xE0 ? 2
-                               : lead < 0xF0 ? 3
-                               : lead < 0xF5 ? 4
-                                             : 0;
-    if (length == 0 || at + length > text.size()) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    const auto second = static_cast<unsigned char>(text[at + 1 < text.size() ? at + 1 : at]);
-    const bool overlong = (lead == 0xE0 && second < 0xA0) || (lead == 0xF0 && second < 0x90);
-    const bool surrogate = lead == 0xED && second >= 0xA0;
-    const bool tooHigh = lead == 0xF4 && second >= 0x90;
-    return overlong || surrogate || tooHigh ? 0 : length;
-}
-
 void AppendJsonString(std::string& json, const std::string& text)
 {
     json += '"';
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = Utf8Length(text, i);
+        const std::size_t length = DecodeUtf8(text, i).second;
         const auto byte = static_cast<unsigned char>(text[i]);
         if (length == 0) {
             json += "\\ufffd";
