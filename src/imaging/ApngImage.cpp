@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "imaging/IndexedImage.h"
 #include "util/Error.h"
 
 namespace varek {
@@ -444,14 +445,7 @@ void ApngWriter::AddPicture(std::span<const std::uint8_t> pixels, const Palette&
 {
     State& state = *m_state;
     state.CheckOpen();
-    const std::size_t count =
-        static_cast<std::size_t>(state.width) * static_cast<std::size_t>(state.height);
-    if (pixels.size() < count) {
-        throw Error(ErrorKind::Truncated, "a picture of " + std::to_string(state.width) + " x " +
-                                              std::to_string(state.height) + " pixels needs " +
-                                              std::to_string(count) + " pixel bytes, " +
-                                              std::to_string(pixels.size()) + " were given");
-    }
+    CheckPictureBytes(state.width, state.height, pixels);
     if (state.shared && palette != *state.shared) {
         throw Error(ErrorKind::Unsupported,
                     "a picture in other colours cannot join an indexed PNG animation");

@@ -516,14 +516,7 @@ void GifWriter::AddPicture(std::span<const std::uint8_t> pixels, const Palette& 
 {
     State& state = *m_state;
     state.CheckOpen();
-    const std::size_t count =
-        static_cast<std::size_t>(state.width) * static_cast<std::size_t>(state.height);
-    if (pixels.size() < count) {
-        throw Error(ErrorKind::Truncated, "a picture of " + std::to_string(state.width) + " x " +
-                                              std::to_string(state.height) + " pixels needs " +
-                                              std::to_string(count) + " pixel bytes, " +
-                                              std::to_string(pixels.size()) + " were given");
-    }
+    const std::size_t count = CheckPictureBytes(state.width, state.height, pixels);
     pixels = pixels.first(count);
     const std::int64_t delay = std::max<std::int64_t>(delayCentiseconds, 0);
     if (state.pending.has_value() && ShowSameColors(*state.pending, pixels, palette)) {

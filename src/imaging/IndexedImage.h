@@ -1,7 +1,12 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string>
 #include <vector>
+
+#include "util/Error.h"
 
 namespace varek {
 
@@ -13,5 +18,20 @@ struct IndexedImage {
 
     bool operator==(const IndexedImage&) const = default;
 };
+
+// The pixel count of a width x height picture, once pixels holds that many;
+// a Truncated Error naming both otherwise.
+inline std::size_t CheckPictureBytes(std::int32_t width, std::int32_t height,
+                                     std::span<const std::uint8_t> pixels)
+{
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    if (pixels.size() < count) {
+        throw Error(ErrorKind::Truncated, "a picture of " + std::to_string(width) + " x " +
+                                              std::to_string(height) + " pixels needs " +
+                                              std::to_string(count) + " pixel bytes, " +
+                                              std::to_string(pixels.size()) + " were given");
+    }
+    return count;
+}
 
 }  // namespace varek

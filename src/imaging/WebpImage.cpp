@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "imaging/IndexedImage.h"
 #include "util/Error.h"
 
 namespace varek {
@@ -38,17 +39,6 @@ void CheckSize(std::int32_t width, std::int32_t height)
     if (width > kMaxSide || height > kMaxSide) {
         throw Error(ErrorKind::TooLarge, "a picture of " + SizeText(width, height) +
                                              " pixels is too large for a WebP file");
-    }
-}
-
-void CheckPixels(std::int32_t width, std::int32_t height, std::span<const std::uint8_t> pixels)
-{
-    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    if (pixels.size() < count) {
-        throw Error(ErrorKind::Truncated, "a picture of " + SizeText(width, height) +
-                                              " pixels needs " + std::to_string(count) +
-                                              " pixel bytes, " + std::to_string(pixels.size()) +
-                                              " were given");
     }
 }
 
@@ -191,7 +181,7 @@ void WebpWriter::AddPicture(std::span<const std::uint8_t> pixels, const Palette&
 {
     State& state = *m_state;
     state.CheckOpen();
-    CheckPixels(state.width, state.height, pixels);
+    CheckPictureBytes(state.width, state.height, pixels);
     const std::int64_t start = Milliseconds(state.elapsed);
     state.elapsed += std::max(time, PictureTime{1});
     if (!state.incoming) {
@@ -245,7 +235,7 @@ ByteArray EncodeWebpImage(std::int32_t width, std::int32_t height,
                           std::span<const std::uint8_t> pixels, const Palette& palette)
 {
     CheckSize(width, height);
-    CheckPixels(width, height, pixels);
+    CheckPictureBytes(width, height, pixels);
     ArgbPicture picture(width, height);
     picture.Fill(pixels, palette);
     WebPConfig config = LosslessConfig();
